@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Idempotent and
+# non-interactive: safe to run on every CI start.
+set -euo pipefail
+
+PKGS=(
+  cmake ninja-build g++ clang
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev
+  libz-mingw-w64-dev libwine-dev
+  wine wine32:i386
+  googletest libgtest-dev
+  python3
+)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
