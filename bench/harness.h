@@ -1,0 +1,35 @@
+#pragma once
+// Minimal timing harness: runs a body N times, takes the median wall time
+// and prints "name ours=<ns> baseline=<ns> ratio=<ours/baseline>".
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace bench {
+
+// Keeps results alive so the optimiser cannot drop the measured work.
+inline volatile std::uint64_t g_sink = 0;
+
+template <class Body>
+long long MedianNanoseconds(int repetitions, Body&& body) {
+  std::vector<long long> samples;
+  samples.reserve(static_cast<std::size_t>(repetitions));
+  for (int r = 0; r < repetitions; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    g_sink = g_sink + static_cast<std::uint64_t>(body());
+    const auto stop = std::chrono::steady_clock::now();
+    samples.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(stop - start).count());
+  }
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
+inline void Report(const char* name, long long ours, long long baseline) {
+  const double ratio = baseline > 0 ? static_cast<double>(ours) / static_cast<double>(baseline) : 0.0;
+  std::printf("%s ours=%lld baseline=%lld ratio=%.2f\n", name, ours, baseline, ratio);
+}
+
+}  // namespace bench

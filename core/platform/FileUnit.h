@@ -1,0 +1,95 @@
+// Folder, file and handle helpers on the Win32 file system. Paths are 8-bit
+// texts with "\" as separator; every routine reports failure by its result.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Owns one Win32 HANDLE and closes it once. Both null and
+// INVALID_HANDLE_VALUE count as "no handle", since the API uses either.
+class UniqueHandle {
+public:
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
+    ~UniqueHandle() { reset(); }
+
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    HANDLE get() const noexcept { return handle_; }
+    bool valid() const noexcept { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    explicit operator bool() const noexcept { return valid(); }
+
+    // Gives up ownership without closing.
+    HANDLE release() noexcept
+    {
+        HANDLE handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+
+    // Closes the current handle (if any) and takes the new one.
+    void reset(HANDLE handle = nullptr) noexcept
+    {
+        if (valid()) ::CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+bool DirectoryExists(const std::string& path);
+
+// True when the folder exists afterwards; creates missing parents as needed.
+bool ForceDirectory(const std::string& path);
+
+// Creates the folder and every missing parent; failures are silent.
+void CreateDirectoryChain(const std::string& path);
+
+// Deletes the entries of folder that match mask ("" = "*.*"), sub-folders
+// too when recurse is set, then the folder itself; true when the folder is
+// gone at the end. Links (reparse points) are removed, never followed.
+// Refuses drive and share roots and paths with "." or ".." parts.
+bool DeleteDirectory(const std::string& folder, const std::string& mask, bool recurse);
+
+// The guard of DeleteDirectory: false for drive roots ("C:\", "C:"), share
+// roots ("\\server\share\"), device paths ("\\?\", "\\.\") and paths
+// with "." or ".." parts.
+bool IsDeletableFolder(const std::string& folder);
+
+// Empties out, then reads the whole file into it; true when it was read.
+// With deleteAfter the file is deleted afterwards, read or not.
+bool ReadFileToString(const std::string& fileName, bool deleteAfter, std::string& out);
+
+// Size in bytes, 0 when the file is missing. The name is taken literally:
+// "*" and "?" are not wildcards.
+std::int64_t GetFileSizeByName(const std::string& fileName);
+
+// Last-write time as a local DOS date-time (date in the high word), 0 when missing.
+std::uint32_t GetFileStamp(const std::string& fileName);
+
+// Sets the last-write time from a local DOS date-time; creation and
+// last-access times stay. False when the file cannot be opened or the stamp
+// is no valid date.
+bool SetFileDate(const std::string& fileName, std::uint32_t dosDateTime);
+
+// True when the name exists and is not a folder.
+bool FileExists(const std::string& fileName);
+
+// Writes a whole file through a temporary file in the same folder and an
+// atomic replace; the old file is untouched on any failure.
+bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t size);
+
+} // namespace core

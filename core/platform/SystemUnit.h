@@ -1,0 +1,42 @@
+// Platform test, child processes with captured output, processor affinity,
+// this machine's addresses and the host program's folder.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Loads the IP Helper library (once, when the library starts) and frees it
+// (when it stops). Without it GetLocalIPAddresses answers empty.
+void InitPlatformUnit();
+void DonePlatformUnit();
+
+// True on the Windows NT family (platform id 2).
+bool IsWindowsNT();
+// Test seam: -1 asks the system again, 0 or 1 force the answer.
+void SetWindowsNTOverride(int value);
+
+// Runs command with standard output and standard error captured into output;
+// true when the process was started. A command of the form
+// "command line|user;domain;password" runs as that user, and is not run at
+// all when that logon fails.
+bool ExecuteAndCapture(const std::string& command, std::uint32_t& exitCode, int showMode, std::string& output);
+
+// Test seam for the logon of ExecuteAndCapture; nullptr restores LogonUserA.
+using LogonFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, DWORD, PHANDLE);
+void SetLogonFunction(LogonFunction function);
+
+// Binds the process to the first processor, or with allProcessors to every
+// processor of the system.
+void SetProcessAffinity(bool allProcessors);
+
+// This machine's IPv4 addresses, each followed by ";".
+std::string GetLocalIPAddresses();
+
+// Folder of the host program's executable, with a trailing "\".
+std::string HostProgramFolder();
+
+} // namespace core
