@@ -1,0 +1,141 @@
+#include "api/Session.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "api/ResultCodes.h"
+#include "core/accounts/RecordCaches.h"
+#include "core/config/ConfigStore.h"
+#include "core/control/ServiceControlUnit.h"
+#include "core/db/DbLibrary.h"
+#include "core/platform/FileUnit.h"
+#include "core/platform/SystemUnit.h"
+#include "core/util/PathText.h"
+#include "core/util/StringUnit.h"
+
+namespace api {
+namespace {
+
+std::atomic<bool> g_initialised{false};
+std::atomic<bool> g_changed{false};
+std::atomic<std::uint32_t> g_settingsStamp{0};
+std::atomic<core::ServiceNotifier*> g_notifier{nullptr};
+
+constexpr std::uint32_t ConfigurationChanged = 0x500;
+constexpr std::uint32_t ReloadServicesMessage = 0x513;
+
+core::ServiceNotifier& Notifier() {
+  core::ServiceNotifier* installed = g_notifier.load();
+  return installed != nullptr ? *installed : core::DefaultServiceNotifier();
+}
+
+std::string ReadInstallDir() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  std::string value;
+  char buffer[1024];
+  DWORD type = 0;
+  DWORD size = sizeof(buffer) - 1;
+  if (RegQueryValueExA(key, "InstallDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
+          ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    buffer[size < sizeof(buffer) ? size : sizeof(buffer) - 1] = '\0';
+    value = buffer;
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+}  // namespace
+
+bool IsInitialised() { return g_initialised.load(); }
+void MarkChanged() { g_changed.store(true); }
+bool IsChanged() { return g_changed.load(); }
+
+void SetSessionNotifier(core::ServiceNotifier* notifier) { g_notifier.store(notifier); }
+
+std::uint32_t SettingsFileAge() { return core::GetFileStamp(core::ConfigFolder() + "settings.cfg"); }
+
+std::int32_t InitSession(const char* path) {
+  core::SetRequestedCacheCounts(0, 0);
+  if (path == nullptr) return InitFromInstallDir();
+
+  g_initialised.store(false);
+  std::string root = core::CutTo(core::NormalizePath(path, true, true), 255);
+  core::SetRootFolder(root);
+  core::SetConfigFolder(core::CutTo(root + "config\\", 255));
+  core::ReadPathConfig(root);
+  if (!core::InitServerConfig(true, false)) return ResultSettingsUnreadable;
+  g_settingsStamp.store(SettingsFileAge());
+  g_initialised.store(true);
+  return ResultOk;
+}
+
+std::int32_t InitFromInstallDir() {
+  std::int32_t result = ResultSettingsUnreadable;
+  try {
+    std::string root = ReadInstallDir();
+    // An empty value stays empty, so the load works relative to the current folder.
+    if (!root.empty() && root.back() != '\\') root += '\\';
+    root = core::CutTo(root, 255);
+    result = InitSession(root.c_str());
+    g_initialised.store(true);
+  } catch (...) {
+    // The fallback never fails its caller; the flag stays as it was.
+  }
+  return result;
+}
+
+void SaveConfigSession() {
+  g_changed.store(false);
+  core::SaveServerConfig();
+  // Our own write must not look like a change made behind our back.
+  g_settingsStamp.store(SettingsFileAge());
+  UpdateConfigurationSession();
+}
+
+void UpdateConfigurationSession() {
+  static constexpr int order[] = {0, 1, 2, 4, 3};
+  for (int index : order) {
+    try {
+      Notifier().Notify(index, ConfigurationChanged, 0, 0);
+    } catch (...) {
+      // A service that cannot be told is not the caller's failure.
+    }
+  }
+}
+
+std::int32_t ReloadServicesSession() {
+  return Notifier().Notify(2, ReloadServicesMessage, 0, 0) != 0 ? 1 : 0;
+}
+
+void DoneSession() {
+  if (g_changed.load()) SaveConfigSession();
+  if (core::IsDBLoaded()) core::UnloadDBLibrary();
+}
+
+bool ReloadIfSettingsChanged() {
+  if (SettingsFileAge() == g_settingsStamp.load()) return false;
+  InitSession(nullptr);
+  return true;
+}
+
+void StartLibrary() {
+  try {
+    InitSession(core::HostProgramFolder().c_str());
+  } catch (...) {
+  }
+  if (!g_initialised.load()) InitFromInstallDir();
+}
+
+}  // namespace api
+
+namespace api {
+
+SRWLOCK& StateLock() {
+  static SRWLOCK lock = SRWLOCK_INIT;
+  return lock;
+}
+
+}  // namespace api

@@ -1,0 +1,39 @@
+#pragma once
+// The library's session: start, stop, save and the notices to the running
+// services. The exported functions wrap these with the state lock and the
+// exception boundary; these functions take no lock themselves.
+#include <cstdint>
+#include <string>
+
+namespace core {
+struct ServiceNotifier;
+}
+
+namespace api {
+
+// Registry key of the installation (under HKEY_LOCAL_MACHINE, no leading "\").
+inline constexpr const char* InstallKey = "Software\\Velmora\\Parlinex MailServer";
+
+bool IsInitialised();
+void MarkChanged();
+bool IsChanged();
+
+std::int32_t InitSession(const char* path);
+std::int32_t InitFromInstallDir();
+void DoneSession();
+void SaveConfigSession();
+void UpdateConfigurationSession();
+std::int32_t ReloadServicesSession();
+
+std::uint32_t SettingsFileAge();
+bool ReloadIfSettingsChanged();
+
+// Runs when the library is loaded: Init with the host program's folder, then
+// the registry fallback when that did not initialise the library.
+void StartLibrary();
+
+// Seam: the notifier the session sends its notices through (the real control
+// channel unless a test installs another).
+void SetSessionNotifier(core::ServiceNotifier* notifier);
+
+}  // namespace api

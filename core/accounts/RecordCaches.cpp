@@ -1,0 +1,81 @@
+#include "core/accounts/RecordCaches.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+
+#include "core/config/LockTable.h"
+
+namespace core {
+namespace {
+
+std::atomic<std::uint32_t> g_accountRequested{DefaultCacheEntries};
+std::atomic<std::uint32_t> g_domainRequested{DefaultCacheEntries};
+
+// Guarded by lock 4, the lock of cache stores.
+std::vector<AccountCacheEntry>& AccountEntries() {
+  static std::vector<AccountCacheEntry> entries;
+  return entries;
+}
+
+std::vector<DomainCacheEntry>& DomainEntries() {
+  static std::vector<DomainCacheEntry> entries;
+  return entries;
+}
+
+template <typename Entry>
+void Resize(std::vector<Entry>& entries, std::uint32_t count) {
+  try {
+    std::vector<Entry> fresh(count);
+    entries.swap(fresh);
+  } catch (const std::bad_alloc&) {
+    std::vector<Entry>().swap(entries);
+  }
+}
+
+}  // namespace
+
+void SetRequestedCacheCounts(std::uint32_t accountEntries, std::uint32_t domainEntries) {
+  g_accountRequested.store(std::min(accountEntries, MaxCacheEntries));
+  g_domainRequested.store(std::min(domainEntries, MaxCacheEntries));
+}
+
+std::uint32_t RequestedAccountCacheEntries() { return g_accountRequested.load(); }
+std::uint32_t RequestedDomainCacheEntries() { return g_domainRequested.load(); }
+
+void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes) {
+  ScopedLock hold(RecordCacheLock);
+  std::uint32_t accounts = g_accountRequested.load();
+  const std::uint32_t domains = g_domainRequested.load();
+  if (accounts != 0 && domains != 0 && AccountEntries().size() == accounts && DomainEntries().size() == domains) {
+    return;
+  }
+  if (storageMode == 0 && cacheSizeMegabytes != 0) {
+    const std::uint64_t wanted = static_cast<std::uint64_t>(cacheSizeMegabytes) * 1048576u / CacheBytesPerEntry;
+    const auto capped = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, MaxCacheEntries));
+    if (capped > accounts) {
+      accounts = capped;
+      g_accountRequested.store(accounts);
+    }
+  }
+  Resize(AccountEntries(), accounts);
+  Resize(DomainEntries(), domains);
+}
+
+void FreeRecordCaches() {
+  ScopedLock hold(RecordCacheLock);
+  std::vector<AccountCacheEntry>().swap(AccountEntries());
+  std::vector<DomainCacheEntry>().swap(DomainEntries());
+}
+
+std::size_t AccountCacheSize() {
+  ScopedLock hold(RecordCacheLock);
+  return AccountEntries().size();
+}
+
+std::size_t DomainCacheSize() {
+  ScopedLock hold(RecordCacheLock);
+  return DomainEntries().size();
+}
+
+}  // namespace core

@@ -1,0 +1,272 @@
+#include "core/db/DbLibrary.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "core/config/LockTable.h"
+#include "core/db/SehGuard.h"
+
+namespace core {
+namespace {
+
+struct EntryPoints {
+  DBSetConnectionProc setConnection = nullptr;
+  DBReloadConfigProc reloadConfig = nullptr;
+  DBDoneConnectionProc doneConnection = nullptr;
+  DBGetDomainProc getDomain = nullptr;
+  DBSetDomainProc setDomain = nullptr;
+  DBAddDomainProc addDomain = nullptr;
+  DBDeleteDomainProc deleteDomain = nullptr;
+  DBRenameDomainProc renameDomain = nullptr;
+  DBSetDomainIPProc setDomainIP = nullptr;
+  DBGetDomainCountProc getDomainCount = nullptr;
+  DBGetDomainsProc getDomains = nullptr;
+  DBSaveUsersProc saveUsers = nullptr;
+  DBGetUsersProc getUsers = nullptr;
+  DBDeleteUsersProc deleteUsers = nullptr;
+  DBGetUsersIndexProc getUsersIndex = nullptr;
+  DBInitUsersProc initUsers = nullptr;
+  DBNextUserProc nextUser = nullptr;
+  DBDoneUsersProc doneUsers = nullptr;
+  DBCheckNewAliasProc checkNewAlias = nullptr;
+  DBCheckForMailboxProc checkForMailbox = nullptr;
+  DBGetMailBoxUserProc getMailBoxUser = nullptr;
+  DBGetLocalUserProc getLocalUser = nullptr;
+};
+
+// The loaded library. module and entries change only under the exclusive
+// hold of lock; every call reads them under a shared hold for its whole
+// duration, so the library cannot be freed under a running call. loaded
+// mirrors module != nullptr for a quick test without the lock.
+struct LibraryState {
+  SRWLOCK lock = SRWLOCK_INIT;
+  HMODULE module = nullptr;
+  EntryPoints entries;
+  std::atomic<bool> loaded{false};
+};
+
+LibraryState g_library;
+
+class SharedHold {
+ public:
+  SharedHold() { AcquireSRWLockShared(&g_library.lock); }
+  ~SharedHold() { ReleaseSRWLockShared(&g_library.lock); }
+  SharedHold(const SharedHold&) = delete;
+  SharedHold& operator=(const SharedHold&) = delete;
+};
+
+class ExclusiveHold {
+ public:
+  ExclusiveHold() { AcquireSRWLockExclusive(&g_library.lock); }
+  ~ExclusiveHold() { ReleaseSRWLockExclusive(&g_library.lock); }
+  ExclusiveHold(const ExclusiveHold&) = delete;
+  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+};
+
+template <typename Proc>
+void Bind(HMODULE module, const char* name, Proc& slot) {
+  // Through void (*)() so the compiler accepts the change of signature; a
+  // missing name leaves the slot null, which each call treats as failure.
+  slot = reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+void BindAll(HMODULE module, EntryPoints& e) {
+  Bind(module, "DBSetConnection", e.setConnection);
+  Bind(module, "DBReloadConfig", e.reloadConfig);
+  Bind(module, "DBDoneConnection", e.doneConnection);
+  Bind(module, "DBGetDomain", e.getDomain);
+  Bind(module, "DBSetDomain", e.setDomain);
+  Bind(module, "DBAddDomain", e.addDomain);
+  Bind(module, "DBDeleteDomain", e.deleteDomain);
+  Bind(module, "DBRenameDomain", e.renameDomain);
+  Bind(module, "DBSetDomainIP", e.setDomainIP);
+  Bind(module, "DBGetDomainCount", e.getDomainCount);
+  Bind(module, "DBGetDomains", e.getDomains);
+  Bind(module, "DBSaveUsers", e.saveUsers);
+  Bind(module, "DBGetUsers", e.getUsers);
+  Bind(module, "DBDeleteUsers", e.deleteUsers);
+  Bind(module, "DBGetUsersIndex", e.getUsersIndex);
+  Bind(module, "DBInitUsers", e.initUsers);
+  Bind(module, "DBNextUser", e.nextUser);
+  Bind(module, "DBDoneUsers", e.doneUsers);
+  Bind(module, "DBCheckNewAlias", e.checkNewAlias);
+  Bind(module, "DBCheckForMailbox", e.checkForMailbox);
+  Bind(module, "DBGetMailBoxUser", e.getMailBoxUser);
+  Bind(module, "DBGetLocalUser", e.getLocalUser);
+}
+
+// Calls proc under the exception guard: its answer, or failure when the
+// entry point is missing or raised.
+template <typename Proc, typename... Args>
+std::int32_t CallGuarded(Proc proc, std::int32_t failure, Args... args) noexcept {
+  if (proc == nullptr) return failure;
+  std::int32_t result = failure;
+  auto body = [&] { result = proc(args...); };
+  if (!RunGuardedCall(body)) return failure;
+  return result;
+}
+
+// One call of an entry point under the database lock and a shared hold of
+// the library state.
+template <typename Proc, typename... Args>
+std::int32_t Call(Proc EntryPoints::*slot, std::int32_t failure, Args... args) noexcept {
+  if (!g_library.loaded.load(std::memory_order_acquire)) return failure;
+  DatabaseLock databaseLock;
+  SharedHold hold;
+  if (g_library.module == nullptr) return failure;
+  return CallGuarded(g_library.entries.*slot, failure, args...);
+}
+
+const char* Text(const char* text) { return text != nullptr ? text : ""; }
+
+}  // namespace
+
+bool LoadDBLibrary(const std::string& rootFolder) {
+  ExclusiveHold hold;
+  if (g_library.module != nullptr) return true;
+  if (rootFolder.empty()) return false;
+  std::string path = rootFolder;
+  if (path.back() != '\\' && path.back() != '/') path += '\\';
+  path += "DB.dll";
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) return false;
+  BindAll(module, g_library.entries);
+  g_library.module = module;
+  g_library.loaded.store(true, std::memory_order_release);
+  return true;
+}
+
+bool ConnectDatabase(const std::string& rootFolder, const std::string& connection) {
+  if (!LoadDBLibrary(rootFolder)) return false;
+  {
+    // One hold for both, so no other call slips in between.
+    DatabaseLock databaseLock;
+    DbSetConnection(connection.c_str());
+    DbReloadConfig();
+  }
+  return IsDBLoaded();
+}
+
+void UnloadDBLibrary() {
+  ExclusiveHold hold;
+  if (g_library.module == nullptr) return;
+  g_library.loaded.store(false, std::memory_order_release);
+  HMODULE module = g_library.module;
+  const DBDoneConnectionProc done = g_library.entries.doneConnection;
+  g_library.module = nullptr;
+  g_library.entries = EntryPoints{};
+  CallGuarded(done, 0);
+  FreeLibrary(module);
+}
+
+bool IsDBLoaded() { return g_library.loaded.load(std::memory_order_acquire); }
+
+bool DbSetConnection(const char* connection) {
+  return Call(&EntryPoints::setConnection, 0, Text(connection)) != 0;
+}
+
+bool DbReloadConfig() { return Call(&EntryPoints::reloadConfig, 0) != 0; }
+
+bool DbGetDomain(const char* domain, std::uint8_t* record) {
+  if (record == nullptr) return false;
+  return Call(&EntryPoints::getDomain, 0, Text(domain), record) != 0;
+}
+
+bool DbSetDomain(const char* domain, const std::uint8_t* record) {
+  if (record == nullptr) return false;
+  return Call(&EntryPoints::setDomain, 0, Text(domain), record) != 0;
+}
+
+bool DbAddDomain(const char* domain) { return Call(&EntryPoints::addDomain, 0, Text(domain)) != 0; }
+
+bool DbDeleteDomain(const char* domain) {
+  return Call(&EntryPoints::deleteDomain, 0, Text(domain)) != 0;
+}
+
+bool DbRenameDomain(const char* oldName, const char* newName) {
+  return Call(&EntryPoints::renameDomain, 0, Text(oldName), Text(newName)) != 0;
+}
+
+bool DbSetDomainIP(const char* domain, const char* binding) {
+  return Call(&EntryPoints::setDomainIP, 0, Text(domain), Text(binding)) != 0;
+}
+
+std::int32_t DbGetDomainCount() {
+  const std::int32_t count = Call(&EntryPoints::getDomainCount, 0);
+  return count > 0 ? count : 0;
+}
+
+bool DbGetDomains(std::uint8_t* entries, std::int32_t count) {
+  if (entries == nullptr || count <= 0) return false;
+  return Call(&EntryPoints::getDomains, 0, entries, count) != 0;
+}
+
+bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index) {
+  if (record == nullptr) return false;
+  return Call(&EntryPoints::saveUsers, 0, Text(domain), record, index) != 0;
+}
+
+std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
+  if (record == nullptr) return 0;
+  const std::int32_t count = Call(&EntryPoints::getUsers, 0, Text(domain), record, index);
+  return count > 0 ? count : 0;
+}
+
+bool DbDeleteUsers(std::int32_t index) { return Call(&EntryPoints::deleteUsers, 0, index) != 0; }
+
+std::int32_t DbGetUsersIndex(const char* domain, const char* aliases) {
+  const std::int32_t index = Call(&EntryPoints::getUsersIndex, -1, Text(domain), Text(aliases));
+  return index >= 0 ? index : -1;
+}
+
+bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start,
+                 std::int32_t skipCount, const char* filter) {
+  if (block == nullptr) return false;
+  return Call(&EntryPoints::initUsers, 0, Text(domain), block, start, skipCount, Text(filter)) != 0;
+}
+
+std::int32_t DbNextUser(std::uint8_t* block) {
+  if (block == nullptr) return 1;
+  return Call(&EntryPoints::nextUser, 1, block) == 0 ? 0 : 1;
+}
+
+bool DbDoneUsers(std::uint8_t* block) {
+  if (block == nullptr) return false;
+  return Call(&EntryPoints::doneUsers, 0, block) != 0;
+}
+
+bool DbCheckNewAlias(const char* domain, const char* aliases) {
+  return Call(&EntryPoints::checkNewAlias, 0, Text(domain), Text(aliases)) != 0;
+}
+
+bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases,
+                       bool usesBinding, const char* domain) {
+  return Call(&EntryPoints::checkForMailbox, 0, Text(mailbox), Text(password), Text(aliases),
+              std::int32_t{usesBinding ? 1 : 0}, Text(domain)) != 0;
+}
+
+bool DbGetMailBoxUser(std::int32_t method, const char* login, const char* password,
+                      std::uint8_t* record, std::string& domainOut, const char* ip,
+                      bool fullAddress) {
+  domainOut.clear();
+  if (record == nullptr) return false;
+  // The library writes into a buffer of the agreed size; its end is forced to
+  // zero, so an unterminated answer cannot run past it.
+  char buffer[DbDomainNameOutSize] = {};
+  char* out = buffer;
+  const bool accepted = Call(&EntryPoints::getMailBoxUser, 0, method, Text(login), Text(password),
+                             record, out, Text(ip), std::int32_t{fullAddress ? 1 : 0}) != 0;
+  if (!accepted) return false;
+  buffer[DbDomainNameOutSize - 1] = '\0';
+  domainOut.assign(buffer, std::strlen(buffer));
+  return true;
+}
+
+bool DbGetLocalUser(const char* address, std::uint8_t* record) {
+  if (record == nullptr) return false;
+  return Call(&EntryPoints::getLocalUser, 0, Text(address), record) != 0;
+}
+
+}  // namespace core

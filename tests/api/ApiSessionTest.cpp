@@ -1,0 +1,299 @@
+// The session exports linked in-process (without the load-time start), with a
+// recording notifier in place of the running services.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/Exports.h"
+#include "api/Session.h"
+#include "core/config/LockTable.h"
+#include "core/control/ServiceControlUnit.h"
+#include "core/db/DbLibrary.h"
+#include "core/platform/SystemUnit.h"
+#include "tests/api/Fixture.h"
+#include "tests/support/db_standin/StandinControl.h"
+
+namespace {
+
+struct Notice {
+  int index;
+  std::uint32_t message;
+};
+
+struct RecordingNotifier : core::ServiceNotifier {
+  std::mutex mutex;
+  std::vector<Notice> notices;
+  int answer = 1;
+  int Notify(int index, std::uint32_t message, std::uint32_t, std::uint32_t) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    notices.push_back({index, message});
+    return answer;
+  }
+};
+
+RecordingNotifier& Recorder() {
+  static RecordingNotifier notifier;
+  return notifier;
+}
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    core::CreateLockTable(true);
+    core::InitPlatformUnit();
+    api::SetSessionNotifier(&Recorder());
+  }
+};
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Recorder().notices.clear();
+    Recorder().answer = 1;
+  }
+  void TearDown() override {
+    Done();
+  }
+  static std::vector<int> Indexes(std::uint32_t message) {
+    std::vector<int> out;
+    for (const Notice& n : Recorder().notices)
+      if (n.message == message) out.push_back(n.index);
+    return out;
+  }
+};
+
+TEST_F(Session, InitWithoutSettingsAnswersMinus4AndExportsThenAnswerMinus5) {
+  fixture::TempInstall install("nosettings");
+  EXPECT_EQ(Init(install.root().c_str()), -4);
+  char buffer[16];
+  EXPECT_EQ(GetConfigSetting(12, buffer, sizeof buffer), -5);
+  EXPECT_EQ(SetConfigSetting(12, buffer, 2), -5);
+  std::vector<std::uint8_t> account(2848, 0);
+  EXPECT_EQ(GetUserSetting(account.data(), 2848, 0, buffer, 1), -5);
+}
+
+TEST_F(Session, InitLoadsSettingsAndSetThenDoneSavesAndNotifiesInOrder) {
+  fixture::TempInstall install("save");
+  fixture::Settings settings;
+  settings.U16(242, 777);  // id 12
+  fixture::WriteSettings(install.config(), settings);
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+
+  std::uint16_t value = 0;
+  EXPECT_EQ(GetConfigSetting(12, &value, 2), 2);
+  EXPECT_EQ(value, 777);
+  // Defaults fill what the file holds as 0.
+  EXPECT_EQ(GetConfigSetting(31, &value, 2), 2);
+  EXPECT_EQ(value, 143);
+
+  value = 4321;
+  EXPECT_EQ(SetConfigSetting(12, &value, 2), 0);
+  Done();
+  fixture::Settings saved;
+  ASSERT_TRUE(fixture::ReadSettings(install.config(), saved));
+  EXPECT_EQ(saved.ReadU16(242), 4321);
+  EXPECT_EQ(saved.ReadU16(1038), 143);
+  EXPECT_EQ(Indexes(0x500), (std::vector<int>{0, 1, 2, 4, 3}));
+
+  // The session stays usable after Done.
+  EXPECT_EQ(GetConfigSetting(12, &value, 2), 2);
+}
+
+TEST_F(Session, DoneWithoutChangeWritesAndSendsNothing) {
+  fixture::TempInstall install("nochange");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  DeleteFileA((install.config() + "settings.cfg").c_str());
+  Done();
+  EXPECT_FALSE(fixture::Exists(install.config() + "settings.cfg"));
+  EXPECT_TRUE(Recorder().notices.empty());
+}
+
+TEST_F(Session, UnknownIdLeavesTheChangedFlagAlone) {
+  fixture::TempInstall install("unknown");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  char byte = 1;
+  EXPECT_EQ(SetConfigSetting(7, &byte, 1), -1);
+  DeleteFileA((install.config() + "settings.cfg").c_str());
+  Done();
+  EXPECT_FALSE(fixture::Exists(install.config() + "settings.cfg"));
+}
+
+TEST_F(Session, SaveConfigRefreshesTheStampSoOwnSavesDoNotReload) {
+  fixture::TempInstall install("stamp");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  // A stamp has a two-second grain: make the file's stamp differ from the load's.
+  Sleep(2100);
+  SaveConfig();
+  EXPECT_FALSE(api::ReloadIfSettingsChanged());
+  EXPECT_EQ(Indexes(0x500), (std::vector<int>{0, 1, 2, 4, 3}));
+}
+
+TEST_F(Session, ReloadServicesAnswersWhetherDelivered) {
+  EXPECT_EQ(ReloadServices(), 1);
+  Recorder().answer = 0;
+  EXPECT_EQ(ReloadServices(), 0);
+  EXPECT_EQ(Indexes(0x513), (std::vector<int>{2, 2}));
+}
+
+TEST_F(Session, ConfigFolderSettingAndPathOverrides) {
+  fixture::TempInstall install("paths");
+  CreateDirectoryA((install.root() + "elsewhere").c_str(), nullptr);
+  fixture::WriteSettings(install.root() + "elsewhere\\", fixture::Settings());
+  {
+    std::ofstream path(install.root() + "path.cfg");
+    path << install.root() << "elsewhere\n";
+  }
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  char text[256] = {};
+  std::int32_t length = GetConfigSetting(170, text, 255);
+  ASSERT_GT(length, 0);
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(length)), install.root() + "elsewhere\\");
+  EXPECT_EQ(GetConfigSetting(4096, text, 11), 11);
+  EXPECT_EQ(std::string(text, 11), "version.dll");
+}
+
+TEST_F(Session, SlashesInTheRootAreTurnedAndEmptyFoldersGetRootDefaults) {
+  fixture::TempInstall install("slashes");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  std::string slashed = install.root();
+  for (char& c : slashed)
+    if (c == '\\') c = '/';
+  slashed.pop_back();
+  ASSERT_EQ(Init(slashed.c_str()), 0);
+  char text[256] = {};
+  std::int32_t length = GetConfigSetting(5, text, 255);
+  ASSERT_GT(length, 0);
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(length)), install.root() + "mail\\");
+}
+
+TEST(BufferDates, SetAndGetWithTheirBadArguments) {
+  unsigned char buffer[8];
+  std::memset(buffer, 0xAB, sizeof buffer);
+  EXPECT_EQ(SetBufferDate(buffer, 7, 2024, 2, 29), -3);
+  for (unsigned char b : buffer) EXPECT_EQ(b, 0xAB);
+  EXPECT_EQ(SetBufferDate(nullptr, 8, 2024, 2, 29), -3);
+
+  EXPECT_EQ(SetBufferDate(buffer, 8, 2024, 13, 1), 0);
+  for (unsigned char b : buffer) EXPECT_EQ(b, 0);
+
+  EXPECT_EQ(SetBufferDate(buffer, 8, 1899, 12, 30), 0);
+  double value = -1;
+  std::memcpy(&value, buffer, 8);
+  EXPECT_EQ(value, 0.0);
+  // Only the low 16 bits of each part count.
+  EXPECT_EQ(SetBufferDate(buffer, 8, 0x10000 + 2024, 0x30000 + 2, 29), 0);
+  std::int32_t y = 9, m = 9, d = 9;
+  EXPECT_EQ(GetBufferDate(buffer, 8, &y, &m, &d), 0);
+  EXPECT_EQ(y, 2024);
+  EXPECT_EQ(m, 2);
+  EXPECT_EQ(d, 29);
+
+  EXPECT_EQ(SetBufferTime(buffer, 8, 13, 45, 30, 250), 0);
+  std::int32_t h = 9, mi = 9, s = 9, ms = 9;
+  EXPECT_EQ(GetBufferTime(buffer, 4, &h, &mi, &s, &ms), -3);
+  EXPECT_EQ(h + mi + s + ms, 0);
+  EXPECT_EQ(GetBufferTime(buffer, 8, &h, &mi, &s, &ms), 0);
+  EXPECT_EQ(h, 13);
+  EXPECT_EQ(mi, 45);
+  EXPECT_EQ(s, 30);
+  EXPECT_EQ(ms, 250);
+  // A null out pointer answers -3 and the others are still cleared.
+  EXPECT_EQ(GetBufferTime(buffer, 8, &h, nullptr, &s, &ms), -3);
+  EXPECT_EQ(h + s + ms, 0);
+  EXPECT_EQ(GetBufferDate(nullptr, 8, &y, &m, &d), -3);
+  EXPECT_EQ(y + m + d, 0);
+}
+
+TEST_F(Session, RecordSettingsWorkOnTheCallersBufferOnly) {
+  fixture::TempInstall install("records");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  std::vector<std::uint8_t> account(2848, 0);
+  const char* mailbox = "postmaster";
+  EXPECT_EQ(SetUserSetting(account.data(), 2847, 16, mailbox, 10), -3);
+  EXPECT_EQ(SetUserSetting(account.data(), 2848, 16, mailbox, 10), 0);
+  char out[128] = {};
+  EXPECT_EQ(GetUserSetting(account.data(), 2848, 16, out, sizeof out), 10);
+  EXPECT_EQ(std::string(out, 10), "postmaster");
+  EXPECT_EQ(GetUserSetting(account.data(), 2848, 20, out, sizeof out), -1);
+  std::vector<std::uint8_t> before = account;
+  EXPECT_EQ(SetUserSetting(account.data(), 2848, 20, mailbox, 10), -1);
+  EXPECT_EQ(account, before);
+  std::vector<std::uint8_t> domain(913, 0), remote(1828, 0);
+  EXPECT_EQ(GetDomainSetting(domain.data(), 912, 0, out, 4), -3);
+  EXPECT_EQ(GetRASetting(remote.data(), 1827, 0, out, 4), -3);
+}
+
+// The database back end is connected when the storage mode asks for it,
+// reconnected by the next Init and unloaded by Done.
+class BackEnd : public Session {};
+
+TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
+  fixture::TempInstall install("db");
+  const char* standin = std::getenv("VM_DB_STANDIN");
+  ASSERT_NE(standin, nullptr);
+  ASSERT_TRUE(CopyFileA(standin, (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::Settings settings;
+  settings.U8(3633, 2);  // storage mode: database back end
+  settings.Text(2356, " Server=db1, Port=5 ");
+  fixture::WriteSettings(install.config(), settings);
+
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  ASSERT_TRUE(core::IsDBLoaded());
+  HMODULE db = GetModuleHandleA((install.root() + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  auto connection = reinterpret_cast<standin::ConnectionProc>(
+      reinterpret_cast<void*>(GetProcAddress(db, "StandinConnection")));
+  auto log = reinterpret_cast<standin::CallLogProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinCallLog")));
+  ASSERT_NE(connection, nullptr);
+  ASSERT_NE(log, nullptr);
+  char text[4096] = {};
+  connection(text, sizeof text);
+  // Connection texts keep their blanks and commas; only the ends are trimmed.
+  EXPECT_STREQ(text, "Server=db1, Port=5");
+  log(text, sizeof text);
+  std::string calls = text;
+  EXPECT_LT(calls.find("DBSetConnection"), calls.find("DBReloadConfig"));
+
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  EXPECT_TRUE(core::IsDBLoaded());
+  Done();
+  EXPECT_FALSE(core::IsDBLoaded());
+  EXPECT_EQ(GetModuleHandleA((install.root() + "DB.dll").c_str()), nullptr);
+}
+
+TEST_F(BackEnd, ConcurrentSettingCallsDuringReinitDoNotCrash) {
+  fixture::TempInstall install("threads");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        char text[256];
+        std::int32_t length = GetConfigSetting(73, text, sizeof text);
+        // Never a scrambled or half-loaded record: the sender name is intact.
+        if (length != 13 || std::memcmp(text, "MAILER-DAEMON", 13) != 0) ++bad;
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Init(install.root().c_str()), 0);
+  stop.store(true);
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(bad.load(), 0);
+}
+
+}  // namespace

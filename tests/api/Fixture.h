@@ -1,0 +1,117 @@
+#pragma once
+// Test installations written without the library's code: the scramble key and
+// the field offsets are spelled out here, so the library is checked against
+// bytes it did not produce.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fixture {
+
+inline const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                                     0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+constexpr std::size_t SettingsSize = 20864;
+
+struct Settings {
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(SettingsSize, 0);
+  Settings() {
+    bytes[1542] = 0;  // keep the test process on all processors
+  }
+  void U8(std::size_t offset, std::uint8_t v) { bytes[offset] = v; }
+  void U16(std::size_t offset, std::uint16_t v) { std::memcpy(&bytes[offset], &v, 2); }
+  void U32(std::size_t offset, std::uint32_t v) { std::memcpy(&bytes[offset], &v, 4); }
+  void Text(std::size_t offset, const std::string& text) {
+    bytes[offset] = static_cast<std::uint8_t>(text.size());
+    std::memcpy(&bytes[offset + 1], text.data(), text.size());
+  }
+  std::uint16_t ReadU16(std::size_t offset) const {
+    std::uint16_t v;
+    std::memcpy(&v, &bytes[offset], 2);
+    return v;
+  }
+};
+
+inline std::vector<std::uint8_t> Scramble(std::vector<std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= Key[i % 16];
+  return bytes;
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool ReadBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes.clear();
+  unsigned char chunk[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  std::fclose(file);
+  return true;
+}
+
+inline void WriteSettings(const std::string& configFolder, const Settings& settings) {
+  CreateDirectoryA(configFolder.c_str(), nullptr);
+  WriteBytes(configFolder + "settings.cfg", Scramble(settings.bytes));
+}
+
+inline bool ReadSettings(const std::string& configFolder, Settings& settings) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadBytes(configFolder + "settings.cfg", bytes) || bytes.size() != SettingsSize) return false;
+  settings.bytes = Scramble(bytes);
+  return true;
+}
+
+inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A fresh, empty installation folder under the temporary folder; removed
+// (files one level deep and in config\) when the object goes away.
+class TempInstall {
+ public:
+  explicit TempInstall(const std::string& tag) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    root_ = std::string(temp) + "vmapi-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(counter()++) + "\\";
+    CreateDirectoryA(root_.c_str(), nullptr);
+  }
+  ~TempInstall() { RemoveTree(root_); }
+  TempInstall(const TempInstall&) = delete;
+  TempInstall& operator=(const TempInstall&) = delete;
+  const std::string& root() const { return root_; }
+  std::string config() const { return root_ + "config\\"; }
+
+  static void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveTree(folder + name + "\\");
+        else
+          DeleteFileA((folder + name).c_str());
+      } while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+  }
+
+ private:
+  static int& counter() {
+    static int value = 0;
+    return value;
+  }
+  std::string root_;
+};
+
+}  // namespace fixture

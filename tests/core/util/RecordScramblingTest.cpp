@@ -1,0 +1,58 @@
+#include "core/util/RecordScrambling.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// The key written out independently of the library's table.
+const std::uint8_t kKey[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                               0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+TEST(ScrambleBuffer, ZeroBytesBecomeTheKeyFromTheStartIndex) {
+  std::vector<std::uint8_t> zeros(40, 0);
+  core::ScrambleBuffer(zeros.data(), static_cast<std::ptrdiff_t>(zeros.size()), 0);
+  for (std::size_t i = 0; i < zeros.size(); ++i) EXPECT_EQ(zeros[i], kKey[i % 16]) << i;
+
+  std::uint8_t four[4] = {0, 0, 0, 0};
+  core::ScrambleBuffer(four, 4, 8);
+  EXPECT_EQ(four[0], 0xF4);
+  EXPECT_EQ(four[1], 0x6A);
+  EXPECT_EQ(four[2], 0x0D);
+  EXPECT_EQ(four[3], 0x27);
+
+  // A start past 16 wraps like the position it stands for.
+  std::uint8_t wrapped[3] = {0, 0, 0};
+  core::ScrambleBuffer(wrapped, 3, 20344);  // 20344 mod 16 = 8
+  EXPECT_EQ(wrapped[0], 0xF4);
+  EXPECT_EQ(wrapped[2], 0x0D);
+}
+
+TEST(ScrambleBuffer, TwiceRestoresAndSplitCallsMatchOneCall) {
+  std::vector<std::uint8_t> data(100);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  const std::vector<std::uint8_t> original = data;
+
+  std::vector<std::uint8_t> whole = data;
+  core::ScrambleBuffer(whole.data(), 100, 0);
+  // Scrambling in two pieces, the second continuing the count, is the same.
+  core::ScrambleBuffer(data.data(), 37, 0);
+  core::ScrambleBuffer(data.data() + 37, 63, 37);
+  EXPECT_EQ(data, whole);
+
+  core::ScrambleBuffer(data.data(), 100, 0);
+  EXPECT_EQ(data, original);
+}
+
+TEST(ScrambleBuffer, NonPositiveLengthAndNullDoNothing) {
+  std::uint8_t data[2] = {1, 2};
+  core::ScrambleBuffer(data, 0, 0);
+  core::ScrambleBuffer(data, -5, 0);
+  core::ScrambleBuffer(nullptr, 10, 0);
+  EXPECT_EQ(data[0], 1);
+  EXPECT_EQ(data[1], 2);
+}
+
+}  // namespace
