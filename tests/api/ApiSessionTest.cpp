@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "api/Exports.h"
 #include "api/Session.h"
 #include "core/config/LockTable.h"
+#include "core/config/SettingTables.h"
 #include "core/control/ServiceControlUnit.h"
 #include "core/db/DbLibrary.h"
 #include "core/platform/SystemUnit.h"
@@ -175,6 +177,72 @@ TEST_F(Session, SlashesInTheRootAreTurnedAndEmptyFoldersGetRootDefaults) {
   std::int32_t length = GetConfigSetting(5, text, 255);
   ASSERT_GT(length, 0);
   EXPECT_EQ(std::string(text, static_cast<std::size_t>(length)), install.root() + "mail\\");
+}
+
+// Every configuration id survives a save and a reload: what Get answers
+// before the save comes back after the next Init reads the scrambled file,
+// and the save changes only one small region of the file.
+TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
+  fixture::TempInstall install("roundtrip");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  // Start from a file that already holds the load's defaults.
+  SaveConfig();
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  for (std::int32_t id = 0; id < 200; ++id) {
+    const core::FieldDef* field = core::FindSettingField(core::SettingFamily::Config, id);
+    if (field == nullptr || !core::IsStored(field->kind)) continue;
+    SCOPED_TRACE("id " + std::to_string(id));
+    std::vector<std::uint8_t> value(4096, 0);
+    std::int32_t length = 0;
+    switch (field->kind) {
+      case core::FieldKind::String:
+        // Differs per id, so an alias id still changes its field.
+        value.assign({'p', static_cast<std::uint8_t>('a' + id % 26), '\\'});
+        length = 3;
+        break;
+      case core::FieldKind::Bool:
+        ASSERT_EQ(GetConfigSetting(id, value.data(), 1), 1);
+        value[0] ^= 1;
+        length = 1;
+        break;
+      case core::FieldKind::Int:
+        ASSERT_EQ(GetConfigSetting(id, value.data(), 4), 4);
+        value[0] ^= 0x5A;
+        length = 4;
+        break;
+      default:  // block
+        for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        length = 4096;
+        break;
+    }
+    fixture::Settings before;
+    ASSERT_TRUE(fixture::ReadSettings(install.config(), before));
+    ASSERT_EQ(SetConfigSetting(id, value.data(), length), 0);
+    std::vector<std::uint8_t> expected(4096, 0);
+    std::int32_t expectedLength = GetConfigSetting(id, expected.data(), 4096);
+    ASSERT_GT(expectedLength, 0);
+    SaveConfig();
+
+    fixture::Settings after;
+    ASSERT_TRUE(fixture::ReadSettings(install.config(), after));
+    std::size_t first = fixture::SettingsSize, last = 0;
+    for (std::size_t i = 0; i < fixture::SettingsSize; ++i) {
+      if (before.bytes[i] != after.bytes[i]) {
+        first = std::min(first, i);
+        last = i;
+      }
+    }
+    ASSERT_LE(first, last);
+    EXPECT_LE(last - first, 2048u);
+
+    ASSERT_EQ(Init(install.root().c_str()), 0);
+    std::vector<std::uint8_t> reloaded(4096, 0);
+    std::int32_t reloadedLength = GetConfigSetting(id, reloaded.data(), 4096);
+    ASSERT_EQ(reloadedLength, expectedLength);
+    EXPECT_EQ(std::vector<std::uint8_t>(reloaded.begin(), reloaded.begin() + reloadedLength),
+              std::vector<std::uint8_t>(expected.begin(), expected.begin() + expectedLength));
+  }
 }
 
 TEST(BufferDates, SetAndGetWithTheirBadArguments) {

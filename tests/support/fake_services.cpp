@@ -148,31 +148,31 @@ void FakeServiceSet::RemoveLeftovers(const std::string& prefix)
     }
 }
 
-bool FakeServiceSet::Add(const FakeSpec& spec)
+bool FakeServiceSet::Add(const FakeSetup& setup)
 {
     error_.clear();
-    if (Find(spec.index) != nullptr) {
+    if (Find(setup.index) != nullptr) {
         error_ = "a fake of this kind exists already";
         return false;
     }
     Entry entry;
-    entry.index = spec.index;
-    entry.mode = spec.mode;
-    entry.logPath = folder_ + "fake" + std::to_string(spec.index) + ".log";
+    entry.index = setup.index;
+    entry.mode = setup.mode;
+    entry.logPath = folder_ + "fake" + std::to_string(setup.index) + ".log";
     ::DeleteFileA(entry.logPath.c_str());
 
-    std::string arguments = " --pipe " + Quote(FakePipeName(prefix_, spec.index)) + " --log " + Quote(entry.logPath) +
+    std::string arguments = " --pipe " + Quote(FakePipeName(prefix_, setup.index)) + " --log " + Quote(entry.logPath) +
                             " --parent " + std::to_string(::GetCurrentProcessId());
-    if (!spec.reply.empty()) arguments += " --reply " + ToHex(spec.reply);
-    if (spec.window)
-        arguments += " --class " + Quote(FakeWindowClass(spec.index)) + " --caption " +
-                     Quote(FakeWindowCaption(spec.index));
-    if (spec.mode == FakeMode::Legacy) arguments += " --legacy 1";
+    if (!setup.reply.empty()) arguments += " --reply " + ToHex(setup.reply);
+    if (setup.window)
+        arguments += " --class " + Quote(FakeWindowClass(setup.index)) + " --caption " +
+                     Quote(FakeWindowCaption(setup.index));
+    if (setup.mode == FakeMode::Legacy) arguments += " --legacy 1";
 
     bool ok = true;
-    if (spec.mode == FakeMode::Service || spec.mode == FakeMode::StoppedService) {
+    if (setup.mode == FakeMode::Service || setup.mode == FakeMode::StoppedService) {
         const ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        const std::string name = FakeServiceName(prefix_, spec.index);
+        const std::string name = FakeServiceName(prefix_, setup.index);
         const std::string commandLine = Quote(FakeExecutable()) + " --service " + Quote(name) + arguments;
         const ScHandle service(manager.handle == nullptr
                                    ? nullptr
@@ -185,7 +185,7 @@ bool FakeServiceSet::Add(const FakeSpec& spec)
             return false;
         }
         entry.serviceName = name;
-        if (spec.mode == FakeMode::Service) {
+        if (setup.mode == FakeMode::Service) {
             if (!::StartServiceA(service.handle, 0, nullptr)) {
                 error_ = "StartService " + name + " failed: " + std::to_string(::GetLastError());
                 ok = false;
@@ -195,7 +195,7 @@ bool FakeServiceSet::Add(const FakeSpec& spec)
             }
         }
     }
-    if (ok && spec.mode != FakeMode::Service) ok = StartProcess(entry, Quote(FakeExecutable()) + arguments);
+    if (ok && setup.mode != FakeMode::Service) ok = StartProcess(entry, Quote(FakeExecutable()) + arguments);
 
     entries_.push_back(entry);
     if (!ok) {
@@ -208,9 +208,9 @@ bool FakeServiceSet::Add(const FakeSpec& spec)
 bool FakeServiceSet::AddRunning(std::initializer_list<int> indexes)
 {
     for (const int index : indexes) {
-        FakeSpec spec;
-        spec.index = index;
-        if (!Add(spec)) return false;
+        FakeSetup setup;
+        setup.index = index;
+        if (!Add(setup)) return false;
     }
     return true;
 }

@@ -28,7 +28,7 @@ enum class FakeMode {
     Legacy,          // a plain process with the mutex and registry entry of systems without named pipes
 };
 
-struct FakeSpec {
+struct FakeSetup {
     int index = 0;  // service kind: 0 SMTP, 1 POP3, 2 control, 3 instant messaging, 4 calendaring, 5 web mail
     FakeMode mode = FakeMode::Service;
     bool window = false;                // also the kind's hidden window, in the fake's process
@@ -51,7 +51,7 @@ public:
 
     // Sets up one fake and waits until it serves; false (see Error) when it
     // could not. One fake per service kind.
-    bool Add(const FakeSpec& spec);
+    bool Add(const FakeSetup& setup);
     // Running services of these kinds, without windows or replies.
     bool AddRunning(std::initializer_list<int> indexes);
 

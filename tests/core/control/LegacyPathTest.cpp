@@ -17,7 +17,7 @@
 namespace {
 
 using fake::FakeMode;
-using fake::FakeSpec;
+using fake::FakeSetup;
 
 class LegacyChannel : public ::testing::Test {
 protected:
@@ -36,11 +36,11 @@ protected:
 
 TEST_F(LegacyChannel, NotifyServerSendsTheWindowMessage)
 {
-    FakeSpec spec;
-    spec.index = core::ServerSmtp;
-    spec.mode = FakeMode::Legacy;
-    spec.window = true;
-    ASSERT_TRUE(services.Add(spec)) << services.Error();
+    FakeSetup setup;
+    setup.index = core::ServerSmtp;
+    setup.mode = FakeMode::Legacy;
+    setup.window = true;
+    ASSERT_TRUE(services.Add(setup)) << services.Error();
 
     EXPECT_EQ(core::NotifyServer(core::ServerSmtp, 0x500, 7, 0xFFFFFFFF), 1);
     const auto records = services.Records(core::ServerSmtp);  // SendMessage has returned: it is logged
@@ -80,12 +80,12 @@ TEST_F(LegacyChannel, OnlyTheWindowCountsAsRunning)
 
 TEST_F(LegacyChannel, CommandsTravelOverThePublishedPipe)
 {
-    FakeSpec withReply;
+    FakeSetup withReply;
     withReply.index = core::ServerSmtp;
     withReply.mode = FakeMode::Legacy;
     withReply.reply = std::string("\x2A\x00\x00\x00\x01", 5);
     ASSERT_TRUE(services.Add(withReply)) << services.Error();
-    FakeSpec shortReply;
+    FakeSetup shortReply;
     shortReply.index = core::ServerPop3;
     shortReply.mode = FakeMode::Legacy;
     shortReply.reply = std::string("\x2A\x00", 2);

@@ -18,7 +18,7 @@ namespace {
 
 using core::ParlinexNaming;
 using fake::FakeMode;
-using fake::FakeSpec;
+using fake::FakeSetup;
 
 std::string Bytes(std::initializer_list<int> values)
 {
@@ -124,10 +124,10 @@ TEST_F(ControlChannel, ServiceNeitherRegisteredNorWindowedGetsNothing)
 
     // Its pipe alone does not make it running: the notice is not sent, while
     // a direct command still goes through.
-    FakeSpec spec;
-    spec.index = core::ServerSmtp;
-    spec.mode = FakeMode::Process;
-    ASSERT_TRUE(services.Add(spec)) << services.Error();
+    FakeSetup setup;
+    setup.index = core::ServerSmtp;
+    setup.mode = FakeMode::Process;
+    ASSERT_TRUE(services.Add(setup)) << services.Error();
     EXPECT_EQ(core::NotifyServer(core::ServerSmtp, 0x500, 0, 0), 0);
     EXPECT_EQ(core::SendServiceCommand(core::ServerSmtp, core::SpamIndexMessage, 0, false, 0), 1);
     ASSERT_TRUE(services.WaitForRecords(core::ServerSmtp, 1));
@@ -153,11 +153,11 @@ TEST_F(ControlChannel, RunningServiceReceivesExactlyTheSixteenBytes)
 
 TEST_F(ControlChannel, StoppedServiceWithWindowIsReachedOverItsPipe)
 {
-    FakeSpec spec;
-    spec.index = core::ServerControl;
-    spec.mode = FakeMode::StoppedService;
-    spec.window = true;
-    ASSERT_TRUE(services.Add(spec)) << services.Error();
+    FakeSetup setup;
+    setup.index = core::ServerControl;
+    setup.mode = FakeMode::StoppedService;
+    setup.window = true;
+    ASSERT_TRUE(services.Add(setup)) << services.Error();
     EXPECT_FALSE(core::IsServiceRunning(core::ServerControl, true, core::ServiceStateRunning));
     EXPECT_TRUE(core::IsServiceRunning(core::ServerControl, false, core::ServiceStateRunning));
     EXPECT_TRUE(core::IsServerRunning(core::ServerControl, core::ServiceStateRunning));
@@ -173,10 +173,10 @@ TEST_F(ControlChannel, StoppedServiceWithWindowIsReachedOverItsPipe)
 
 TEST_F(ControlChannel, RunningTestAsksTheManagerThenLooksForTheWindow)
 {
-    FakeSpec webMail;
+    FakeSetup webMail;
     webMail.index = core::ServerWebMail;
     ASSERT_TRUE(services.Add(webMail)) << services.Error();
-    FakeSpec registeredOnly;
+    FakeSetup registeredOnly;
     registeredOnly.index = core::ServerCalendaring;
     registeredOnly.mode = FakeMode::StoppedService;
     ASSERT_TRUE(services.Add(registeredOnly)) << services.Error();
@@ -208,11 +208,11 @@ TEST_F(ControlChannel, ReplyGivesItsFirstFourBytes)
         {core::ServerCalendaring, "", 0},  // the service hangs up without an answer
     };
     for (const auto& c : cases) {
-        FakeSpec spec;
-        spec.index = c.index;
-        spec.mode = FakeMode::Process;
-        spec.reply = c.reply;
-        ASSERT_TRUE(services.Add(spec)) << services.Error();
+        FakeSetup setup;
+        setup.index = c.index;
+        setup.mode = FakeMode::Process;
+        setup.reply = c.reply;
+        ASSERT_TRUE(services.Add(setup)) << services.Error();
     }
     for (const auto& c : cases) {
         EXPECT_EQ(core::SendServiceCommand(c.index, core::SpamIndexMessage, 3, true, 4), c.expected) << c.index;
