@@ -16,4 +16,5 @@ install="$here/build/example-install"
 rm -rf "$install"
 mkdir -p "$install"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+bash scripts/wine-start.sh
 wine build/windows/api/example/walkthrough.exe build/windows/api/Api.dll "Z:${install//\//\\}"

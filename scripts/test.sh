@@ -33,10 +33,9 @@ step "windows: configure, build"
 if cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs"; then
   step "windows: wine prefix"
   bash scripts/wine-prefix.sh || status=1
-  # One persistent wineserver for the whole run; its output goes nowhere so
-  # nothing waits for it, and it is stopped however the run ends.
-  wineserver -p >/dev/null 2>&1 </dev/null &
+  # One persistent wineserver for the whole run, stopped however the run ends.
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  bash scripts/wine-start.sh || status=1
   step "windows: tests under wine"
   ctest --preset windows || status=1
 else
