@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "api/ApiLock.h"
 #include "api/ResultCodes.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/config/ConfigStore.h"
@@ -89,7 +90,12 @@ std::int32_t InitFromInstallDir() {
 
 void SaveConfigSession() {
   g_changed.store(false);
-  core::SaveServerConfig();
+  if (!core::SaveServerConfig()) {
+    // Nothing was written (for instance an unreadable file is not replaced by
+    // defaults): the change is still pending and the services have nothing new.
+    g_changed.store(true);
+    return;
+  }
   // Our own write must not look like a change made behind our back.
   g_settingsStamp.store(SettingsFileAge());
   UpdateConfigurationSession();
@@ -116,6 +122,7 @@ void DoneSession() {
 }
 
 bool ReloadIfSettingsChanged() {
+  ExclusiveStateGuard guard;
   if (SettingsFileAge() == g_settingsStamp.load()) return false;
   InitSession(nullptr);
   return true;

@@ -26,6 +26,9 @@ void UpdateConfigurationSession();
 std::int32_t ReloadServicesSession();
 
 std::uint32_t SettingsFileAge();
+// Re-initialises from the registry's folder when "settings.cfg" changed since
+// the last Init. Takes the state lock exclusively itself: call it holding no
+// state guard.
 bool ReloadIfSettingsChanged();
 
 // Runs when the library is loaded: Init with the host program's folder, then

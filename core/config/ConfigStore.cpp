@@ -16,6 +16,7 @@
 #include "core/platform/FileUnit.h"
 #include "core/platform/SystemUnit.h"
 #include "core/util/NetText.h"
+#include "core/util/Numbers.h"
 #include "core/util/PathText.h"
 #include "core/util/RecordScrambling.h"
 #include "core/util/StringUnit.h"
@@ -80,8 +81,11 @@ bool DatabaseNoLockSet() { return GetU8(Settings().data(), cfg::DbNoLock) != 0; 
 
 // Stores a text field only when it changes, so the bytes behind a short text
 // stay as the file had them.
+// A length byte beyond the field's width is repaired, so no reader of the
+// raw record runs into the next field.
 void PutText(SettingsRecord& record, FieldRef field, std::string_view text) {
-  if (GetShortStringView(record.data(), field) != CutTo(text, field.width)) SetShortString(record.data(), field, text);
+  if (record[field.offset] > field.width || GetShortStringView(record.data(), field) != CutTo(text, field.width))
+    SetShortString(record.data(), field, text);
 }
 
 std::string GetText(const SettingsRecord& record, FieldRef field) { return GetShortString(record.data(), field); }
@@ -174,14 +178,31 @@ void ReadScannerSettings() {}
 // Default account templates (mode that fills no record).
 void ReadDefaultTemplates() {}
 
-// The anti-spam settings reader: derives the anti-spam folder; "spam.dat"
-// itself is read by the anti-spam unit, whose defaults leave the
-// challenge-response switch off.
+// The anti-spam settings reader: derives the anti-spam folder and reads the
+// one key of "spam.dat" the load itself needs, the challenge-response switch
+// that asks for the database back end. A missing file or key keeps the
+// current value, as every anti-spam setting does between reads.
 void ReadAntiSpamSettings() {
   std::string folder = Read(&StoreState::pathAntiSpam);
   if (folder.empty()) folder = CutTo(RootFolder() + "Spam\\", FolderLength);
   Write(&StoreState::antiSpam, folder);
-  g_spamChallenge.store(false);
+
+  std::string text;
+  if (!ReadFileToString(folder + "spam.dat", false, text)) return;
+  constexpr std::string_view key = "SpamChallenge=";
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view raw(text.data() + start, end - start);
+    start = end + 1;
+    if (raw.find('=') == std::string_view::npos) continue;
+    const std::string line = TrimAroundSeparator(raw, '=');
+    if (line.size() < key.size() || !SameText(std::string_view(line).substr(0, key.size()), key)) continue;
+    const std::string value = line.substr(line.find('=') + 1);
+    if (value.empty()) continue;
+    g_spamChallenge.store(TextToInt(value) == 1);
+  }
 }
 
 // Replacement message texts ("strings.dat"): built-in texts until that unit reads them.
@@ -409,9 +430,11 @@ std::string ReadDomainBind(int index) {
     if (value.empty()) return {};
     if (value == DomainBindMarker) value.clear();
     std::string line;
-    const std::string file = ConfigFolder() + DomainListGetName(index) + "\\bind.dat";
+    const std::string name = DomainListGetName(index);
+    // An entry without a name has no folder; its path would name the global "bind.dat".
+    const std::string file = ConfigFolder() + name + "\\bind.dat";
     std::vector<std::string> lines;
-    if (FileExists(file) && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
+    if (!name.empty() && FileExists(file) && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
     std::string result = line.empty() ? value : value.empty() ? line : line + ";" + value;
     if (!result.empty() && result.front() == ';') result.erase(0, 1);
     return CutTo(result, FolderLength);

@@ -73,6 +73,7 @@ bool DomainListLoad() {
     const std::string folder = ConfigFolder();
     const std::uint64_t count = std::min<std::uint32_t>(SettingsCount(), MaxDomainEntries);
     const std::size_t wanted = static_cast<std::size_t>(count * DomainEntrySize);
+    if (count < SettingsCount()) SetSettingsCount(static_cast<std::uint32_t>(count));
 
     std::string bytes;
     bool legacy = false;
@@ -87,17 +88,18 @@ bool DomainListLoad() {
       return false;
     }
     if (result == FileReadResult::Missing) {
-      SetSettingsCount(0);
+      // Nothing to read: the table stays empty and the count as it is.
       std::lock_guard<std::mutex> guard(table.mutex);
       table.unreadable = false;
       return false;
     }
 
-    // A part entry at the end of a short file is dropped with the count.
-    const std::size_t entries = bytes.size() / DomainEntrySize;
-    std::vector<std::uint8_t> block(entries * DomainEntrySize);
-    if (!block.empty()) std::memcpy(block.data(), bytes.data(), block.size());
-    if (legacy) ScrambleBuffer(block.data(), static_cast<std::ptrdiff_t>(block.size()), 8);
+    // Every counted entry exists; what the file does not hold stays empty, so
+    // a later conversion can still tell an older table from a current one.
+    std::vector<std::uint8_t> block(wanted, 0);
+    const std::size_t read = std::min(block.size(), bytes.size());
+    if (read > 0) std::memcpy(block.data(), bytes.data(), read);
+    if (legacy) ScrambleBuffer(block.data(), static_cast<std::ptrdiff_t>(read), 8);
     NormalizeNames(block);
     {
       ScopedLock hold(AccountFilesLock);
@@ -105,7 +107,6 @@ bool DomainListLoad() {
       table.block.swap(block);
       table.unreadable = false;
     }
-    if (entries < SettingsCount()) SetSettingsCount(static_cast<std::uint32_t>(entries));
     return true;
   } catch (...) {
     // Out of memory: an empty table, and the file on disk stays as it is.

@@ -14,7 +14,7 @@ inline constexpr std::size_t DomainEntrySize = 96;
 inline constexpr std::size_t DomainNameMaxLength = 91;
 inline constexpr std::size_t DomainAddressOffset = 92;
 // Bounds the memory a damaged count or file can claim (96 MB of entries).
-inline constexpr std::uint32_t MaxDomainEntries = 1000000;
+inline constexpr std::uint32_t MaxDomainEntries = 100000;
 // Where the domain list of older installations lies inside "settings.cfg",
 // scrambled as a continuation of the settings record (key index 8).
 inline constexpr std::uint64_t LegacyDomainListOffset = 20344;

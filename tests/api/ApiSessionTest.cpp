@@ -245,6 +245,78 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
   }
 }
 
+// Sets or (empty) removes the registry's installation folder for one test.
+class InstallDirValue {
+ public:
+  explicit InstallDirValue(const std::string& value) { Set(value); }
+  ~InstallDirValue() { Set(""); }
+  InstallDirValue(const InstallDirValue&) = delete;
+  InstallDirValue& operator=(const InstallDirValue&) = delete;
+
+ private:
+  static void Set(const std::string& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, api::InstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    if (value.empty())
+      RegDeleteValueA(key, "InstallDir");
+    else
+      RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  }
+};
+
+TEST_F(Session, InitWithoutAFolderAndWithoutInstallDirAnswersMinus4YetInitialises) {
+  InstallDirValue none("");
+  EXPECT_EQ(Init(nullptr), -4);
+  char byte = 0;
+  EXPECT_EQ(GetConfigSetting(15, &byte, 1), 1);
+}
+
+TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder) {
+  fixture::TempInstall first("first");
+  fixture::TempInstall listed("registered");
+  fixture::WriteSettings(first.config(), fixture::Settings());
+  fixture::Settings other;
+  other.U16(242, 999);
+  fixture::WriteSettings(listed.config(), other);
+  InstallDirValue value(listed.root());
+
+  ASSERT_EQ(Init(first.root().c_str()), 0);
+  EXPECT_FALSE(api::ReloadIfSettingsChanged());
+  // Another program rewrites the file; the stamp has a two-second grain.
+  Sleep(2100);
+  fixture::Settings rewritten;
+  rewritten.U16(242, 111);
+  fixture::WriteSettings(first.config(), rewritten);
+  EXPECT_TRUE(api::ReloadIfSettingsChanged());
+  std::uint16_t got = 0;
+  EXPECT_EQ(GetConfigSetting(12, &got, 2), 2);
+  EXPECT_EQ(got, 999);
+}
+
+TEST_F(Session, ARefusedSaveKeepsTheChangeAndTellsNoService) {
+  fixture::TempInstall install("refused");
+  fixture::WriteSettings(install.config(), fixture::Settings());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  std::uint8_t on = 1;
+  ASSERT_EQ(SetConfigSetting(15, &on, 1), 0);
+  {
+    // Held open without sharing: the next load cannot read it, so the save
+    // must not replace it with defaults.
+    HANDLE held = CreateFileA((install.config() + "settings.cfg").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Init(install.root().c_str()), -4);
+    SaveConfig();
+    CloseHandle(held);
+  }
+  EXPECT_TRUE(Indexes(0x500).empty());
+  EXPECT_TRUE(api::IsChanged());
+}
+
 TEST(BufferDates, SetAndGetWithTheirBadArguments) {
   unsigned char buffer[8];
   std::memset(buffer, 0xAB, sizeof buffer);
@@ -290,6 +362,7 @@ TEST_F(Session, RecordSettingsWorkOnTheCallersBufferOnly) {
   std::vector<std::uint8_t> account(2848, 0);
   const char* mailbox = "postmaster";
   EXPECT_EQ(SetUserSetting(account.data(), 2847, 16, mailbox, 10), -3);
+  EXPECT_EQ(account, std::vector<std::uint8_t>(2848, 0));
   EXPECT_EQ(SetUserSetting(account.data(), 2848, 16, mailbox, 10), 0);
   char out[128] = {};
   EXPECT_EQ(GetUserSetting(account.data(), 2848, 16, out, sizeof out), 10);
@@ -339,6 +412,21 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
   Done();
   EXPECT_FALSE(core::IsDBLoaded());
   EXPECT_EQ(GetModuleHandleA((install.root() + "DB.dll").c_str()), nullptr);
+}
+
+TEST_F(BackEnd, TheChallengeResponseSwitchAlsoConnects) {
+  fixture::TempInstall install("challenge");
+  ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::WriteSettings(install.config(), fixture::Settings());  // storage mode 0, no connect byte
+  CreateDirectoryA((install.root() + "Spam").c_str(), nullptr);
+  {
+    std::ofstream spam(install.root() + "Spam\\spam.dat");
+    spam << "SpamChallengeAddOutgoing=0\r\nspamchallenge = 1\r\n";
+  }
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  EXPECT_TRUE(core::IsDBLoaded());
+  Done();
+  EXPECT_FALSE(core::IsDBLoaded());
 }
 
 TEST_F(BackEnd, ConcurrentSettingCallsDuringReinitDoNotCrash) {

@@ -296,14 +296,21 @@ TEST_F(ConfigStoreTest, DomainTableFromBothSourcesAndCountBounds) {
   ASSERT_TRUE(SaveServerConfig());
   EXPECT_EQ(ReadAll(inst.config + "domains.cfg").size(), 192u);
 
-  // A count beyond what the file holds falls to the whole entries read.
-  r.u32(7020, 0xFFFFFFFFu);
+  // A count beyond what the file holds keeps the missing entries empty.
+  r.u32(7020, 3);
   inst.settings(r);
   inst.file("domains.cfg", Entry("a.test", 10, 0, 0, 1) + std::string(50, 'x'));
   ASSERT_TRUE(inst.load());
-  EXPECT_EQ(DomainCount(), 1u);
+  EXPECT_EQ(DomainCount(), 3u);
   EXPECT_EQ(DomainListGetIP(0), "10.0.0.1");
-  EXPECT_EQ(DomainListGetName(1), "");
+  EXPECT_EQ(DomainListGetName(2), "");
+
+  // A damaged count is capped, not trusted for an allocation.
+  r.u32(7020, 0xFFFFFFFFu);
+  inst.settings(r);
+  ASSERT_TRUE(inst.load());
+  EXPECT_EQ(DomainCount(), MaxDomainEntries);
+  EXPECT_EQ(DomainListGetName(0), "a.test");
 
   // A count of 0 gives an empty table whatever the file holds.
   r.u32(7020, 0);
