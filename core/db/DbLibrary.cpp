@@ -130,7 +130,7 @@ bool LoadDBLibrary(const std::string& rootFolder) {
   std::string path = rootFolder;
   if (path.back() != '\\' && path.back() != '/') path += '\\';
   path += "DB.dll";
-  HMODULE module = LoadLibraryA(path.c_str());
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // its own DLLs beside it
   if (module == nullptr) return false;
   BindAll(module, g_library.entries);
   g_library.module = module;

@@ -42,8 +42,11 @@ extern "C" {
 // Assembly (below): runs body(context) inside a guard frame; answers 0 when
 // body returned, 1 when an exception ended it (the code then goes to *code).
 std::uint32_t core_SehInvoke(void (*body)(void*), void* context, std::uint32_t* code);
-// Assembly: continues in core_SehInvoke's epilogue for the given frame.
-[[noreturn]] void core_SehResume(void* frame);
+// Assembly: lets the frames above the guard frame unwind, then continues in
+// core_SehInvoke's epilogue for that frame. RtlUnwind need not keep the
+// callee-saved registers, so the frame is carried across it on the stack.
+using RtlUnwindFunction = void(WINAPI*)(void*, void*, EXCEPTION_RECORD*, void*);
+[[noreturn]] void core_SehUnwindAndResume(void* frame, EXCEPTION_RECORD* record, RtlUnwindFunction unwind);
 // Called by the system's exception dispatcher for the guard frame.
 EXCEPTION_DISPOSITION __cdecl core_SehHandler(EXCEPTION_RECORD* record, void* establisher,
                                               CONTEXT* context, void* dispatcher);
@@ -90,9 +93,19 @@ core_SehInvokeExit:
     ret
 
     .p2align 4
-    .globl _core_SehResume
-_core_SehResume:
+    .globl _core_SehUnwindAndResume
+_core_SehUnwindAndResume:
     movl 4(%esp), %eax
+    movl 8(%esp), %ecx
+    movl 12(%esp), %edx
+    pushl %eax
+    pushl $0
+    pushl %ecx
+    pushl $2f
+    pushl %eax
+    call *%edx
+2:
+    popl %eax
     movl %eax, %esp
     leal 28(%esp), %ebp
     jmp core_SehInvokeExit
@@ -106,8 +119,7 @@ extern "C" __attribute__((used)) EXCEPTION_DISPOSITION __cdecl core_SehHandler(
   frame->raised = 1;
   // Let the frames registered inside the guarded call clean up; afterwards
   // the chain starts at our frame again.
-  RtlUnwind(establisher, nullptr, record, nullptr);
-  core_SehResume(frame);
+  core_SehUnwindAndResume(frame, record, &RtlUnwind);
 }
 
 namespace core {

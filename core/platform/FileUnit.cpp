@@ -305,9 +305,45 @@ bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t 
         }
         ok = ok && ::FlushFileBuffers(file.get());
         file.reset();
-        ok = ok && ::MoveFileExA(tempName.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!ok) ::DeleteFileA(tempName.c_str());
-        return ok;
+        if (!ok) {
+            ::DeleteFileA(tempName.c_str());
+            return false;
+        }
+        // A reader may hold the file for a moment: try the replace a few times.
+        DWORD error = ERROR_SUCCESS;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (::MoveFileExA(tempName.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return true;
+            error = ::GetLastError();
+            if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+            ::Sleep(50);
+        }
+        // A running service may keep the file open without delete sharing, which
+        // forbids the replace but allows writing: then rewrite it in place, as
+        // the services expect, rather than fail the save.
+        bool rewritten = false;
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                UniqueHandle target(::CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (target) {
+                    rewritten = true;
+                    bytes = static_cast<const char*>(data);
+                    left = size;
+                    while (rewritten && left > 0) {
+                        const DWORD chunk = left > 0x100000 ? 0x100000 : static_cast<DWORD>(left);
+                        DWORD written = 0;
+                        rewritten = ::WriteFile(target.get(), bytes, chunk, &written, nullptr) && written == chunk;
+                        bytes += chunk;
+                        left -= chunk;
+                    }
+                    rewritten = rewritten && ::SetEndOfFile(target.get()) && ::FlushFileBuffers(target.get());
+                }
+            }
+        }
+        ::DeleteFileA(tempName.c_str());
+        return rewritten;
     } catch (...) {
         return false;
     }

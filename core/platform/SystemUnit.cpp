@@ -236,7 +236,7 @@ bool ExecuteAndCapture(const std::string& command, std::uint32_t& exitCode, int 
             ::WaitForSingleObject(process.get(), 1000);
         }
         DWORD code = 0;
-        if (::GetExitCodeProcess(process.get(), &code)) exitCode = code;
+        if (::GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE) exitCode = code;
         return true;
     } catch (...) {
         return false;

@@ -143,6 +143,11 @@ void ApplyIPMask(std::string& ip, std::size_t maxLength, std::string& mask)
         ApplyCIDRMask(ip, maxLength, mask);
         return;
     }
+    // Only a dotted IPv4 address is rebuilt: anything else (an IPv6 address,
+    // a short or garbled text) would read its missing parts as 0 and could be
+    // admitted, so it stays as it is and never equals the mask.
+    std::uint32_t parsed = 0;
+    if (!ParseIPv4Strict(Trim(ip), parsed)) return;
     std::string rebuilt;
     for (int i = 0; i < 4; ++i) {
         const std::string maskPart = GetDelimitedItem(mask, i, '.');

@@ -11,62 +11,32 @@
 
 namespace {
 
-constexpr const char* ChildMarker = "VM_LEGACY_CHILD";
-
-bool ReportsWindowsNT()
-{
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    return ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
-
 bool SetWindows98ForThisProgram()
 {
     char path[MAX_PATH + 1] = {};
     ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name = path;
-    name = name.substr(name.find_last_of("\\/") + 1);
+    const std::string name(path);
+    const std::string keyName = "Software\\Wine\\AppDefaults\\" + name.substr(name.find_last_of("\\/") + 1);
     HKEY key = nullptr;
-    const std::string keyName = "Software\\Wine\\AppDefaults\\" + name;
     if (::RegCreateKeyExA(HKEY_CURRENT_USER, keyName.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    const char value[] = "win98";
-    const bool ok = ::RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof(value)) ==
-                    ERROR_SUCCESS;
+    const BYTE value[] = "win98";
+    const LONG result = ::RegSetValueExA(key, "Version", 0, REG_SZ, value, sizeof(value));
     ::RegCloseKey(key);
-    return ok;
-}
-
-HANDLE InheritableStdHandle(DWORD which)
-{
-    HANDLE copy = nullptr;
-    const HANDLE handle = ::GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-    ::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS);
-    return copy;
+    return result == ERROR_SUCCESS;
 }
 
 int RunAsWindows98()
 {
-    if (!SetWindows98ForThisProgram()) {
-        std::fprintf(stderr, "cannot set the Windows version of this program\n");
-        return 1;
-    }
-    ::SetEnvironmentVariableA(ChildMarker, "1");
+    if (!SetWindows98ForThisProgram()) return std::fprintf(stderr, "cannot set the Windows version\n"), 1;
+    ::SetEnvironmentVariableA("VM_LEGACY_CHILD", "1");
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = InheritableStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = InheritableStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = InheritableStdHandle(STD_ERROR_HANDLE);
-    std::fflush(stdout);
     std::string commandLine = ::GetCommandLineA();
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-        std::fprintf(stderr, "cannot start the program again: %lu\n", ::GetLastError());
-        return 1;
-    }
+    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        return std::fprintf(stderr, "cannot start the program again: %lu\n", ::GetLastError()), 1;
     ::CloseHandle(info.hThread);
     ::WaitForSingleObject(info.hProcess, INFINITE);
     DWORD code = 1;
@@ -79,12 +49,12 @@ int RunAsWindows98()
 
 int main(int argc, char** argv)
 {
-    if (ReportsWindowsNT()) {
-        if (::GetEnvironmentVariableA(ChildMarker, nullptr, 0) != 0) {
-            std::fprintf(stderr, "the Windows 98 version setting was not taken\n");
-            return 1;
-        }
-        return RunAsWindows98();
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        if (::GetEnvironmentVariableA("VM_LEGACY_CHILD", nullptr, 0) == 0) return RunAsWindows98();
+        std::fprintf(stderr, "the Windows 98 version setting was not taken\n");
+        return 1;
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

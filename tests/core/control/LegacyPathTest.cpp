@@ -1,15 +1,17 @@
 // The control channel on systems without named pipes: window messages, and
-// the anonymous pipe pair that a service publishes in the registry. Built
-// twice: into the main test program with the platform test forced to answer
-// "not NT", and into a program that Wine runs as Windows 98 for real.
+// the anonymous pipe pair that a service publishes in the registry. Built into
+// the main program with "not NT" forced, and into one Wine runs as Windows 98.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "core/control/PipeUnit.h"
 #include "core/control/ServiceControlUnit.h"
+#include "core/platform/FileUnit.h"
 #include "core/platform/SystemUnit.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/fake_window.h"
@@ -17,7 +19,6 @@
 namespace {
 
 using fake::FakeMode;
-using fake::FakeSetup;
 
 class LegacyChannel : public ::testing::Test {
 protected:
@@ -34,140 +35,97 @@ protected:
     fake::FakeServiceSet services;
 };
 
-TEST_F(LegacyChannel, NotifyServerSendsTheWindowMessage)
+TEST_F(LegacyChannel, OnlyTheWindowCountsAndIsSentTheMessage)
 {
-    FakeSetup setup;
-    setup.index = core::ServerSmtp;
-    setup.mode = FakeMode::Legacy;
-    setup.window = true;
-    ASSERT_TRUE(services.Add(setup)) << services.Error();
-
+    ASSERT_TRUE(services.Add({core::ServerSmtp, FakeMode::Legacy, true, {}})) << services.Error();
+    EXPECT_TRUE(core::IsServerRunning(core::ServerSmtp, core::ServiceStateRunning));
     EXPECT_EQ(core::NotifyServer(core::ServerSmtp, 0x500, 7, 0xFFFFFFFF), 1);
     const auto records = services.Records(core::ServerSmtp);  // SendMessage has returned: it is logged
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].kind, 'W');
-    EXPECT_EQ(records[0].Message(), 0x500u);
-    EXPECT_EQ(records[0].WParam(), 7u);
-    EXPECT_EQ(records[0].LParam(), 0xFFFFFFFFu);
-    EXPECT_TRUE(core::IsServerRunning(core::ServerSmtp, core::ServiceStateRunning));
-}
+    EXPECT_EQ(records[0].bytes, fake::Words(0, 0x500, 7, 0xFFFFFFFF));
 
-TEST_F(LegacyChannel, OnlyTheWindowCountsAsRunning)
-{
-    // Registered and running with the manager, but windowless: not running here.
+    // Running with the manager, but windowless; and web mail, which is looked
+    // for but never told.
     ASSERT_TRUE(services.AddRunning({core::ServerPop3})) << services.Error();
-    fake::FakeWindow otherCaption("TControlForm", "Control Panel");
     fake::FakeWindow webMail("TWebMailForm", "Velmora Web Mail");
     fake::FakeWindow im("TIMForm", "Instant Messaging Server");
-    ASSERT_TRUE(otherCaption.Ready() && webMail.Ready() && im.Ready());
-
+    ASSERT_TRUE(webMail.Ready() && im.Ready());
     EXPECT_FALSE(core::IsServerRunning(core::ServerPop3, core::ServiceStateRunning));
     EXPECT_EQ(core::NotifyServer(core::ServerPop3, 0x500, 0, 0), 0);
-    EXPECT_FALSE(core::IsServerRunning(core::ServerControl, core::ServiceStateRunning));
-    EXPECT_EQ(core::NotifyServer(core::ServerControl, 0x513, 0, 0), 0);
     EXPECT_TRUE(core::IsServerRunning(core::ServerWebMail, core::ServiceStateRunning));
-    EXPECT_EQ(core::NotifyServer(core::ServerWebMail, 0x500, 0, 0), 0);  // looked for, never told
-    EXPECT_TRUE(webMail.Messages().empty());
-
+    EXPECT_EQ(core::NotifyServer(core::ServerWebMail, 0x500, 0, 0), 0);
     EXPECT_EQ(core::NotifyServer(core::ServerInstantMessaging, core::InstantMessageNotice, 12, 0), 1);
     ASSERT_EQ(im.Messages().size(), 1u);
-    EXPECT_EQ(im.Messages()[0][0], core::InstantMessageNotice);
-    EXPECT_EQ(im.Messages()[0][1], 12u);
-    EXPECT_TRUE(otherCaption.Messages().empty());
+    EXPECT_EQ(im.Messages()[0], (std::array<std::uint32_t, 3>{core::InstantMessageNotice, 12, 0}));
+    EXPECT_TRUE(webMail.Messages().empty());
     ::Sleep(50);
     EXPECT_TRUE(services.Records(core::ServerPop3).empty());
 }
 
 TEST_F(LegacyChannel, CommandsTravelOverThePublishedPipe)
 {
-    FakeSetup withReply;
-    withReply.index = core::ServerSmtp;
-    withReply.mode = FakeMode::Legacy;
-    withReply.reply = std::string("\x2A\x00\x00\x00\x01", 5);
-    ASSERT_TRUE(services.Add(withReply)) << services.Error();
-    FakeSetup shortReply;
-    shortReply.index = core::ServerPop3;
-    shortReply.mode = FakeMode::Legacy;
-    shortReply.reply = std::string("\x2A\x00", 2);
-    ASSERT_TRUE(services.Add(shortReply)) << services.Error();
-
+    ASSERT_TRUE(services.Add({core::ServerSmtp, FakeMode::Legacy, false, std::string("\x2A\0\0\0\x01", 5)}));
+    ASSERT_TRUE(services.Add({core::ServerPop3, FakeMode::Legacy, false, std::string("\x2A\0", 2)}));
     EXPECT_EQ(core::SendServiceCommand(core::ServerSmtp, core::SpamIndexMessage, 0, true, 0), 42);
     EXPECT_EQ(core::SendServiceCommand(core::ServerSmtp, 0x500, 5, false, 6), 1);
     EXPECT_EQ(core::SendServiceCommand(core::ServerPop3, core::SpamIndexMessage, 0, true, 0), 0);
+    EXPECT_EQ(core::SendServiceCommand(core::ServerControl, 0x500, 0, false, 0), 0);  // nothing published
     ASSERT_TRUE(services.WaitForRecords(core::ServerSmtp, 2));
     const auto records = services.Records(core::ServerSmtp);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].Command(), 0x1003u);
-    EXPECT_EQ(records[0].Message(), core::SpamIndexMessage);
-    EXPECT_EQ(records[1].bytes.size(), 16u);
-    EXPECT_EQ(records[1].Command(), 0x1000u);
-    EXPECT_EQ(records[1].WParam(), 5u);
-    EXPECT_EQ(records[1].LParam(), 6u);
-
-    // Nothing published under that name.
-    EXPECT_EQ(core::SendServiceCommand(core::ServerControl, 0x500, 0, false, 0), 0);
+    EXPECT_EQ(records[0].bytes, fake::Words(0x1003, core::SpamIndexMessage, 0, 0));
+    EXPECT_EQ(records[1].bytes, fake::Words(0x1000, 0x500, 5, 6));
 }
 
-// Publishes a pipe entry by hand, as a service that has gone away would
-// have left it.
+// Publishes a pipe entry by hand, as a service that has gone away would have
+// left it: its process id may name another process by now.
 class StaleEntry {
 public:
-    StaleEntry(const std::string& name, DWORD processId, std::uintptr_t readValue, std::uintptr_t writeValue)
-        : name_(name)
+    StaleEntry(const std::string& name, std::uintptr_t readValue, std::uintptr_t writeValue)
+        : key_(core::PublishedPipeKey(name)), mutex_(::CreateMutexA(nullptr, FALSE, name.c_str()))
     {
-        mutex_ = ::CreateMutexA(nullptr, FALSE, name.c_str());
         HKEY key = nullptr;
-        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, core::PublishedPipeKey(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                          nullptr, &key, nullptr);
-        Put(key, "PID", processId);
-        Put(key, "HRP", readValue);
-        Put(key, "HWP", writeValue);
+        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        const std::uintptr_t values[] = {::GetCurrentProcessId(), readValue, writeValue};
+        const char* names[] = {"PID", "HRP", "HWP"};
+        for (int i = 0; i < 3; ++i) {
+            char text[16];
+            std::snprintf(text, sizeof(text), "%lX", static_cast<unsigned long>(values[i]));
+            ::RegSetValueExA(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(std::strlen(text) + 1));
+        }
         ::RegCloseKey(key);
     }
-    ~StaleEntry()
-    {
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, core::PublishedPipeKey(name_).c_str());
-        if (mutex_ != nullptr) ::CloseHandle(mutex_);
-    }
+    ~StaleEntry() { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_.c_str()); }
 
 private:
-    static void Put(HKEY key, const char* valueName, std::uintptr_t value)
-    {
-        char text[16];
-        std::snprintf(text, sizeof(text), "%lX", static_cast<unsigned long>(value));
-        ::RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                         static_cast<DWORD>(std::strlen(text) + 1));
-    }
-    std::string name_;
-    HANDLE mutex_ = nullptr;
+    std::string key_;
+    core::UniqueHandle mutex_;
 };
 
 TEST_F(LegacyChannel, StaleEntryNamingOtherHandlesIsNotWrittenTo)
 {
-    // A process id that now belongs to another process (here: this one),
-    // whose handles of those values are files.
+    // Handles of this process with the published values, that are files.
     char folder[MAX_PATH + 1] = {};
     ::GetTempPathA(MAX_PATH, folder);
     const std::string path = std::string(folder) + "vm-control-stale-" + std::to_string(::GetCurrentProcessId());
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    const auto value = reinterpret_cast<std::uintptr_t>(file);
-    {
-        StaleEntry entry(core::GetServicePipeName(core::ServerCalendaring), ::GetCurrentProcessId(), value, value);
-        EXPECT_EQ(core::SendServiceCommand(core::ServerCalendaring, 0x500, 0, false, 0), 0);
-        EXPECT_EQ(core::SendServiceCommand(core::ServerCalendaring, 0x500, 0, true, 0), 0);
+    const core::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    ASSERT_TRUE(file.valid());
+    const auto value = reinterpret_cast<std::uintptr_t>(file.get());
+    const std::string name = core::GetServicePipeName(core::ServerCalendaring);
+    for (const bool wantReply : {false, true}) {
+        StaleEntry entry(name, value, value);
+        EXPECT_EQ(core::SendServiceCommand(core::ServerCalendaring, 0x500, 0, wantReply, 0), 0);
     }
     {
-        // Zero values mean nothing published.
-        StaleEntry entry(core::GetServicePipeName(core::ServerCalendaring), ::GetCurrentProcessId(), 0, value);
+        StaleEntry entry(name, 0, value);  // a zero value means nothing published
         EXPECT_EQ(core::SendServiceCommand(core::ServerCalendaring, 0x500, 0, false, 0), 0);
     }
     LARGE_INTEGER size{};
-    ::GetFileSizeEx(file, &size);
+    ::GetFileSizeEx(file.get(), &size);
     EXPECT_EQ(size.QuadPart, 0);
-    ::CloseHandle(file);
-    ::DeleteFileA(path.c_str());
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
 #include "core/platform/FileUnit.h"
 #include "core/platform/SystemUnit.h"
 #include "core/util/NetText.h"
+#include "core/util/Numbers.h"
 #include "core/util/StringUnit.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -25,42 +24,28 @@ protected:
         static std::atomic<int> counter{0};
         char temp[MAX_PATH + 1] = {};
         ASSERT_GT(::GetTempPathA(sizeof temp, temp), 0u);
-        char name[64];
-        std::snprintf(name, sizeof name, "vmplat-%lu-%lu-%d", ::GetCurrentProcessId(), ::GetTickCount(),
-                      counter.fetch_add(1));
-        base_ = std::string(temp) + name;
+        base_ = std::string(temp) + "vmplat-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(::GetTickCount()) + "-" + std::to_string(counter.fetch_add(1));
         ASSERT_TRUE(::CreateDirectoryA(base_.c_str(), nullptr));
     }
     void TearDown() override { DeleteDirectory(base_, "", true); }
-
     std::string Path(const std::string& relative) const { return base_ + "\\" + relative; }
-
     static void WriteText(const std::string& fileName, const std::string& text)
     {
         ASSERT_TRUE(core::WriteFileAtomic(fileName, text.data(), text.size())) << fileName;
     }
-
-    static std::string ReadText(const std::string& fileName)
+    // Entries in the folder, to spot left-over temporary files.
+    int EntryCount() const
     {
-        std::string text;
-        core::ReadFileToString(fileName, false, text);
-        return text;
-    }
-
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
         WIN32_FIND_DATAA entry{};
         HANDLE search = ::FindFirstFileA((base_ + "\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE) return names;
-        do {
-            const std::string name = entry.cFileName;
-            if (name != "." && name != "..") names.push_back(name);
-        } while (::FindNextFileA(search, &entry));
+        int count = 0;
+        if (search == INVALID_HANDLE_VALUE) return count;
+        do ++count;
+        while (::FindNextFileA(search, &entry));
         ::FindClose(search);
-        return names;
+        return count - 2;   // "." and ".."
     }
-
     std::string base_;
 };
 
@@ -84,9 +69,8 @@ TEST_F(FolderTest, ForceDirectoryCreatesMissingLevels)
 TEST_F(FolderTest, DeleteDirectoryRemovesTreeAndHonoursMask)
 {
     ASSERT_TRUE(core::ForceDirectory(Path("tree\\sub\\deeper")));
-    for (const char* name : {"tree\\a.txt", "tree\\noext", "tree\\sub\\c.txt", "tree\\sub\\deeper\\d.dat"}) {
+    for (const char* name : {"tree\\a.txt", "tree\\noext", "tree\\sub\\c.txt", "tree\\sub\\deeper\\d.dat"})
         WriteText(Path(name), name);
-    }
     // Without recurse the sub-folder stays, so the folder does too.
     EXPECT_FALSE(DeleteDirectory(Path("tree"), "", false));
     EXPECT_FALSE(FileExists(Path("tree\\noext")));
@@ -106,107 +90,69 @@ TEST_F(FolderTest, DeleteDirectoryRefusesRootsAndDotParts)
 {
     for (const char* refused : {"C:\\", "C:", "c:/", "C:\\\\", "\\", "/", "\\\\server\\share\\", "\\\\server\\share",
                                 "\\\\?\\C:\\data", "\\\\.\\C:\\data", "C:\\data\\..", "C:\\data\\.\\x", "..\\data",
-                                ".", "C:\\a\\... \\b", ""}) {
+                                ".", "C:\\a\\... \\b", ""})
         EXPECT_FALSE(core::IsDeletableFolder(refused)) << refused;
-    }
-    for (const char* allowed : {"C:\\data", "c:/data/sub", "\\\\server\\share\\data", "data", "C:\\a\\.hidden"}) {
+    for (const char* allowed : {"C:\\data", "c:/data/sub", "\\\\server\\share\\data", "data", "C:\\a\\.hidden"})
         EXPECT_TRUE(core::IsDeletableFolder(allowed)) << allowed;
-    }
+
     ASSERT_TRUE(core::ForceDirectory(Path("keep\\inner")));
     WriteText(Path("keep\\inner\\f.txt"), "f");
     for (const std::string& refused : {std::string("\\\\?\\") + Path("keep"), Path("keep\\inner\\.."),
-                                       Path("keep\\.\\inner"), Path("keep\\inner\\... ")}) {
+                                       Path("keep\\.\\inner"), Path("keep\\inner\\... ")})
         EXPECT_FALSE(DeleteDirectory(refused, "*.*", true)) << refused;
-    }
     EXPECT_FALSE(DeleteDirectory(Path("keep"), "inner\\*.*", true));   // the mask stays in the folder
     EXPECT_TRUE(FileExists(Path("keep\\inner\\f.txt")));
 }
 
 TEST_F(FolderTest, DeleteDirectoryRemovesLinksButNotTheirTargets)
 {
-    ASSERT_TRUE(core::ForceDirectory(Path("target")));
+    ASSERT_TRUE(core::ForceDirectory(Path("target")) && core::ForceDirectory(Path("tree")));
     WriteText(Path("target\\precious.txt"), "p");
-    ASSERT_TRUE(core::ForceDirectory(Path("tree")));
     const std::string inner = Path("tree\\link");
-    const std::string direct = Path("direct");
     // 3: a folder link, without the privilege where the system allows that.
     const bool made = ::CreateSymbolicLinkA(inner.c_str(), Path("target").c_str(), 3) &&
-                      ::CreateSymbolicLinkA(direct.c_str(), Path("target").c_str(), 3) &&
+                      ::CreateSymbolicLinkA(Path("direct").c_str(), Path("target").c_str(), 3) &&
                       (::GetFileAttributesA(inner.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (!made || !FileExists(inner + "\\precious.txt")) GTEST_SKIP() << "no folder links on this system";
 
-    EXPECT_TRUE(DeleteDirectory(direct, "*.*", true));   // the link itself only
+    EXPECT_TRUE(DeleteDirectory(Path("direct"), "*.*", true));   // the link itself only
     EXPECT_TRUE(DeleteDirectory(Path("tree"), "*.*", true));
-    EXPECT_FALSE(DirectoryExists(Path("tree")));
     EXPECT_TRUE(FileExists(Path("target\\precious.txt")));
 }
 
-TEST_F(FileTest, ReadFileToStringWithAndWithoutDelete)
+TEST_F(FileTest, ReadSizeAndStampTakeTheNameLiterally)
 {
-    const std::string name = Path("data.bin");
-    const std::string content("line\r\n\0binary\xff", 14);
-    WriteText(name, content);
-    std::string out = "old";
-    EXPECT_TRUE(core::ReadFileToString(name, false, out));
-    EXPECT_EQ(out, content);
-    EXPECT_TRUE(core::ReadFileToString(name, true, out));
-    EXPECT_EQ(out, content);
-    EXPECT_FALSE(FileExists(name));
-    out = "old";
-    EXPECT_FALSE(core::ReadFileToString(name, true, out));
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(core::ReadFileToString("", true, out));
-}
-
-TEST_F(FileTest, SizeAndStampTakeTheNameLiterally)
-{
-    WriteText(Path("a.txt"), "0123456789");
-    EXPECT_EQ(core::GetFileSizeByName(Path("a.txt")), 10);
+    const std::string content("0123\r\n\0bin\xff", 11);
+    WriteText(Path("a.txt"), content);
+    EXPECT_EQ(core::GetFileSizeByName(Path("a.txt")), 11);
     EXPECT_NE(core::GetFileStamp(Path("a.txt")), 0u);
     // Wildcards name no file: a directory search would report a.txt here.
-    for (const char* pattern : {"*.txt", "?.txt", "missing.txt"}) {
-        EXPECT_EQ(core::GetFileSizeByName(Path(pattern)), 0) << pattern;
-        EXPECT_EQ(core::GetFileStamp(Path(pattern)), 0u) << pattern;
-    }
-}
-
-bool ReadTimes(const std::string& name, FILETIME& creation, FILETIME& access)
-{
-    core::UniqueHandle file(
-        ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file.valid() && ::GetFileTime(file.get(), &creation, &access, nullptr);
-}
-
-bool RunningUnderWine()
-{
-    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    for (const char* pattern : {"*.txt", "?.txt", "missing.txt"})
+        EXPECT_TRUE(core::GetFileSizeByName(Path(pattern)) == 0 && core::GetFileStamp(Path(pattern)) == 0) << pattern;
+    std::string out = "old";
+    EXPECT_FALSE(core::ReadFileToString(Path("missing.txt"), false, out));
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(core::ReadFileToString(Path("a.txt"), true, out));   // read, then delete
+    EXPECT_EQ(out, content);
+    EXPECT_FALSE(FileExists(Path("a.txt")));
 }
 
 TEST_F(FileTest, SetFileDateChangesOnlyTheLastWriteTime)
 {
     const std::string name = Path("dated.txt");
     WriteText(name, "x");
-    {
-        core::UniqueHandle file(::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        const SYSTEMTIME known{2001, 2, 0, 3, 0, 0, 0, 0};
-        FILETIME access{};
-        ASSERT_TRUE(::SystemTimeToFileTime(&known, &access));
-        ASSERT_TRUE(::SetFileTime(file.get(), nullptr, &access, nullptr));
-    }
-    FILETIME creation[2]{};
-    FILETIME access[2]{};
-    ASSERT_TRUE(ReadTimes(name, creation[0], access[0]));
+    WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+    ASSERT_TRUE(::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &before));
     // 2009-06-15 13:45:30 local (DOS time counts seconds in steps of two).
     const std::uint32_t stamp = (((2009u - 1980) << 9 | 6 << 5 | 15) << 16) | (13 << 11 | 45 << 5 | 30 / 2);
     ASSERT_TRUE(core::SetFileDate(name, stamp));
     EXPECT_EQ(core::GetFileStamp(name), stamp);
-    ASSERT_TRUE(ReadTimes(name, creation[1], access[1]));
-    EXPECT_EQ(::CompareFileTime(&access[0], &access[1]), 0);
+    ASSERT_TRUE(::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &after));
+    EXPECT_EQ(::CompareFileTime(&before.ftLastAccessTime, &after.ftLastAccessTime), 0);
     // Wine on Linux derives the creation time from the last-write time.
-    if (!RunningUnderWine()) {
-        EXPECT_EQ(::CompareFileTime(&creation[0], &creation[1]), 0);
-    }
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const bool wine = ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    EXPECT_TRUE(wine || ::CompareFileTime(&before.ftCreationTime, &after.ftCreationTime) == 0);
     EXPECT_FALSE(core::SetFileDate(name, 0));   // month 0 is no date
     EXPECT_FALSE(core::SetFileDate(Path("missing.txt"), stamp));
     EXPECT_FALSE(FileExists(Path("missing.txt")));
@@ -217,39 +163,35 @@ TEST_F(FileTest, WriteFileAtomicReplacesOrLeavesTheOldFile)
     const std::string name = Path("settings.cfg");
     const std::string first = "first version";
     const std::string second(100000, 'z');
+    std::string read;
     ASSERT_TRUE(core::WriteFileAtomic(name, first.data(), first.size()));
     ASSERT_TRUE(core::WriteFileAtomic(name, second.data(), second.size()));
-    EXPECT_EQ(ReadText(name), second);
-    EXPECT_EQ(Entries(), std::vector<std::string>{"settings.cfg"});
+    EXPECT_TRUE(core::ReadFileToString(name, false, read) && read == second);
+    EXPECT_EQ(EntryCount(), 1);
 
     EXPECT_FALSE(core::WriteFileAtomic(Path("nofolder\\x.cfg"), first.data(), first.size()));
     {
-        // Held open without delete sharing: the replace fails, nothing changes.
-        core::UniqueHandle holder(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                nullptr, OPEN_EXISTING, 0, nullptr));
+        // Held open without sharing at all: the write fails and nothing changes.
+        core::UniqueHandle holder(::CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(holder.valid());
         EXPECT_FALSE(core::WriteFileAtomic(name, first.data(), first.size()));
     }
-    EXPECT_EQ(ReadText(name), second);
+    EXPECT_TRUE(core::ReadFileToString(name, false, read) && read == second);
+    {
+        // Held by a reader that shares writing but not deletion, as a running
+        // service may: the replace is refused, so the file is rewritten in place.
+        core::UniqueHandle holder(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.valid());
+        const std::string longer = second + " and more";
+        EXPECT_TRUE(core::WriteFileAtomic(name, longer.data(), longer.size()));
+        EXPECT_TRUE(core::WriteFileAtomic(name, first.data(), first.size()));
+    }
+    EXPECT_TRUE(core::ReadFileToString(name, false, read) && read == first);
+    ASSERT_TRUE(core::WriteFileAtomic(name, second.data(), second.size()));
     ASSERT_TRUE(core::ForceDirectory(Path("folder.cfg")));
     EXPECT_FALSE(core::WriteFileAtomic(Path("folder.cfg"), first.data(), first.size()));
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"folder.cfg", "settings.cfg"}));
-}
-
-TEST(UniqueHandle, ClosesOnceAndToleratesInvalidValues)
-{
-    core::UniqueHandle none(INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(none.valid());
-    none.reset();
-    HANDLE raw = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    core::UniqueHandle first(raw);
-    core::UniqueHandle second(std::move(first));
-    EXPECT_FALSE(first.valid());
-    EXPECT_EQ(second.release(), raw);
-    second.reset(raw);
-    second.reset();
-    DWORD flags = 0;
-    EXPECT_FALSE(::GetHandleInformation(raw, &flags));
+    EXPECT_EQ(EntryCount(), 2);   // folder.cfg and settings.cfg
 }
 
 std::string Child(const std::string& arguments)
@@ -267,10 +209,6 @@ TEST_F(ProcessTest, CapturesLongOutputAndExitCode)
     for (int i = 0; i < 5000; ++i) expected += static_cast<char>('a' + i % 26);
     EXPECT_EQ(output, expected + "err");
 
-    ASSERT_TRUE(core::ExecuteAndCapture("cmd /c for /L %i in (1,1,300) do @echo line %i", exitCode, SW_HIDE, output));
-    EXPECT_GT(output.size(), 2048u);
-    EXPECT_NE(output.find("line 300"), std::string::npos);
-
     EXPECT_FALSE(core::ExecuteAndCapture(Path("missing\\nothing.exe"), exitCode, SW_HIDE, output));
     EXPECT_EQ(output, "");
     EXPECT_EQ(exitCode, 0u);
@@ -280,19 +218,15 @@ TEST_F(ProcessTest, OnlyThePipeIsInherited)
 {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     core::UniqueHandle event(::CreateEventA(&inherit, TRUE, TRUE, nullptr));
-    char value[32];
-    std::snprintf(value, sizeof value, "%lx", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(event.get())));
-    std::string command = Child(std::string("handle ") + value);
-
+    std::string command = Child("handle " + core::IntToHexText(static_cast<std::int32_t>(
+                                                reinterpret_cast<std::uintptr_t>(event.get())), true));
     // Control: a plain start with inheritance hands the event over.
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    std::vector<char> line(command.c_str(), command.c_str() + command.size() + 1);
-    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                                  &startup, &info));
-    core::UniqueHandle process(info.hProcess);
-    core::UniqueHandle thread(info.hThread);
+    core::UniqueHandle process(info.hProcess), thread(info.hThread);
     ::WaitForSingleObject(process.get(), 10000);
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
@@ -304,27 +238,19 @@ TEST_F(ProcessTest, OnlyThePipeIsInherited)
     EXPECT_EQ(exitCode, 11u);
 }
 
-struct LogonCall {
-    int calls = 0;
-    std::string user, domain, password;
-    bool domainNull = false;
-    DWORD type = 0;
-};
-LogonCall g_logon;
+// The last logon as "user;domain;password;type", "(null)" for a missing domain.
+std::string g_logon;
+int g_logonCalls = 0;
+bool g_acceptLogon = false;
 
-BOOL WINAPI RefuseLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD, PHANDLE token)
+// Grants the logon, when g_acceptLogon is set, with a copy of this process's own token.
+BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD, PHANDLE token)
 {
-    g_logon = {g_logon.calls + 1, user, domain ? domain : "", password, domain == nullptr, type};
+    ++g_logonCalls;
+    g_logon = std::string(user) + ";" + (domain ? domain : "(null)") + ";" + password + ";" + std::to_string(type);
     *token = nullptr;
-    return FALSE;
-}
-
-// Grants the logon with a copy of this process's own token.
-BOOL WINAPI AcceptLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD, PHANDLE token)
-{
-    g_logon = {g_logon.calls + 1, user, domain ? domain : "", password, domain == nullptr, type};
     HANDLE own = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return FALSE;
+    if (!g_acceptLogon || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return FALSE;
     core::UniqueHandle ownToken(own);
     return ::DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, token);
 }
@@ -334,23 +260,20 @@ TEST_F(ProcessTest, LogonSeamDecidesWhetherTheCommandRuns)
     std::uint32_t exitCode = 99;
     std::string output = "old";
     const std::string marker = Path("ran.txt");
-    g_logon = LogonCall();
-    core::SetLogonFunction(RefuseLogon);
+    core::SetLogonFunction(FakeLogon);
+    g_acceptLogon = false;
     EXPECT_FALSE(core::ExecuteAndCapture(Child("touch \"" + marker + "\"| someone ; ; secret "), exitCode, SW_HIDE,
                                          output));
     EXPECT_EQ(output, "");
-    EXPECT_EQ(g_logon.calls, 1);
-    EXPECT_EQ(g_logon.user, "someone");
-    EXPECT_TRUE(g_logon.domainNull);
-    EXPECT_EQ(g_logon.password, "secret");
-    EXPECT_EQ(g_logon.type, 4u);   // batch logon
+    EXPECT_EQ(g_logonCalls, 1);
+    EXPECT_EQ(g_logon, "someone;(null);secret;4");   // 4: batch logon
     ::Sleep(200);
     EXPECT_FALSE(FileExists(marker));
 
-    core::SetLogonFunction(AcceptLogon);
+    g_acceptLogon = true;
     EXPECT_TRUE(core::ExecuteAndCapture(Child("print 10 3|user;DOMAIN;pass"), exitCode, SW_HIDE, output));
     core::SetLogonFunction(nullptr);
-    EXPECT_EQ(g_logon.domain, "DOMAIN");
+    EXPECT_EQ(g_logon, "user;DOMAIN;pass;4");
     EXPECT_EQ(exitCode, 3u);
     EXPECT_EQ(output, "abcdefghijerr");
 }
@@ -363,9 +286,7 @@ TEST(SystemUnit, PlatformAffinityAndFolders)
     core::SetWindowsNTOverride(-1);
     EXPECT_TRUE(core::IsWindowsNT());
 
-    DWORD_PTR original = 0;
-    DWORD_PTR processMask = 0;
-    DWORD_PTR systemMask = 0;
+    DWORD_PTR original = 0, processMask = 0, systemMask = 0;
     ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &original, &systemMask));
     core::SetProcessAffinity(false);
     ::GetProcessAffinityMask(::GetCurrentProcess(), &processMask, &systemMask);
@@ -376,23 +297,18 @@ TEST(SystemUnit, PlatformAffinityAndFolders)
     ::SetProcessAffinityMask(::GetCurrentProcess(), original);
 
     const std::string folder = core::HostProgramFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_EQ(folder.back(), '\\');
+    EXPECT_TRUE(!folder.empty() && folder.back() == '\\') << folder;
     EXPECT_TRUE(FileExists(folder + "platform_test.exe"));
 }
 
 TEST(SystemUnit, LocalAddressesAreDottedAndNeverZero)
 {
-    core::DonePlatformUnit();
-    EXPECT_EQ(core::GetLocalIPAddresses(), "");
     core::InitPlatformUnit();
     const std::string list = core::GetLocalIPAddresses();
     EXPECT_TRUE(list.empty() || list.back() == ';');
-    for (int i = 0; !core::GetDelimitedItem(list, i, ';').empty(); ++i) {
-        std::uint32_t value = 0;
-        EXPECT_TRUE(core::ParseIPv4Strict(core::GetDelimitedItem(list, i, ';'), value));
-        EXPECT_NE(value, 0u);
-    }
+    std::uint32_t value = 0;
+    for (int i = 0; !core::GetDelimitedItem(list, i, ';').empty(); ++i)
+        EXPECT_TRUE(core::ParseIPv4Strict(core::GetDelimitedItem(list, i, ';'), value) && value != 0) << list;
     core::DonePlatformUnit();
     EXPECT_EQ(core::GetLocalIPAddresses(), "");
 }
