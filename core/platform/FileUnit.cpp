@@ -273,6 +273,24 @@ bool SetFileDate(const std::string& fileName, std::uint32_t dosDateTime)
     return ::SetFileTime(file.get(), nullptr, nullptr, &utc) != FALSE;
 }
 
+namespace {
+
+// Writes all bytes in chunks that fit one WriteFile call.
+bool WriteAll(HANDLE file, const void* data, std::size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        bytes += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+} // namespace
+
 bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t size)
 {
     if (fileName.empty() || (data == nullptr && size != 0)) return false;
@@ -293,16 +311,7 @@ bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t 
         }
         if (!file) return false;
 
-        bool ok = true;
-        const char* bytes = static_cast<const char*>(data);
-        std::size_t left = size;
-        while (ok && left > 0) {
-            const DWORD chunk = left > 0x100000 ? 0x100000 : static_cast<DWORD>(left);
-            DWORD written = 0;
-            ok = ::WriteFile(file.get(), bytes, chunk, &written, nullptr) && written == chunk;
-            bytes += chunk;
-            left -= chunk;
-        }
+        bool ok = WriteAll(file.get(), data, size);
         ok = ok && ::FlushFileBuffers(file.get());
         file.reset();
         if (!ok) {
@@ -328,16 +337,7 @@ bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t 
                 UniqueHandle target(::CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
                 if (target) {
-                    rewritten = true;
-                    bytes = static_cast<const char*>(data);
-                    left = size;
-                    while (rewritten && left > 0) {
-                        const DWORD chunk = left > 0x100000 ? 0x100000 : static_cast<DWORD>(left);
-                        DWORD written = 0;
-                        rewritten = ::WriteFile(target.get(), bytes, chunk, &written, nullptr) && written == chunk;
-                        bytes += chunk;
-                        left -= chunk;
-                    }
+                    rewritten = WriteAll(target.get(), data, size);
                     rewritten = rewritten && ::SetEndOfFile(target.get()) && ::FlushFileBuffers(target.get());
                 }
             }

@@ -11,35 +11,12 @@
 
 namespace {
 
-const char* const InstallKey = "Software\\Velmora\\Parlinex MailServer";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
 }
 
-// Sets or (empty) removes the InstallDir value, and removes it again afterwards.
-class InstallDirValue {
- public:
-  explicit InstallDirValue(const std::string& value) { Set(value); }
-  ~InstallDirValue() { Set(""); }
-  InstallDirValue(const InstallDirValue&) = delete;
-  InstallDirValue& operator=(const InstallDirValue&) = delete;
-
- private:
-  static void Set(const std::string& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, InstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-      return;
-    if (value.empty())
-      RegDeleteValueA(key, "InstallDir");
-    else
-      RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
-  }
-};
 
 // Copies the host and the library into the folder and runs the host there.
 std::string RunHost(const std::string& folder) {
@@ -59,7 +36,7 @@ TEST(LibraryStart, TheHostProgramsFolderIsTriedFirst) {
   settings.U16(242, 555);
   fixture::WriteSettings(install.config(), settings);
   fixture::WriteSettings(other.config(), fixture::Settings());
-  InstallDirValue value(other.root());
+  fixture::InstallDirValue value(other.root());
   std::string output = RunHost(install.root());
   EXPECT_NE(output.find("config=" + install.config()), std::string::npos) << output;
   EXPECT_NE(output.find("get12=2 value=555"), std::string::npos) << output;
@@ -74,7 +51,7 @@ TEST(LibraryStart, TheRegistryFolderIsTheFallback) {
   // Without the trailing "\": the library adds it.
   std::string root = install.root();
   root.pop_back();
-  InstallDirValue value(root);
+  fixture::InstallDirValue value(root);
   std::string output = RunHost(host.root());
   EXPECT_NE(output.find("config=" + install.config()), std::string::npos) << output;
   EXPECT_NE(output.find("get12=2 value=606"), std::string::npos) << output;
@@ -82,7 +59,7 @@ TEST(LibraryStart, TheRegistryFolderIsTheFallback) {
 
 TEST(LibraryStart, WithoutAnySettingsTheLibraryStillCountsAsInitialised) {
   fixture::TempInstall host("nothing");
-  InstallDirValue value("");
+  fixture::InstallDirValue value("");
   std::string output = RunHost(host.root());
   // The built-in default of id 12, not -5.
   EXPECT_NE(output.find("get12=2 value=300"), std::string::npos) << output;

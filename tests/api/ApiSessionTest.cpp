@@ -245,31 +245,9 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
   }
 }
 
-// Sets or (empty) removes the registry's installation folder for one test.
-class InstallDirValue {
- public:
-  explicit InstallDirValue(const std::string& value) { Set(value); }
-  ~InstallDirValue() { Set(""); }
-  InstallDirValue(const InstallDirValue&) = delete;
-  InstallDirValue& operator=(const InstallDirValue&) = delete;
-
- private:
-  static void Set(const std::string& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, api::InstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-      return;
-    if (value.empty())
-      RegDeleteValueA(key, "InstallDir");
-    else
-      RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
-  }
-};
 
 TEST_F(Session, InitWithoutAFolderAndWithoutInstallDirAnswersMinus4YetInitialises) {
-  InstallDirValue none("");
+  fixture::InstallDirValue none("");
   EXPECT_EQ(Init(nullptr), -4);
   char byte = 0;
   EXPECT_EQ(GetConfigSetting(15, &byte, 1), 1);
@@ -282,7 +260,7 @@ TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder
   fixture::Settings other;
   other.U16(242, 999);
   fixture::WriteSettings(listed.config(), other);
-  InstallDirValue value(listed.root());
+  fixture::InstallDirValue value(listed.root());
 
   ASSERT_EQ(Init(first.root().c_str()), 0);
   EXPECT_FALSE(api::ReloadIfSettingsChanged());

@@ -114,4 +114,28 @@ class TempInstall {
   std::string root_;
 };
 
+// Sets or (empty) removes the registry's installation folder value for one
+// test, and removes it again afterwards.
+class InstallDirValue {
+ public:
+  explicit InstallDirValue(const std::string& value) { Set(value); }
+  ~InstallDirValue() { Set(""); }
+  InstallDirValue(const InstallDirValue&) = delete;
+  InstallDirValue& operator=(const InstallDirValue&) = delete;
+
+ private:
+  static void Set(const std::string& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Parlinex MailServer", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+      return;
+    if (value.empty())
+      RegDeleteValueA(key, "InstallDir");
+    else
+      RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  }
+};
+
 }  // namespace fixture
