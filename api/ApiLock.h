@@ -5,24 +5,20 @@
 // half-replaced configuration. The eight core locks keep their own meaning.
 #include <windows.h>
 
+#include "core/platform/SrwGuard.h"
+
 namespace api {
 
 SRWLOCK& StateLock();
 
-class SharedStateGuard {
+class SharedStateGuard : core::SharedSrwGuard {
  public:
-  SharedStateGuard() { AcquireSRWLockShared(&StateLock()); }
-  ~SharedStateGuard() { ReleaseSRWLockShared(&StateLock()); }
-  SharedStateGuard(const SharedStateGuard&) = delete;
-  SharedStateGuard& operator=(const SharedStateGuard&) = delete;
+  SharedStateGuard() : SharedSrwGuard(StateLock()) {}
 };
 
-class ExclusiveStateGuard {
+class ExclusiveStateGuard : core::ExclusiveSrwGuard {
  public:
-  ExclusiveStateGuard() { AcquireSRWLockExclusive(&StateLock()); }
-  ~ExclusiveStateGuard() { ReleaseSRWLockExclusive(&StateLock()); }
-  ExclusiveStateGuard(const ExclusiveStateGuard&) = delete;
-  ExclusiveStateGuard& operator=(const ExclusiveStateGuard&) = delete;
+  ExclusiveStateGuard() : ExclusiveSrwGuard(StateLock()) {}
 };
 
 }  // namespace api

@@ -23,29 +23,9 @@ std::atomic<bool> g_changed{false};
 std::atomic<std::uint32_t> g_settingsStamp{0};
 std::atomic<core::ServiceNotifier*> g_notifier{nullptr};
 
-constexpr std::uint32_t ConfigurationChanged = 0x500;
-constexpr std::uint32_t ReloadServicesMessage = 0x513;
-
 core::ServiceNotifier& Notifier() {
   core::ServiceNotifier* installed = g_notifier.load();
   return installed != nullptr ? *installed : core::DefaultServiceNotifier();
-}
-
-std::string ReadInstallDir() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-  std::string value;
-  char buffer[1024];
-  DWORD type = 0;
-  DWORD size = sizeof(buffer) - 1;
-  if (RegQueryValueExA(key, "InstallDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
-          ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    buffer[size < sizeof(buffer) ? size : sizeof(buffer) - 1] = '\0';
-    value = buffer;
-  }
-  RegCloseKey(key);
-  return value;
 }
 
 }  // namespace
@@ -76,7 +56,7 @@ std::int32_t InitSession(const char* path) {
 std::int32_t InitFromInstallDir() {
   std::int32_t result = ResultSettingsUnreadable;
   try {
-    std::string root = ReadInstallDir();
+    std::string root = core::ReadMachineRegistryText(InstallKey, "InstallDir");
     // An empty value stays empty, so the load works relative to the current folder.
     if (!root.empty() && root.back() != '\\') root += '\\';
     root = core::CutTo(root, 255);
@@ -102,10 +82,11 @@ void SaveConfigSession() {
 }
 
 void UpdateConfigurationSession() {
-  static constexpr int order[] = {0, 1, 2, 4, 3};
+  static constexpr int order[] = {core::ServerSmtp, core::ServerPop3, core::ServerControl, core::ServerCalendaring,
+                                  core::ServerInstantMessaging};
   for (int index : order) {
     try {
-      Notifier().Notify(index, ConfigurationChanged, 0, 0);
+      Notifier().Notify(index, core::ConfigChangedMessage, 0, 0);
     } catch (...) {
       // A service that cannot be told is not the caller's failure.
     }
@@ -113,7 +94,7 @@ void UpdateConfigurationSession() {
 }
 
 std::int32_t ReloadServicesSession() {
-  return Notifier().Notify(2, ReloadServicesMessage, 0, 0) != 0 ? 1 : 0;
+  return Notifier().Notify(core::ServerControl, core::ReloadServicesMessage, 0, 0) != 0 ? 1 : 0;
 }
 
 void DoneSession() {
@@ -135,10 +116,6 @@ void StartLibrary() {
   }
   if (!g_initialised.load()) InitFromInstallDir();
 }
-
-}  // namespace api
-
-namespace api {
 
 SRWLOCK& StateLock() {
   static SRWLOCK lock = SRWLOCK_INIT;

@@ -14,6 +14,7 @@
 #include "api/Exports.h"
 #include "bench/harness.h"
 #include "core/config/LockTable.h"
+#include "core/platform/FileUnit.h"
 #include "core/platform/SystemUnit.h"
 
 namespace {
@@ -58,7 +59,7 @@ class Installation {
   }
   ~Installation() {
     // The library may leave files of its own behind (logs, saved copies).
-    RemoveTree(root_);
+    core::DeleteDirectory(root_, "*.*", true);
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -90,23 +91,6 @@ class Installation {
   std::string domains() const { return config() + "domains.cfg"; }
 
  private:
-  static void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveTree(folder + name + "\\");
-        else
-          DeleteFileA((folder + name).c_str());
-      } while (FindNextFileA(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-  }
-
   std::string root_;
 };
 

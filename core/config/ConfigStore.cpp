@@ -80,9 +80,8 @@ void RunStep(Step step) noexcept {
 bool DatabaseNoLockSet() { return GetU8(Settings().data(), cfg::DbNoLock) != 0; }
 
 // Stores a text field only when it changes, so the bytes behind a short text
-// stay as the file had them.
-// A length byte beyond the field's width is repaired, so no reader of the
-// raw record runs into the next field.
+// stay as the file had them; a length byte beyond the field's width is
+// repaired, so no reader of the raw record runs into the next field.
 void PutText(SettingsRecord& record, FieldRef field, std::string_view text) {
   if (record[field.offset] > field.width || GetShortStringView(record.data(), field) != CutTo(text, field.width))
     SetShortString(record.data(), field, text);
@@ -187,21 +186,15 @@ void ReadAntiSpamSettings() {
   if (folder.empty()) folder = CutTo(RootFolder() + "Spam\\", FolderLength);
   Write(&StoreState::antiSpam, folder);
 
-  std::string text;
-  if (!ReadFileToString(folder + "spam.dat", false, text)) return;
+  std::vector<std::string> lines;
+  if (!ReadTextLines(folder + "spam.dat", lines)) return;
   constexpr std::string_view key = "SpamChallenge=";
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view raw(text.data() + start, end - start);
-    start = end + 1;
-    if (raw.find('=') == std::string_view::npos) continue;
+  for (const std::string& raw : lines) {
+    if (raw.find('=') == std::string::npos) continue;
     const std::string line = TrimAroundSeparator(raw, '=');
     if (line.size() < key.size() || !SameText(std::string_view(line).substr(0, key.size()), key)) continue;
     const std::string value = line.substr(line.find('=') + 1);
-    if (value.empty()) continue;
-    g_spamChallenge.store(TextToInt(value) == 1);
+    if (!value.empty()) g_spamChallenge.store(TextToInt(value) == 1);
   }
 }
 
@@ -246,7 +239,6 @@ std::string IPv6BindList() { return Read(&StoreState::ipv6Bind); }
 bool SubdomainListExists() { return g_subdomainList.load(); }
 bool SettingsFileUnreadable() { return g_settingsUnreadable.load(); }
 bool SpamChallengeOn() { return g_spamChallenge.load(); }
-void SetSpamChallengeOn(bool on) { g_spamChallenge.store(on); }
 
 // ---- Load and save ----------------------------------------------------------
 
@@ -434,7 +426,7 @@ std::string ReadDomainBind(int index) {
     // An entry without a name has no folder; its path would name the global "bind.dat".
     const std::string file = ConfigFolder() + name + "\\bind.dat";
     std::vector<std::string> lines;
-    if (!name.empty() && FileExists(file) && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
+    if (!name.empty() && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
     std::string result = line.empty() ? value : value.empty() ? line : line + ";" + value;
     if (!result.empty() && result.front() == ';') result.erase(0, 1);
     return CutTo(result, FolderLength);
@@ -505,7 +497,7 @@ int CheckRelayIP(std::string_view ip, std::string_view list, bool useRelayFile, 
     if (!useRelayFile || result != 0) return result;
     const std::string file = relayFile.empty() ? ConfigFolder() + "relay.dat" : std::string(relayFile);
     std::vector<std::string> lines;
-    if (!FileExists(file) || !ReadTextLines(file, lines)) return result;
+    if (!ReadTextLines(file, lines)) return result;
     for (const std::string& raw : lines) {
       const std::string line = CleanLine(raw);
       if (!line.empty() && IPInList(line, ip) == 1) return 1;
@@ -513,15 +505,6 @@ int CheckRelayIP(std::string_view ip, std::string_view list, bool useRelayFile, 
     return result;
   } catch (...) {
     return 0;
-  }
-}
-
-void LockDatabase(bool enter) {
-  if (DatabaseNoLockSet()) return;
-  if (enter) {
-    EnterLock(DatabaseLockIndex);
-  } else {
-    LeaveLock(DatabaseLockIndex);
   }
 }
 

@@ -41,7 +41,6 @@ bool SubdomainListExists();
 bool SettingsFileUnreadable();
 // The anti-spam settings' challenge-response switch ("SpamChallenge").
 bool SpamChallengeOn();
-void SetSpamChallengeOn(bool on);
 
 // ---- Load and save ------------------------------------------------------
 
@@ -99,9 +98,5 @@ int IPInList(std::string_view list, std::string_view ip);
 // IPInList(list, ip); with useRelayFile, when that says 0, each line of the
 // relay file (empty name: configuration folder + "relay.dat") is tried too.
 int CheckRelayIP(std::string_view ip, std::string_view list, bool useRelayFile, std::string_view relayFile);
-
-// Enters or leaves the database lock unless the settings switch it off.
-// New code uses the DatabaseLock guard of LockTable.h.
-void LockDatabase(bool enter);
 
 }  // namespace core

@@ -39,14 +39,14 @@ ScopedLock::~ScopedLock() { LeaveLock(n_); }
 
 void SetDatabaseNoLockQuery(DatabaseNoLockQuery query) { g_noLockQuery.store(query); }
 
-DatabaseLock::DatabaseLock() {
+LockDatabase::LockDatabase() {
   DatabaseNoLockQuery query = g_noLockQuery.load();
   if (query != nullptr && query()) return;
   EnterLock(DatabaseLockIndex);
   entered_ = true;
 }
 
-DatabaseLock::~DatabaseLock() {
+LockDatabase::~LockDatabase() {
   if (entered_) LeaveLock(DatabaseLockIndex);
 }
 

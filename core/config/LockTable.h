@@ -38,12 +38,12 @@ void SetDatabaseNoLockQuery(DatabaseNoLockQuery query);
 // Lock 5 around one call into the database back end, unless the settings say
 // otherwise. Remembers whether it entered, because the setting may change
 // between enter and leave.
-class DatabaseLock {
+class LockDatabase {
  public:
-  DatabaseLock();
-  ~DatabaseLock();
-  DatabaseLock(const DatabaseLock&) = delete;
-  DatabaseLock& operator=(const DatabaseLock&) = delete;
+  LockDatabase();
+  ~LockDatabase();
+  LockDatabase(const LockDatabase&) = delete;
+  LockDatabase& operator=(const LockDatabase&) = delete;
   bool entered() const { return entered_; }
 
  private:

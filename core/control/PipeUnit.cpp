@@ -28,20 +28,6 @@ HANDLE OpenPipeFile(const std::string& path)
                 FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
 }
 
-std::string ReadRegistryText(HKEY key, const char* valueName)
-{
-    char buffer[256] = {};
-    DWORD type = 0;
-    DWORD size = sizeof(buffer) - 1;
-    if (::RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
-        return {};
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
-    std::string text(buffer, size < sizeof(buffer) ? size : sizeof(buffer) - 1);
-    const auto end = text.find('\0');
-    if (end != std::string::npos) text.resize(end);
-    return text;
-}
-
 HANDLE HandleFromValue(std::uint32_t value)
 {
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value));
@@ -160,13 +146,10 @@ void TPipeClient::OpenPublishedPipe(const std::string& name)
     UniqueHandle mutex(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
     if (!mutex) return;
 
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, PublishedPipeKey(name).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    const std::uint32_t processId = HexToInt(ReadRegistryText(key, "PID"));
-    const std::uint32_t readValue = HexToInt(ReadRegistryText(key, "HRP"));
-    const std::uint32_t writeValue = HexToInt(ReadRegistryText(key, "HWP"));
-    ::RegCloseKey(key);
+    const std::string key = PublishedPipeKey(name);
+    const std::uint32_t processId = HexToInt(ReadMachineRegistryText(key, "PID"));
+    const std::uint32_t readValue = HexToInt(ReadMachineRegistryText(key, "HRP"));
+    const std::uint32_t writeValue = HexToInt(ReadMachineRegistryText(key, "HWP"));
     if (processId == 0 || readValue == 0 || writeValue == 0) return;
 
     UniqueHandle process(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId));

@@ -7,6 +7,7 @@
 
 #include "core/config/LockTable.h"
 #include "core/db/SehGuard.h"
+#include "core/platform/SrwGuard.h"
 
 namespace core {
 namespace {
@@ -48,22 +49,6 @@ struct LibraryState {
 };
 
 LibraryState g_library;
-
-class SharedHold {
- public:
-  SharedHold() { AcquireSRWLockShared(&g_library.lock); }
-  ~SharedHold() { ReleaseSRWLockShared(&g_library.lock); }
-  SharedHold(const SharedHold&) = delete;
-  SharedHold& operator=(const SharedHold&) = delete;
-};
-
-class ExclusiveHold {
- public:
-  ExclusiveHold() { AcquireSRWLockExclusive(&g_library.lock); }
-  ~ExclusiveHold() { ReleaseSRWLockExclusive(&g_library.lock); }
-  ExclusiveHold(const ExclusiveHold&) = delete;
-  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
-};
 
 template <typename Proc>
 void Bind(HMODULE module, const char* name, Proc& slot) {
@@ -113,8 +98,8 @@ std::int32_t CallGuarded(Proc proc, std::int32_t failure, Args... args) noexcept
 template <typename Proc, typename... Args>
 std::int32_t Call(Proc EntryPoints::*slot, std::int32_t failure, Args... args) noexcept {
   if (!g_library.loaded.load(std::memory_order_acquire)) return failure;
-  DatabaseLock databaseLock;
-  SharedHold hold;
+  LockDatabase databaseLock;
+  SharedSrwGuard hold(g_library.lock);
   if (g_library.module == nullptr) return failure;
   return CallGuarded(g_library.entries.*slot, failure, args...);
 }
@@ -124,7 +109,7 @@ const char* Text(const char* text) { return text != nullptr ? text : ""; }
 }  // namespace
 
 bool LoadDBLibrary(const std::string& rootFolder) {
-  ExclusiveHold hold;
+  ExclusiveSrwGuard hold(g_library.lock);
   if (g_library.module != nullptr) return true;
   if (rootFolder.empty()) return false;
   std::string path = rootFolder;
@@ -142,7 +127,7 @@ bool ConnectDatabase(const std::string& rootFolder, const std::string& connectio
   if (!LoadDBLibrary(rootFolder)) return false;
   {
     // One hold for both, so no other call slips in between.
-    DatabaseLock databaseLock;
+    LockDatabase databaseLock;
     DbSetConnection(connection.c_str());
     DbReloadConfig();
   }
@@ -150,7 +135,7 @@ bool ConnectDatabase(const std::string& rootFolder, const std::string& connectio
 }
 
 void UnloadDBLibrary() {
-  ExclusiveHold hold;
+  ExclusiveSrwGuard hold(g_library.lock);
   if (g_library.module == nullptr) return;
   g_library.loaded.store(false, std::memory_order_release);
   HMODULE module = g_library.module;

@@ -13,7 +13,7 @@ namespace core {
 inline constexpr std::size_t DomainEntrySize = 96;
 inline constexpr std::size_t DomainNameMaxLength = 91;
 inline constexpr std::size_t DomainAddressOffset = 92;
-// Bounds the memory a damaged count or file can claim (96 MB of entries).
+// Bounds the memory a damaged count can claim (9.6 MB of entries).
 inline constexpr std::uint32_t MaxDomainEntries = 100000;
 // Where the domain list of older installations lies inside "settings.cfg",
 // scrambled as a continuation of the settings record (key index 8).
@@ -22,12 +22,12 @@ inline constexpr std::uint64_t LegacyDomainListOffset = 20344;
 inline constexpr std::string_view DomainBindMarker = "255.255.255.255";
 
 // Loads the table from the configuration folder's "domains.cfg", or, when
-// that file does not exist, from the old list inside "settings.cfg". Reads at
-// most count entries; when the file holds fewer whole entries the count is
-// lowered to what was read. False when no source could be read: a missing
-// source leaves an empty table and a count of 0; a source that exists but
-// cannot be read leaves an empty table, keeps the count and makes
-// DomainListSave refuse to overwrite "domains.cfg" until a load succeeds.
+// that file does not exist, from the old list inside "settings.cfg". The
+// table holds count entries (a count above MaxDomainEntries is capped and
+// stored capped); entries the file does not hold stay empty. False when no
+// source could be read: a missing source leaves an empty table; a source that
+// exists but cannot be read leaves an empty table and makes DomainListSave
+// refuse to overwrite "domains.cfg" until a load succeeds. The count is kept.
 bool DomainListLoad();
 
 // Frees the entries (the count in the settings record is not touched).

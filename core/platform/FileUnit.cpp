@@ -1,5 +1,6 @@
 #include "core/platform/FileUnit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
@@ -201,39 +202,52 @@ bool DeleteDirectory(const std::string& folder, const std::string& mask, bool re
     }
 }
 
-bool ReadFileToString(const std::string& fileName, bool deleteAfter, std::string& out)
+FileReadResult ReadFileBytes(const std::string& fileName, std::uint64_t offset, std::size_t maxBytes,
+                             std::string& out)
 {
     out.clear();
-    if (fileName.empty()) return false;
-    bool read = false;
-    {
-        UniqueHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            try {
-                LARGE_INTEGER size{};
-                if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 &&
-                    static_cast<unsigned long long>(size.QuadPart) < out.max_size()) {
-                    out.reserve(static_cast<std::size_t>(size.QuadPart));
-                }
-                // Read to the end even when the file grew since the size was taken.
-                char buffer[65536];
-                for (;;) {
-                    DWORD got = 0;
-                    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) break;
-                    if (got == 0) {
-                        read = true;
-                        break;
-                    }
-                    out.append(buffer, got);
-                }
-            } catch (...) {
-                read = false;
-            }
-            if (!read) out.clear();
-        }
+    if (fileName.empty()) return FileReadResult::Missing;
+    UniqueHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileReadResult::Missing;
+        return FileReadResult::Unreadable;
     }
-    if (deleteAfter) ::DeleteFileA(fileName.c_str());
+    try {
+        LARGE_INTEGER size{};
+        if (::GetFileSizeEx(file.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > offset) {
+            const std::uint64_t rest = static_cast<std::uint64_t>(size.QuadPart) - offset;
+            out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(rest, maxBytes)));
+        }
+        if (offset > 0) {
+            LARGE_INTEGER distance{};
+            distance.QuadPart = static_cast<LONGLONG>(offset);
+            if (!::SetFilePointerEx(file.get(), distance, nullptr, FILE_BEGIN)) return FileReadResult::Unreadable;
+        }
+        // Read to the end even when the file grew since the size was taken.
+        char buffer[65536];
+        while (out.size() < maxBytes) {
+            const std::size_t want = std::min<std::size_t>(maxBytes - out.size(), sizeof buffer);
+            DWORD got = 0;
+            if (!::ReadFile(file.get(), buffer, static_cast<DWORD>(want), &got, nullptr)) {
+                out.clear();
+                return FileReadResult::Unreadable;
+            }
+            if (got == 0) break;
+            out.append(buffer, got);
+        }
+    } catch (...) {
+        out.clear();
+        return FileReadResult::Unreadable;
+    }
+    return FileReadResult::Read;
+}
+
+bool ReadFileToString(const std::string& fileName, bool deleteAfter, std::string& out)
+{
+    const bool read = ReadFileBytes(fileName, 0, out.max_size(), out) == FileReadResult::Read;
+    if (deleteAfter && !fileName.empty()) ::DeleteFileA(fileName.c_str());
     return read;
 }
 

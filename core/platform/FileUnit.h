@@ -69,6 +69,15 @@ bool DeleteDirectory(const std::string& folder, const std::string& mask, bool re
 // with "." or ".." parts.
 bool IsDeletableFolder(const std::string& folder);
 
+enum class FileReadResult { Read, Missing, Unreadable };
+
+// Reads up to maxBytes from byte offset on into out (emptied first). Missing:
+// the file or its folder does not exist. Unreadable: it exists but could not
+// be opened or read (locked by another process, no access, a folder). Opens
+// with every sharing mode, so a writer replacing the file is never blocked.
+FileReadResult ReadFileBytes(const std::string& fileName, std::uint64_t offset, std::size_t maxBytes,
+                             std::string& out);
+
 // Empties out, then reads the whole file into it; true when it was read.
 // With deleteAfter the file is deleted afterwards, read or not.
 bool ReadFileToString(const std::string& fileName, bool deleteAfter, std::string& out);
@@ -89,7 +98,8 @@ bool SetFileDate(const std::string& fileName, std::uint32_t dosDateTime);
 bool FileExists(const std::string& fileName);
 
 // Writes a whole file through a temporary file in the same folder and an
-// atomic replace; the old file is untouched on any failure.
+// atomic replace; the old file is untouched on any failure. When a reader
+// holds the file without delete sharing, the file is rewritten in place.
 bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t size);
 
 } // namespace core

@@ -1,5 +1,5 @@
 // Platform test, child processes with captured output, processor affinity,
-// this machine's addresses and the host program's folder.
+// this machine's addresses, registry texts and the host program's folder.
 #pragma once
 
 #include <windows.h>
@@ -35,6 +35,10 @@ void SetProcessAffinity(bool allProcessors);
 
 // This machine's IPv4 addresses, each followed by ";".
 std::string GetLocalIPAddresses();
+
+// A string value under a key of HKEY_LOCAL_MACHINE (a path without a leading
+// "\"); empty when the key or value is missing or the value is no string.
+std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName);
 
 // Folder of the host program's executable, with a trailing "\".
 std::string HostProgramFolder();

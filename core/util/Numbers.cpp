@@ -167,9 +167,9 @@ std::int32_t TextToInt(std::string_view text) { return Low32(ReadInteger(text, t
 // The integer part is read as by TextToInt (without a sign) and taken as an
 // unsigned 32-bit value. The fraction's numerator is its leading decimal
 // digits; its divisor is 10 to the number of characters after the separator,
-// so "1.5.3" reads as 1 + 5/1000. At most 9 significant
-// digits are read; the divisor's exponent drops by the digits left unread, so
-// long fractions keep their value (to 9 digits) instead of wrapping.
+// so "1.5.3" reads as 1 + 5/1000. At most 9 significant digits are read; the
+// divisor's exponent drops by the digits left unread, so long fractions keep
+// their value (to 9 digits) instead of wrapping.
 double TextToFloat(std::string_view text) {
   while (!text.empty() && IsSpaceOrControl(text.back())) text.remove_suffix(1);
   while (!text.empty() && IsSpaceOrControl(text.front())) text.remove_prefix(1);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/FileUnit.h"
+
 namespace fixture {
 
 inline const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
@@ -72,8 +74,8 @@ inline bool ReadSettings(const std::string& configFolder, Settings& settings) {
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// A fresh, empty installation folder under the temporary folder; removed
-// (files one level deep and in config\) when the object goes away.
+// A fresh, empty installation folder under the temporary folder; removed with
+// everything in it when the object goes away.
 class TempInstall {
  public:
   explicit TempInstall(const std::string& tag) {
@@ -83,28 +85,11 @@ class TempInstall {
             std::to_string(counter()++) + "\\";
     CreateDirectoryA(root_.c_str(), nullptr);
   }
-  ~TempInstall() { RemoveTree(root_); }
+  ~TempInstall() { core::DeleteDirectory(root_, "*.*", true); }
   TempInstall(const TempInstall&) = delete;
   TempInstall& operator=(const TempInstall&) = delete;
   const std::string& root() const { return root_; }
   std::string config() const { return root_ + "config\\"; }
-
-  static void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveTree(folder + name + "\\");
-        else
-          DeleteFileA((folder + name).c_str());
-      } while (FindNextFileA(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-  }
 
  private:
   static int& counter() {
