@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs one Windows program under the project's 32-bit Wine prefix.
-# The prefix lives in the build tree; scripts/wine-prefix.sh creates it.
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
-export WINEARCH=win32
-export WINEDEBUG="${WINEDEBUG:--all}"
-export LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
-exec wine "$@"
+# Runs one Windows program under the project's Wine prefix of its own kind:
+# the 32-bit prefix for an i686 program, the 64-bit one for an x86_64 one
+# (read from the program's header). scripts/wine-prefix.sh creates them.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+vm_wine_env "$(vm_pe_bits "$1")"
+exec "$WINELOADER" "$@"
