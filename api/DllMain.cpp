@@ -13,8 +13,7 @@ namespace {
 // The regional decimal sign for fixed-point number texts.
 char RegionalDecimalSign() {
   char text[8] = {};
-  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) > 0 && text[0] != '\0')
-    return text[0];
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) > 0 && text[0] != '\0') return text[0];
   return '.';
 }
 

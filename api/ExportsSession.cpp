@@ -92,8 +92,8 @@ API_EXPORT std::int32_t SetBufferTime(void* buffer, std::int32_t bufLen, std::in
   }
 }
 
-API_EXPORT std::int32_t GetBufferDate(const void* buffer, std::int32_t bufLen, std::int32_t* year,
-                                      std::int32_t* month, std::int32_t* day) {
+API_EXPORT std::int32_t GetBufferDate(const void* buffer, std::int32_t bufLen, std::int32_t* year, std::int32_t* month,
+                                      std::int32_t* day) {
   try {
     Clear(year);
     Clear(month);
@@ -114,15 +114,14 @@ API_EXPORT std::int32_t GetBufferDate(const void* buffer, std::int32_t bufLen, s
   }
 }
 
-API_EXPORT std::int32_t GetBufferTime(const void* buffer, std::int32_t bufLen, std::int32_t* hour,
-                                      std::int32_t* minute, std::int32_t* second, std::int32_t* msec) {
+API_EXPORT std::int32_t GetBufferTime(const void* buffer, std::int32_t bufLen, std::int32_t* hour, std::int32_t* minute,
+                                      std::int32_t* second, std::int32_t* msec) {
   try {
     Clear(hour);
     Clear(minute);
     Clear(second);
     Clear(msec);
-    if (buffer == nullptr || bufLen < 8 || hour == nullptr || minute == nullptr || second == nullptr ||
-        msec == nullptr)
+    if (buffer == nullptr || bufLen < 8 || hour == nullptr || minute == nullptr || second == nullptr || msec == nullptr)
       return ResultBadArgument;
     double value = 0.0;
     std::memcpy(&value, buffer, sizeof value);

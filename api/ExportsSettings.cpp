@@ -22,8 +22,8 @@ core::SettingContext Context(const std::string& configFolder) {
   return context;
 }
 
-std::int32_t GetRecordSetting(core::SettingFamily family, const void* record, std::int32_t recordLen,
-                              std::int32_t id, void* value, std::int32_t valueLen) {
+std::int32_t GetRecordSetting(core::SettingFamily family, const void* record, std::int32_t recordLen, std::int32_t id,
+                              void* value, std::int32_t valueLen) {
   try {
     SharedStateGuard guard;
     if (!IsInitialised()) return ResultNotInitialised;
@@ -63,8 +63,7 @@ API_EXPORT std::int32_t GetConfigSetting(std::int32_t id, void* buffer, std::int
     SharedStateGuard guard;
     if (!IsInitialised()) return ResultNotInitialised;
     const std::string folder = core::ConfigFolder();
-    return core::GetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer, bufLen,
-                            Context(folder));
+    return core::GetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer, bufLen, Context(folder));
   } catch (...) {
     return ResultFailed;
   }
@@ -74,8 +73,8 @@ API_EXPORT std::int32_t SetConfigSetting(std::int32_t id, const void* buffer, st
   try {
     SharedStateGuard guard;
     if (!IsInitialised()) return ResultNotInitialised;
-    const std::int32_t result = core::SetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer,
-                                                 bufLen);
+    const std::int32_t result =
+        core::SetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer, bufLen);
     if (result == ResultOk) MarkChanged();
     return result;
   } catch (...) {

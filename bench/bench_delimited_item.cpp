@@ -22,7 +22,8 @@ int main() {
 
   const long long ours = bench::MedianNanoseconds(Repetitions, [&] {
     std::size_t total = 0;
-    for (int i = 0; i < ItemCount; ++i) total += core::GetDelimitedItem(list, i, ';').size();
+    for (int i = 0; i < ItemCount; ++i)
+      total += core::GetDelimitedItem(list, i, ';').size();
     return total;
   });
 
@@ -36,7 +37,8 @@ int main() {
       rest.remove_prefix(end + 1);
     }
     std::size_t total = 0;
-    for (const std::string& item : items) total += item.size();
+    for (const std::string& item : items)
+      total += item.size();
     return total;
   });
 

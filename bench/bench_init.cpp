@@ -37,8 +37,8 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 }
 
 std::size_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   const DWORD size = GetFileSize(file, nullptr);
   bytes.resize(size);
@@ -69,7 +69,8 @@ class Installation {
     settingsBytes[1542] = 0;  // stay on all processors
     settingsBytes[7001] = 1;
     std::memcpy(&settingsBytes[7020], &DomainCount, sizeof DomainCount);
-    for (std::size_t i = 0; i < settingsBytes.size(); ++i) settingsBytes[i] ^= Key[i % 16];
+    for (std::size_t i = 0; i < settingsBytes.size(); ++i)
+      settingsBytes[i] ^= Key[i % 16];
 
     std::vector<std::uint8_t> domainBytes(DomainCount * DomainRecordSize, 0);
     for (std::uint32_t d = 0; d < DomainCount; ++d) {
@@ -111,9 +112,8 @@ int main() {
     return 1;
   }
 
-  const long long ours = bench::MedianNanoseconds(Repetitions, [&] {
-    return Init(install.root().c_str()) == 0 ? 1 : 0;
-  });
+  const long long ours =
+      bench::MedianNanoseconds(Repetitions, [&] { return Init(install.root().c_str()) == 0 ? 1 : 0; });
 
   std::vector<std::uint8_t> settingsBytes, domainBytes;
   const long long baseline = bench::MedianNanoseconds(Repetitions, [&] {

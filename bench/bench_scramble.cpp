@@ -14,7 +14,8 @@ int main() {
   constexpr std::size_t Size = 100u * 1024u * 1024u;
   constexpr int Repetitions = 7;
   std::vector<std::uint8_t> source(Size);
-  for (std::size_t i = 0; i < Size; ++i) source[i] = static_cast<std::uint8_t>(i * 131u + (i >> 9));
+  for (std::size_t i = 0; i < Size; ++i)
+    source[i] = static_cast<std::uint8_t>(i * 131u + (i >> 9));
   std::vector<std::uint8_t> target(Size);
 
   // Both bodies touch the same two buffers once each: copy, or scramble in place

@@ -10,7 +10,7 @@ PKGS=(
   libz-mingw-w64-dev libwine-dev
   wine wine32:i386 wine64
   googletest libgtest-dev
-  python3
+  python3 clang-format
 )
 
 SUDO=""

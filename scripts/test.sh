@@ -35,6 +35,9 @@ else
   echo "   the 32-bit build is compiled, and the same sources are tested by the 64-bit build"
 fi
 
+step "style: clang-format"
+bash scripts/format-check.sh; result style $?
+
 step "native: configure, build, test"
 if cmake --preset native >/dev/null && cmake --build --preset native -j "$jobs"; then
   ctest --preset native; result native $?

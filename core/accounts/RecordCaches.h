@@ -24,7 +24,7 @@ struct AccountCacheEntry {
   std::string firstKey;   // first alias, lower case, at most 127 characters
   std::string secondKey;  // domain name, lower case, at most 127 characters
   std::array<std::uint8_t, AccountRecordSize> record{};
-  double lastUse = 0;     // 0 = empty entry
+  double lastUse = 0;  // 0 = empty entry
   std::uint32_t fileTime = 0;
   std::uint32_t fileSize = 0;
 };

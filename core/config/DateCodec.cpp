@@ -69,8 +69,7 @@ bool EncodeDate(int year, int month, int day, double& out) {
 
 bool EncodeTime(int hour, int minute, int second, int msec, double& out) {
   out = 0.0;
-  if (hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60 || msec < 0 ||
-      msec >= 1000) {
+  if (hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60 || msec < 0 || msec >= 1000) {
     return false;
   }
   const std::int64_t ms = ((static_cast<std::int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + msec;

@@ -34,14 +34,14 @@ enum class FieldGroup : std::uint8_t { Common, Kind0, Kind3, Kind4, Ids80, Ids11
 
 // One row of a setting table.
 struct FieldDef {
-  std::int32_t id;           // -1 for a field that no setting id reaches
+  std::int32_t id;  // -1 for a field that no setting id reaches
   FieldKind kind;
-  std::uint32_t width;       // characters for texts, bytes otherwise, target id for an alias
+  std::uint32_t width;  // characters for texts, bytes otherwise, target id for an alias
   std::uint32_t offset;
-  std::uint32_t number;      // initial value of a numeric field in the built-in image
-  std::string_view text;     // initial value of a text field (or the fixed text)
+  std::uint32_t number;   // initial value of a numeric field in the built-in image
+  std::string_view text;  // initial value of a text field (or the fixed text)
   FieldGroup group;
-  std::uint32_t offset2;     // second word of a SplitInt field
+  std::uint32_t offset2;  // second word of a SplitInt field
 };
 
 // A byte range [begin, end) of a record.

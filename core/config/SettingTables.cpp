@@ -28,8 +28,8 @@ constexpr bool ValidShape(const FieldDef& f) {
     case FieldKind::Password:
       return f.width >= 1 && f.width <= 255 && f.text.size() <= f.width;
     case FieldKind::Int:
-      return (f.width == 1 || f.width == 2 || f.width == 4) &&
-             (f.width == 4 || f.number < (1u << (8 * f.width))) && f.text.empty();
+      return (f.width == 1 || f.width == 2 || f.width == 4) && (f.width == 4 || f.number < (1u << (8 * f.width))) &&
+             f.text.empty();
     case FieldKind::Bool:
       return f.width == 1 && f.number <= 1 && f.text.empty();
     case FieldKind::Block:
@@ -65,16 +65,13 @@ constexpr bool InsideRecord(std::span<const FieldDef> table, std::size_t recordS
 
 // The account fields that split one stored value between two ids.
 constexpr bool SharedPair(const FieldDef& a, const FieldDef& b) {
-  auto pair = [&](FieldKind x, FieldKind y) {
-    return (a.kind == x && b.kind == y) || (a.kind == y && b.kind == x);
-  };
+  auto pair = [&](FieldKind x, FieldKind y) { return (a.kind == x && b.kind == y) || (a.kind == y && b.kind == x); };
   return a.offset == b.offset && a.width == b.width && a.group == b.group &&
          (pair(FieldKind::TextHead, FieldKind::TextTail) || pair(FieldKind::LowBits, FieldKind::HighBits));
 }
 
 constexpr bool MayOverlap(const FieldDef& a, const FieldDef& b) {
-  const bool differentVariants =
-      a.group != FieldGroup::Common && b.group != FieldGroup::Common && a.group != b.group;
+  const bool differentVariants = a.group != FieldGroup::Common && b.group != FieldGroup::Common && a.group != b.group;
   return differentVariants || SharedPair(a, b);
 }
 
@@ -128,9 +125,9 @@ constexpr bool KindsBelong(std::span<const FieldDef> table, SettingFamily family
   for (const FieldDef& f : table) {
     const bool configOnly = f.kind == FieldKind::Alias || f.kind == FieldKind::ConfigFolder ||
                             f.kind == FieldKind::FixedText || f.kind == FieldKind::Block;
-    const bool accountOnly = f.group != FieldGroup::Common ||
-                             (f.kind != FieldKind::String && f.kind != FieldKind::Bool && f.kind != FieldKind::Int &&
-                              f.kind != FieldKind::Date && !configOnly);
+    const bool accountOnly =
+        f.group != FieldGroup::Common || (f.kind != FieldKind::String && f.kind != FieldKind::Bool &&
+                                          f.kind != FieldKind::Int && f.kind != FieldKind::Date && !configOnly);
     if (configOnly && family != SettingFamily::Config) return false;
     if (accountOnly && family != SettingFamily::Account) return false;
     if (f.kind == FieldKind::Date && family == SettingFamily::Config) return false;

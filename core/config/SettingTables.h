@@ -17,8 +17,8 @@ namespace core {
 
 namespace field_rows {
 
-constexpr FieldDef Text(std::int32_t id, std::uint32_t chars, std::uint32_t offset,
-                        std::string_view initial = {}, FieldGroup group = FieldGroup::Common) {
+constexpr FieldDef Text(std::int32_t id, std::uint32_t chars, std::uint32_t offset, std::string_view initial = {},
+                        FieldGroup group = FieldGroup::Common) {
   return {id, FieldKind::String, chars, offset, 0, initial, group, 0};
 }
 constexpr FieldDef Flag(std::int32_t id, std::uint32_t offset, std::uint32_t initial = 0,
@@ -220,20 +220,15 @@ inline constexpr FieldDef ConfigFields[] = {
 // Fields of the settings record that no setting id reaches but that the
 // configuration store, the account functions or the built-in image use.
 inline constexpr FieldDef ConfigNoIdFields[] = {
-    field_rows::Uint(-1, 1, 152),         // calls into the database back end take no lock
-    field_rows::Uint(-1, 2, 160, 5229),
-    field_rows::Uint(-1, 2, 167, 5269),
-    field_rows::Uint(-1, 1, 196, 1),
-    field_rows::Text(-1, 2, 201),         // tail of the message-file name prefix
-    field_rows::Uint(-1, 4, 222),
-    field_rows::Uint(-1, 2, 228, 5222),
-    field_rows::Uint(-1, 2, 230, 5223),
-    field_rows::Uint(-1, 4, 233),         // record-cache size in megabytes
-    field_rows::Uint(-1, 1, 238, 1),
-    field_rows::Uint(-1, 1, 7002, 1),
-    field_rows::Uint(-1, 4, 7020),        // count of served domains
-    field_rows::Flag(-1, 20848),          // mask every account password on reading
-    field_rows::Flag(-1, 20849),          // show passwords of accounts flagged at 1022 / 1284
+    field_rows::Uint(-1, 1, 152),  // calls into the database back end take no lock
+    field_rows::Uint(-1, 2, 160, 5229), field_rows::Uint(-1, 2, 167, 5269),
+    field_rows::Uint(-1, 1, 196, 1),    field_rows::Text(-1, 2, 201),  // tail of the message-file name prefix
+    field_rows::Uint(-1, 4, 222),       field_rows::Uint(-1, 2, 228, 5222),
+    field_rows::Uint(-1, 2, 230, 5223), field_rows::Uint(-1, 4, 233),  // record-cache size in megabytes
+    field_rows::Uint(-1, 1, 238, 1),    field_rows::Uint(-1, 1, 7002, 1),
+    field_rows::Uint(-1, 4, 7020),  // count of served domains
+    field_rows::Flag(-1, 20848),    // mask every account password on reading
+    field_rows::Flag(-1, 20849),    // show passwords of accounts flagged at 1022 / 1284
 };
 
 // Account record, by account setting id. Bytes 0-515 are common; the rest
@@ -375,56 +370,26 @@ inline constexpr FieldDef AccountFields[] = {
 
 // Domain record, by domain setting id.
 inline constexpr FieldDef DomainFields[] = {
-    field_rows::Text(0, 56, 0),
-    field_rows::Uint(11, 4, 57),
-    field_rows::Flag(10, 61),
-    field_rows::Uint(9, 2, 62),
-    field_rows::Uint(1, 1, 64),
-    field_rows::Text(3, 62, 65),
-    field_rows::Text(4, 255, 128),
-    field_rows::Text(5, 255, 384),
-    field_rows::Uint(6, 1, 640),
-    field_rows::Text(7, 234, 641),
-    field_rows::Flag(19, 876),
-    field_rows::Flag(18, 877),
-    field_rows::Flag(20, 878),
-    field_rows::Flag(17, 879),
-    field_rows::Flag(16, 880),
-    field_rows::Uint(12, 4, 881),
-    field_rows::Uint(13, 4, 885),
-    field_rows::Uint(14, 4, 889),
-    field_rows::Uint(15, 4, 893),
-    field_rows::Flag(8, 897),
-    field_rows::Flag(21, 898),
-    field_rows::Day(22, 899),
-    field_rows::Flag(23, 907),
-    field_rows::Uint(24, 4, 908),
+    field_rows::Text(0, 56, 0),    field_rows::Uint(11, 4, 57),   field_rows::Flag(10, 61),
+    field_rows::Uint(9, 2, 62),    field_rows::Uint(1, 1, 64),    field_rows::Text(3, 62, 65),
+    field_rows::Text(4, 255, 128), field_rows::Text(5, 255, 384), field_rows::Uint(6, 1, 640),
+    field_rows::Text(7, 234, 641), field_rows::Flag(19, 876),     field_rows::Flag(18, 877),
+    field_rows::Flag(20, 878),     field_rows::Flag(17, 879),     field_rows::Flag(16, 880),
+    field_rows::Uint(12, 4, 881),  field_rows::Uint(13, 4, 885),  field_rows::Uint(14, 4, 889),
+    field_rows::Uint(15, 4, 893),  field_rows::Flag(8, 897),      field_rows::Flag(21, 898),
+    field_rows::Day(22, 899),      field_rows::Flag(23, 907),     field_rows::Uint(24, 4, 908),
     field_rows::Flag(25, 912),
 };
 
 // Remote-account record, by remote-account setting id.
 inline constexpr FieldDef RemoteAccountFields[] = {
-    field_rows::Text(224, 63, 0),
-    field_rows::Text(225, 191, 64),
-    field_rows::Text(226, 255, 540),
-    field_rows::Text(227, 127, 796),
-    field_rows::Flag(228, 924),
-    field_rows::Text(229, 63, 925),
-    field_rows::Text(230, 60, 989),
-    field_rows::Flag(245, 1050),
-    field_rows::Flag(231, 1051),
-    field_rows::Flag(232, 1052),
-    field_rows::Flag(233, 1053),
-    field_rows::Text(234, 127, 1054),
-    field_rows::Text(235, 63, 1182),
-    field_rows::Flag(236, 1270),
-    field_rows::Flag(237, 1271),
-    field_rows::Flag(238, 1272),
-    field_rows::Flag(239, 1273),
-    field_rows::Uint(240, 2, 1274),
-    field_rows::Uint(241, 2, 1276),
-    field_rows::Flag(242, 1310),
-    field_rows::Flag(243, 1311),
+    field_rows::Text(224, 63, 0),     field_rows::Text(225, 191, 64), field_rows::Text(226, 255, 540),
+    field_rows::Text(227, 127, 796),  field_rows::Flag(228, 924),     field_rows::Text(229, 63, 925),
+    field_rows::Text(230, 60, 989),   field_rows::Flag(245, 1050),    field_rows::Flag(231, 1051),
+    field_rows::Flag(232, 1052),      field_rows::Flag(233, 1053),    field_rows::Text(234, 127, 1054),
+    field_rows::Text(235, 63, 1182),  field_rows::Flag(236, 1270),    field_rows::Flag(237, 1271),
+    field_rows::Flag(238, 1272),      field_rows::Flag(239, 1273),    field_rows::Uint(240, 2, 1274),
+    field_rows::Uint(241, 2, 1276),   field_rows::Flag(242, 1310),    field_rows::Flag(243, 1311),
     field_rows::Text(244, 255, 1312),
 };
 
@@ -444,10 +409,12 @@ template <std::size_t N, std::size_t M>
 consteval Index<N> Build(const FieldDef (&table)[M], std::int32_t base) {
   Index<N> index;
   index.base = base;
-  for (auto& slot : index.row) slot = -1;
+  for (auto& slot : index.row)
+    slot = -1;
   for (std::size_t i = 0; i < M; ++i) {
     const std::int32_t slot = table[i].id - base;
-    if (slot >= 0 && static_cast<std::size_t>(slot) < N) index.row[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(i);
+    if (slot >= 0 && static_cast<std::size_t>(slot) < N)
+      index.row[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(i);
   }
   return index;
 }
@@ -471,10 +438,14 @@ constexpr int Find(const Index<N>& index, std::span<const FieldDef> table, std::
 
 constexpr std::span<const FieldDef> FieldTable(SettingFamily family) {
   switch (family) {
-    case SettingFamily::Config: return ConfigFields;
-    case SettingFamily::Account: return AccountFields;
-    case SettingFamily::Domain: return DomainFields;
-    case SettingFamily::RemoteAccount: return RemoteAccountFields;
+    case SettingFamily::Config:
+      return ConfigFields;
+    case SettingFamily::Account:
+      return AccountFields;
+    case SettingFamily::Domain:
+      return DomainFields;
+    case SettingFamily::RemoteAccount:
+      return RemoteAccountFields;
   }
   return {};
 }
@@ -490,9 +461,12 @@ constexpr int FindSettingRow(SettingFamily family, std::int32_t id) {
       }
       return row;
     }
-    case SettingFamily::Account: return field_index::Find(field_index::Account, AccountFields, id);
-    case SettingFamily::Domain: return field_index::Find(field_index::Domain, DomainFields, id);
-    case SettingFamily::RemoteAccount: return field_index::Find(field_index::RemoteAccount, RemoteAccountFields, id);
+    case SettingFamily::Account:
+      return field_index::Find(field_index::Account, AccountFields, id);
+    case SettingFamily::Domain:
+      return field_index::Find(field_index::Domain, DomainFields, id);
+    case SettingFamily::RemoteAccount:
+      return field_index::Find(field_index::RemoteAccount, RemoteAccountFields, id);
   }
   return -1;
 }

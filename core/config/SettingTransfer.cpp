@@ -33,15 +33,14 @@ int PutText(std::string_view text, std::uint8_t* out, std::size_t capacity) {
   return PutBytes(text.data(), text.size(), out, capacity);
 }
 
-int PutBool(std::uint8_t value, std::uint8_t* out, std::size_t capacity) {
-  return PutBytes(&value, 1, out, capacity);
-}
+int PutBool(std::uint8_t value, std::uint8_t* out, std::size_t capacity) { return PutBytes(&value, 1, out, capacity); }
 
 // The low min(capacity, 4) bytes of the value.
 int PutInt(std::uint32_t value, std::uint8_t* out, std::size_t capacity) {
   if (capacity == 0) return SettingBufferTooSmall;
   const std::size_t bytes = std::min<std::size_t>(capacity, 4);
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < bytes; ++i)
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
   return static_cast<int>(bytes);
 }
 
@@ -63,7 +62,8 @@ std::uint8_t TakeBool(const std::uint8_t* in, std::size_t length) {
 std::uint32_t TakeInt(const std::uint8_t* in, std::size_t length) {
   std::uint32_t value = 0;
   const std::size_t bytes = std::min<std::size_t>(length, 4);
-  for (std::size_t i = 0; i < bytes; ++i) value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+  for (std::size_t i = 0; i < bytes; ++i)
+    value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
   return value;
 }
 
@@ -95,8 +95,8 @@ std::uint32_t SendLimit(const std::uint8_t* record) {
 
 }  // namespace
 
-int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer,
-               std::int32_t bufLen, const SettingContext& ctx) {
+int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
+               const SettingContext& ctx) {
   const FieldDef* f = FindSettingField(family, id);
   if (f == nullptr) return SettingUnknownId;
   const std::size_t capacity = bufLen > 0 ? static_cast<std::size_t>(bufLen) : 0;
@@ -106,29 +106,43 @@ int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record
   const FieldRef ref = RefOf(*f);
 
   switch (f->kind) {
-    case FieldKind::String: return PutText(GetShortStringView(record, ref), out, capacity);
-    case FieldKind::TextHead: return PutText(HeadPart(GetShortStringView(record, ref)), out, capacity);
-    case FieldKind::TextTail: return PutText(TailPart(GetShortStringView(record, ref)), out, capacity);
-    case FieldKind::Password: return PutText(PasswordForReading(record, *f, ctx), out, capacity);
+    case FieldKind::String:
+      return PutText(GetShortStringView(record, ref), out, capacity);
+    case FieldKind::TextHead:
+      return PutText(HeadPart(GetShortStringView(record, ref)), out, capacity);
+    case FieldKind::TextTail:
+      return PutText(TailPart(GetShortStringView(record, ref)), out, capacity);
+    case FieldKind::Password:
+      return PutText(PasswordForReading(record, *f, ctx), out, capacity);
     case FieldKind::ConfigFolder:
       return PutText(ctx.configFolder.substr(0, ConfigFolderLength), out, capacity);
-    case FieldKind::FixedText: return PutText(f->text, out, capacity);
-    case FieldKind::Bool: return PutBool(GetU8(record, ref), out, capacity);
-    case FieldKind::Int: return PutInt(GetUnsigned(record, ref), out, capacity);
-    case FieldKind::LowHalf: return PutInt(GetU32(record, ref) & 0xFFFFu, out, capacity);
-    case FieldKind::HighHalf: return PutInt(GetU32(record, ref) >> 16, out, capacity);
-    case FieldKind::LowBits: return PutInt(GetU8(record, ref) & 0x03u, out, capacity);
-    case FieldKind::HighBits: return PutInt(static_cast<std::uint32_t>(GetU8(record, ref)) >> 2, out, capacity);
-    case FieldKind::SplitInt: return PutInt(SendLimit(record), out, capacity);
-    case FieldKind::Block: return PutBytes(record + f->offset, f->width, out, capacity);
-    case FieldKind::Date: return PutBytes(record + f->offset, 8, out, capacity);
-    case FieldKind::Alias: break;
+    case FieldKind::FixedText:
+      return PutText(f->text, out, capacity);
+    case FieldKind::Bool:
+      return PutBool(GetU8(record, ref), out, capacity);
+    case FieldKind::Int:
+      return PutInt(GetUnsigned(record, ref), out, capacity);
+    case FieldKind::LowHalf:
+      return PutInt(GetU32(record, ref) & 0xFFFFu, out, capacity);
+    case FieldKind::HighHalf:
+      return PutInt(GetU32(record, ref) >> 16, out, capacity);
+    case FieldKind::LowBits:
+      return PutInt(GetU8(record, ref) & 0x03u, out, capacity);
+    case FieldKind::HighBits:
+      return PutInt(static_cast<std::uint32_t>(GetU8(record, ref)) >> 2, out, capacity);
+    case FieldKind::SplitInt:
+      return PutInt(SendLimit(record), out, capacity);
+    case FieldKind::Block:
+      return PutBytes(record + f->offset, f->width, out, capacity);
+    case FieldKind::Date:
+      return PutBytes(record + f->offset, 8, out, capacity);
+    case FieldKind::Alias:
+      break;
   }
   return SettingUnknownId;
 }
 
-int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer,
-               std::int32_t bufLen) {
+int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer, std::int32_t bufLen) {
   const FieldDef* f = FindSettingField(family, id);
   if (f == nullptr || !IsStored(f->kind)) return SettingUnknownId;
   const std::size_t length = bufLen > 0 ? static_cast<std::size_t>(bufLen) : 0;
@@ -156,8 +170,12 @@ int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, cons
       SetShortString(record, ref, text);
       return 0;
     }
-    case FieldKind::Bool: SetU8(record, ref, TakeBool(in, length)); return 0;
-    case FieldKind::Int: SetUnsigned(record, ref, TakeInt(in, length)); return 0;
+    case FieldKind::Bool:
+      SetU8(record, ref, TakeBool(in, length));
+      return 0;
+    case FieldKind::Int:
+      SetUnsigned(record, ref, TakeInt(in, length));
+      return 0;
     case FieldKind::LowHalf: {
       const std::uint32_t old = GetU32(record, ref);
       SetU32(record, ref, (old & 0xFFFF0000u) | (TakeInt(in, length) & 0xFFFFu));
@@ -179,7 +197,9 @@ int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, cons
       SetU8(record, ref, static_cast<std::uint8_t>((old & 0x03u) | (TakeInt(in, length) << 2)));
       return 0;
     }
-    case FieldKind::SplitInt: AccountNumberSendLimit(record, TakeInt(in, length), true); return 0;
+    case FieldKind::SplitInt:
+      AccountNumberSendLimit(record, TakeInt(in, length), true);
+      return 0;
     case FieldKind::Block:
       if (length > 0) std::memcpy(record + f->offset, in, std::min<std::size_t>(length, f->width));
       return 0;
@@ -189,7 +209,8 @@ int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, cons
       return 0;
     case FieldKind::Alias:
     case FieldKind::ConfigFolder:
-    case FieldKind::FixedText: break;
+    case FieldKind::FixedText:
+      break;
   }
   return SettingUnknownId;
 }

@@ -15,8 +15,8 @@ constexpr int SettingBufferTooSmall = -3;  // buffer too small, or null with a p
 
 // What the read-only and masked settings need besides the record.
 struct SettingContext {
-  std::string_view configFolder;            // configuration id 170
-  const std::uint8_t* settings = nullptr;   // whole settings record (account id 33); null: flags clear
+  std::string_view configFolder;           // configuration id 170
+  const std::uint8_t* settings = nullptr;  // whole settings record (account id 33); null: flags clear
 };
 
 // Copies the field named by id from record (which holds the family's whole
@@ -24,14 +24,13 @@ struct SettingContext {
 // written (never more than bufLen), -1 for an id that does not exist, -3 for
 // a buffer too small. A negative bufLen counts as 0; nothing is written on
 // failure.
-int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer,
-               std::int32_t bufLen, const SettingContext& ctx);
+int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
+               const SettingContext& ctx);
 
 // Stores the value of bufLen bytes into the field named by id. Answers 0,
 // -1 for an id that does not exist or cannot be set, -3 for a null buffer
 // with a positive length or a date shorter than 8 bytes (the record is then
 // unchanged). Bytes of the record outside the field are never touched.
-int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer,
-               std::int32_t bufLen);
+int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer, std::int32_t bufLen);
 
 }  // namespace core

@@ -9,16 +9,20 @@ namespace {
 constexpr void WriteInitial(SettingsRecord& image, const FieldDef& f) {
   if (IsTextKind(f.kind)) {
     image[f.offset] = static_cast<std::uint8_t>(f.text.size());
-    for (std::size_t i = 0; i < f.text.size(); ++i) image[f.offset + 1 + i] = static_cast<std::uint8_t>(f.text[i]);
+    for (std::size_t i = 0; i < f.text.size(); ++i)
+      image[f.offset + 1 + i] = static_cast<std::uint8_t>(f.text[i]);
   } else if (f.kind == FieldKind::Int || f.kind == FieldKind::Bool) {
-    for (std::uint32_t i = 0; i < f.width; ++i) image[f.offset + i] = static_cast<std::uint8_t>(f.number >> (8 * i));
+    for (std::uint32_t i = 0; i < f.width; ++i)
+      image[f.offset + i] = static_cast<std::uint8_t>(f.number >> (8 * i));
   }
 }
 
 constexpr SettingsRecord MakeImage() {
   SettingsRecord image{};
-  for (const FieldDef& f : ConfigFields) WriteInitial(image, f);
-  for (const FieldDef& f : ConfigNoIdFields) WriteInitial(image, f);
+  for (const FieldDef& f : ConfigFields)
+    WriteInitial(image, f);
+  for (const FieldDef& f : ConfigNoIdFields)
+    WriteInitial(image, f);
   return image;
 }
 
@@ -41,15 +45,19 @@ const SettingsRecord& BuiltInSettingsImage() { return Image; }
 
 std::uint32_t GetUnsigned(const std::uint8_t* record, FieldRef f) {
   switch (f.width) {
-    case 1: return GetU8(record, f);
-    case 2: return GetU16(record, f);
-    default: return GetU32(record, f);
+    case 1:
+      return GetU8(record, f);
+    case 2:
+      return GetU16(record, f);
+    default:
+      return GetU32(record, f);
   }
 }
 
 void SetUnsigned(std::uint8_t* record, FieldRef f, std::uint32_t value) {
   const std::uint32_t bytes = std::min<std::uint32_t>(f.width, 4);
-  for (std::uint32_t i = 0; i < bytes; ++i) record[f.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::uint32_t i = 0; i < bytes; ++i)
+    record[f.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 std::string_view GetShortStringView(const std::uint8_t* record, FieldRef f) {

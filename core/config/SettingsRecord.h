@@ -24,10 +24,14 @@ constexpr std::size_t RemoteAccountRecordSize = 1828;
 
 constexpr std::size_t RecordSize(SettingFamily family) {
   switch (family) {
-    case SettingFamily::Config: return SettingsRecordSize;
-    case SettingFamily::Account: return AccountRecordSize;
-    case SettingFamily::Domain: return DomainRecordSize;
-    case SettingFamily::RemoteAccount: return RemoteAccountRecordSize;
+    case SettingFamily::Config:
+      return SettingsRecordSize;
+    case SettingFamily::Account:
+      return AccountRecordSize;
+    case SettingFamily::Domain:
+      return DomainRecordSize;
+    case SettingFamily::RemoteAccount:
+      return RemoteAccountRecordSize;
   }
   return 0;
 }
@@ -59,7 +63,8 @@ inline void SetU16(std::uint8_t* record, FieldRef f, std::uint16_t value) {
 }
 
 inline void SetU32(std::uint8_t* record, FieldRef f, std::uint32_t value) {
-  for (std::uint32_t i = 0; i < 4; ++i) record[f.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::uint32_t i = 0; i < 4; ++i)
+    record[f.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // An integer or boolean field read or written at its own width (1, 2 or 4
@@ -77,13 +82,13 @@ void SetShortString(std::uint8_t* record, FieldRef f, std::string_view text);
 
 namespace cfg {
 
-inline constexpr FieldRef HostName = ConfigField(0);          // text list; ids 0 and 11
-inline constexpr FieldRef Setting1 = ConfigField(1);          // text list at 1304; ids 1 and 40
-inline constexpr FieldRef Setting2 = ConfigField(2);          // text list at 1048; ids 2 and 38
+inline constexpr FieldRef HostName = ConfigField(0);  // text list; ids 0 and 11
+inline constexpr FieldRef Setting1 = ConfigField(1);  // text list at 1304; ids 1 and 40
+inline constexpr FieldRef Setting2 = ConfigField(2);  // text list at 1048; ids 2 and 38
 inline constexpr FieldRef TempFolder = ConfigField(4);
 inline constexpr FieldRef MailFolder = ConfigField(5);
 inline constexpr FieldRef LogsFolder = ConfigField(6);
-inline constexpr FieldRef Setting12 = ConfigField(12);        // seconds
+inline constexpr FieldRef Setting12 = ConfigField(12);  // seconds
 inline constexpr FieldRef Setting17 = ConfigField(17);
 inline constexpr FieldRef Setting18 = ConfigField(18);
 inline constexpr FieldRef Setting19 = ConfigField(19);
@@ -91,15 +96,15 @@ inline constexpr FieldRef Setting26 = ConfigField(26);
 inline constexpr FieldRef Setting28 = ConfigField(28);
 inline constexpr FieldRef Setting31 = ConfigField(31);
 inline constexpr FieldRef Setting32 = ConfigField(32);
-inline constexpr FieldRef Setting39 = ConfigField(39);        // text list at 1176; "path.cfg" line 10
-inline constexpr FieldRef Setting50 = ConfigField(50);        // byte at 1444
+inline constexpr FieldRef Setting39 = ConfigField(39);  // text list at 1176; "path.cfg" line 10
+inline constexpr FieldRef Setting50 = ConfigField(50);  // byte at 1444
 inline constexpr FieldRef Setting56 = ConfigField(56);
 inline constexpr FieldRef Setting57 = ConfigField(57);
 inline constexpr FieldRef Setting59 = ConfigField(59);
-inline constexpr FieldRef Setting61 = ConfigField(61);        // byte at 1464
+inline constexpr FieldRef Setting61 = ConfigField(61);  // byte at 1464
 inline constexpr FieldRef Setting72 = ConfigField(72);
-inline constexpr FieldRef DaemonAddress = ConfigField(73);    // "MAILER-DAEMON"
-inline constexpr FieldRef DaemonName = ConfigField(74);       // "Mail Delivery Subsystem"
+inline constexpr FieldRef DaemonAddress = ConfigField(73);  // "MAILER-DAEMON"
+inline constexpr FieldRef DaemonName = ConfigField(74);     // "Mail Delivery Subsystem"
 inline constexpr FieldRef FirstProcessorOnly = ConfigField(76);
 inline constexpr FieldRef Setting78 = ConfigField(78);
 inline constexpr FieldRef Setting79 = ConfigField(79);
@@ -108,19 +113,19 @@ inline constexpr FieldRef Setting81 = ConfigField(81);
 inline constexpr FieldRef Setting82 = ConfigField(82);
 inline constexpr FieldRef Setting83 = ConfigField(83);
 inline constexpr FieldRef Setting84 = ConfigField(84);
-inline constexpr FieldRef Setting90 = ConfigField(90);        // text list at 1582
+inline constexpr FieldRef Setting90 = ConfigField(90);  // text list at 1582
 inline constexpr FieldRef DbConnection = ConfigField(97);
-inline constexpr FieldRef Setting101 = ConfigField(101);      // 0 at load when above 1000
-inline constexpr FieldRef Setting102 = ConfigField(102);      // 0 at load when above 1000
-inline constexpr FieldRef Setting103 = ConfigField(103);      // 0 at load when above 5,242,880
+inline constexpr FieldRef Setting101 = ConfigField(101);  // 0 at load when above 1000
+inline constexpr FieldRef Setting102 = ConfigField(102);  // 0 at load when above 1000
+inline constexpr FieldRef Setting103 = ConfigField(103);  // 0 at load when above 5,242,880
 inline constexpr FieldRef ConnectDatabase = ConfigField(108);
-inline constexpr FieldRef StorageMode = ConfigField(117);     // 0, 1 files; 2 database back end
-inline constexpr FieldRef Setting124 = ConfigField(124);      // text list at 3641
-inline constexpr FieldRef Setting132 = ConfigField(132);      // text list at 4577
+inline constexpr FieldRef StorageMode = ConfigField(117);  // 0, 1 files; 2 database back end
+inline constexpr FieldRef Setting124 = ConfigField(124);   // text list at 3641
+inline constexpr FieldRef Setting132 = ConfigField(132);   // text list at 4577
 inline constexpr FieldRef Setting144 = ConfigField(144);
 inline constexpr FieldRef Setting146 = ConfigField(146);
 inline constexpr FieldRef Setting147 = ConfigField(147);
-inline constexpr FieldRef ArchiveFolder = ConfigField(154);   // at most 240 characters
+inline constexpr FieldRef ArchiveFolder = ConfigField(154);  // at most 240 characters
 inline constexpr FieldRef DomainShield = ConfigField(161);
 
 // Fields without an id.

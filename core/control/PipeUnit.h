@@ -15,45 +15,45 @@
 namespace core {
 
 class TPipe {
-public:
-    TPipe();
-    virtual ~TPipe();
+ public:
+  TPipe();
+  virtual ~TPipe();
 
-    TPipe(const TPipe&) = delete;
-    TPipe& operator=(const TPipe&) = delete;
+  TPipe(const TPipe&) = delete;
+  TPipe& operator=(const TPipe&) = delete;
 
-    // One ReadFile of at most count bytes; count 0 answers false at once.
-    bool Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead);
-    // Writes until every byte is written or a call writes nothing; true only
-    // when every call succeeded.
-    bool Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesWritten);
-    // Reads up to count bytes into text, cut to what came.
-    bool ReadString(std::string& text, std::uint32_t count);
-    // Writes the whole text; an empty text answers true.
-    bool WriteString(std::string_view text);
+  // One ReadFile of at most count bytes; count 0 answers false at once.
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead);
+  // Writes until every byte is written or a call writes nothing; true only
+  // when every call succeeded.
+  bool Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesWritten);
+  // Reads up to count bytes into text, cut to what came.
+  bool ReadString(std::string& text, std::uint32_t count);
+  // Writes the whole text; an empty text answers true.
+  bool WriteString(std::string_view text);
 
-    bool IsOpen() const;
+  bool IsOpen() const;
 
-protected:
-    bool isNT_ = true;
-    UniqueHandle pipe_;         // the named pipe (NT)
-    UniqueHandle readHandle_;   // duplicated ends of the anonymous pipes (other systems)
-    UniqueHandle writeHandle_;
+ protected:
+  bool isNT_ = true;
+  UniqueHandle pipe_;        // the named pipe (NT)
+  UniqueHandle readHandle_;  // duplicated ends of the anonymous pipes (other systems)
+  UniqueHandle writeHandle_;
 
-private:
-    HANDLE ReadEnd() const;
-    HANDLE WriteEnd() const;
+ private:
+  HANDLE ReadEnd() const;
+  HANDLE WriteEnd() const;
 };
 
 class TPipeClient : public TPipe {
-public:
-    // Opens the client end of the pipe called name. A failed open leaves the
-    // object without handles: every read and write then fails.
-    explicit TPipeClient(std::string_view name);
+ public:
+  // Opens the client end of the pipe called name. A failed open leaves the
+  // object without handles: every read and write then fails.
+  explicit TPipeClient(std::string_view name);
 
-private:
-    void OpenNamedPipe(const std::string& name);
-    void OpenPublishedPipe(const std::string& name);
+ private:
+  void OpenNamedPipe(const std::string& name);
+  void OpenPublishedPipe(const std::string& name);
 };
 
 // How long a busy pipe is waited for, 10,000 ms unless a test shortens it

@@ -10,10 +10,10 @@ namespace core {
 namespace {
 
 struct KindNames {
-    std::string_view pipeSuffix;
-    std::string_view serviceSuffix;  // after the family prefix
-    std::string_view windowClass;
-    std::string_view windowCaption;
+  std::string_view pipeSuffix;
+  std::string_view serviceSuffix;  // after the family prefix
+  std::string_view windowClass;
+  std::string_view windowCaption;
 };
 
 constexpr KindNames Kinds[] = {
@@ -31,177 +31,157 @@ constexpr std::string_view WebMailWindowCaption = "Velmora Web Mail";
 
 constexpr int KindCount = static_cast<int>(sizeof(Kinds) / sizeof(Kinds[0]));
 
-const KindNames* FindKind(int index)
-{
-    return index >= 0 && index < KindCount ? &Kinds[index] : nullptr;
-}
+const KindNames* FindKind(int index) { return index >= 0 && index < KindCount ? &Kinds[index] : nullptr; }
 
-void PutLittleEndian(std::uint8_t* out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Closes a service control manager handle once.
 class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ServiceHandle()
-    {
-        if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
+ public:
+  explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
+  ~ServiceHandle() {
+    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  SC_HANDLE get() const { return handle_; }
 
-private:
-    SC_HANDLE handle_;
+ private:
+  SC_HANDLE handle_;
 };
 
-HWND FindServiceWindow(int index, bool withWebMail)
-{
-    const std::string windowClass(ServiceWindowClass(index, withWebMail));
-    if (windowClass.empty()) return nullptr;
-    const std::string caption(ServiceWindowCaption(index, withWebMail));
-    return ::FindWindowA(windowClass.c_str(), caption.c_str());
+HWND FindServiceWindow(int index, bool withWebMail) {
+  const std::string windowClass(ServiceWindowClass(index, withWebMail));
+  if (windowClass.empty()) return nullptr;
+  const std::string caption(ServiceWindowCaption(index, withWebMail));
+  return ::FindWindowA(windowClass.c_str(), caption.c_str());
 }
 
 class NotifyServerNotifier final : public ServiceNotifier {
-public:
-    int Notify(int index, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override
-    {
-        return NotifyServer(index, message, wParam, lParam);
-    }
+ public:
+  int Notify(int index, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override {
+    return NotifyServer(index, message, wParam, lParam);
+  }
 };
 
 }  // namespace
 
-std::string ServiceNaming::PipeName(int index) const
-{
-    std::string name(prefix);
-    if (const KindNames* kind = FindKind(index)) name += kind->pipeSuffix;
-    return name;
+std::string ServiceNaming::PipeName(int index) const {
+  std::string name(prefix);
+  if (const KindNames* kind = FindKind(index)) name += kind->pipeSuffix;
+  return name;
 }
 
-std::string ServiceNaming::ServiceName(int index) const
-{
-    if (index == ServerWebMail) return std::string(WebMailServiceName);
-    const KindNames* kind = FindKind(index);
-    if (kind == nullptr) return {};
-    std::string name(prefix);
-    name += kind->serviceSuffix;
-    return name;
+std::string ServiceNaming::ServiceName(int index) const {
+  if (index == ServerWebMail) return std::string(WebMailServiceName);
+  const KindNames* kind = FindKind(index);
+  if (kind == nullptr) return {};
+  std::string name(prefix);
+  name += kind->serviceSuffix;
+  return name;
 }
 
-std::string_view ServiceWindowClass(int index, bool withWebMail)
-{
-    if (withWebMail && index == ServerWebMail) return WebMailWindowClass;
-    const KindNames* kind = FindKind(index);
-    return kind != nullptr ? kind->windowClass : std::string_view();
+std::string_view ServiceWindowClass(int index, bool withWebMail) {
+  if (withWebMail && index == ServerWebMail) return WebMailWindowClass;
+  const KindNames* kind = FindKind(index);
+  return kind != nullptr ? kind->windowClass : std::string_view();
 }
 
-std::string_view ServiceWindowCaption(int index, bool withWebMail)
-{
-    if (withWebMail && index == ServerWebMail) return WebMailWindowCaption;
-    const KindNames* kind = FindKind(index);
-    return kind != nullptr ? kind->windowCaption : std::string_view();
+std::string_view ServiceWindowCaption(int index, bool withWebMail) {
+  if (withWebMail && index == ServerWebMail) return WebMailWindowCaption;
+  const KindNames* kind = FindKind(index);
+  return kind != nullptr ? kind->windowCaption : std::string_view();
 }
 
-std::string GetServicePipeName(int index, const ServiceNaming& naming)
-{
-    return naming.PipeName(index);
-}
+std::string GetServicePipeName(int index, const ServiceNaming& naming) { return naming.PipeName(index); }
 
 std::array<std::uint8_t, ControlRequestSize> EncodeControlRequest(bool wantReply, std::uint32_t message,
-                                                                  std::uint32_t wParam, std::uint32_t lParam)
-{
-    std::array<std::uint8_t, ControlRequestSize> request{};
-    PutLittleEndian(&request[0], wantReply ? ControlCommandWithReply : ControlCommand);
-    PutLittleEndian(&request[4], message);
-    PutLittleEndian(&request[8], wParam);
-    PutLittleEndian(&request[12], lParam);
-    return request;
+                                                                  std::uint32_t wParam, std::uint32_t lParam) {
+  std::array<std::uint8_t, ControlRequestSize> request{};
+  PutLittleEndian(&request[0], wantReply ? ControlCommandWithReply : ControlCommand);
+  PutLittleEndian(&request[4], message);
+  PutLittleEndian(&request[8], wParam);
+  PutLittleEndian(&request[12], lParam);
+  return request;
 }
 
-std::int32_t DecodeControlReply(std::string_view reply)
-{
-    if (reply.size() < 4) return 0;
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(reply[static_cast<std::size_t>(i)]);
-    return static_cast<std::int32_t>(value);
+std::int32_t DecodeControlReply(std::string_view reply) {
+  if (reply.size() < 4) return 0;
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i)
+    value = (value << 8) | static_cast<std::uint8_t>(reply[static_cast<std::size_t>(i)]);
+  return static_cast<std::int32_t>(value);
 }
 
 std::int32_t SendServiceCommand(int index, std::uint32_t message, std::uint32_t wParam, bool wantReply,
-                                std::uint32_t lParam, const ServiceNaming& naming)
-{
-    try {
-        TPipeClient client(GetServicePipeName(index, naming));
-        const auto request = EncodeControlRequest(wantReply, message, wParam, lParam);
-        const std::string_view bytes(reinterpret_cast<const char*>(request.data()), request.size());
-        std::int32_t result = client.WriteString(bytes) ? 1 : 0;
-        if (wantReply) {
-            result = 0;
-            std::string reply;
-            if (client.ReadString(reply, ControlReplyLimit)) result = DecodeControlReply(reply);
-        }
-        return result;
-    } catch (...) {
-        return 0;
+                                std::uint32_t lParam, const ServiceNaming& naming) {
+  try {
+    TPipeClient client(GetServicePipeName(index, naming));
+    const auto request = EncodeControlRequest(wantReply, message, wParam, lParam);
+    const std::string_view bytes(reinterpret_cast<const char*>(request.data()), request.size());
+    std::int32_t result = client.WriteString(bytes) ? 1 : 0;
+    if (wantReply) {
+      result = 0;
+      std::string reply;
+      if (client.ReadString(reply, ControlReplyLimit)) result = DecodeControlReply(reply);
     }
+    return result;
+  } catch (...) {
+    return 0;
+  }
 }
 
 int NotifyServer(int index, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam,
-                 const ServiceNaming& naming)
-{
-    try {
-        if (IsWindowsNT()) {
-            if (!IsServerRunning(index, ServiceStateRunning, naming)) return 0;
-            return SendServiceCommand(index, message, wParam, false, lParam, naming);
-        }
-        const HWND window = FindServiceWindow(index, false);
-        if (window == nullptr) return 0;
-        ::SendMessageA(window, message, static_cast<WPARAM>(wParam),
-                       static_cast<LPARAM>(static_cast<std::int32_t>(lParam)));
-        return 1;
-    } catch (...) {
-        return 0;
+                 const ServiceNaming& naming) {
+  try {
+    if (IsWindowsNT()) {
+      if (!IsServerRunning(index, ServiceStateRunning, naming)) return 0;
+      return SendServiceCommand(index, message, wParam, false, lParam, naming);
     }
+    const HWND window = FindServiceWindow(index, false);
+    if (window == nullptr) return 0;
+    ::SendMessageA(window, message, static_cast<WPARAM>(wParam),
+                   static_cast<LPARAM>(static_cast<std::int32_t>(lParam)));
+    return 1;
+  } catch (...) {
+    return 0;
+  }
 }
 
-bool ServiceStateIs(std::string_view serviceName, std::uint32_t state)
-{
-    if (serviceName.empty()) return false;
-    const ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager.get() == nullptr) return false;
-    const std::string name(serviceName);
-    const ServiceHandle service(::OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
-    if (service.get() == nullptr) return false;
-    SERVICE_STATUS status{};
-    if (!::QueryServiceStatus(service.get(), &status)) return false;
-    return status.dwCurrentState == state;
+bool ServiceStateIs(std::string_view serviceName, std::uint32_t state) {
+  if (serviceName.empty()) return false;
+  const ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (manager.get() == nullptr) return false;
+  const std::string name(serviceName);
+  const ServiceHandle service(::OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  if (service.get() == nullptr) return false;
+  SERVICE_STATUS status{};
+  if (!::QueryServiceStatus(service.get(), &status)) return false;
+  return status.dwCurrentState == state;
 }
 
-bool IsServiceRunning(int index, bool asWindowsService, std::uint32_t state, const ServiceNaming& naming)
-{
-    try {
-        if (asWindowsService) return ServiceStateIs(naming.ServiceName(index), state);
-        return FindServiceWindow(index, true) != nullptr;
-    } catch (...) {
-        return false;
-    }
+bool IsServiceRunning(int index, bool asWindowsService, std::uint32_t state, const ServiceNaming& naming) {
+  try {
+    if (asWindowsService) return ServiceStateIs(naming.ServiceName(index), state);
+    return FindServiceWindow(index, true) != nullptr;
+  } catch (...) {
+    return false;
+  }
 }
 
-bool IsServerRunning(int index, std::uint32_t state, const ServiceNaming& naming)
-{
-    if (IsWindowsNT() && IsServiceRunning(index, true, state, naming)) return true;
-    return IsServiceRunning(index, false, state, naming);
+bool IsServerRunning(int index, std::uint32_t state, const ServiceNaming& naming) {
+  if (IsWindowsNT() && IsServiceRunning(index, true, state, naming)) return true;
+  return IsServiceRunning(index, false, state, naming);
 }
 
 ServiceNotifier::~ServiceNotifier() = default;
 
-ServiceNotifier& DefaultServiceNotifier()
-{
-    static NotifyServerNotifier notifier;
-    return notifier;
+ServiceNotifier& DefaultServiceNotifier() {
+  static NotifyServerNotifier notifier;
+  return notifier;
 }
 
 }  // namespace core

@@ -13,12 +13,12 @@ namespace core {
 // The service index. Any other value is allowed where an index is taken: it
 // names the bare pipe prefix and has no window.
 enum ServerKind : int {
-    ServerSmtp = 0,
-    ServerPop3 = 1,
-    ServerControl = 2,
-    ServerInstantMessaging = 3,
-    ServerCalendaring = 4,
-    ServerWebMail = 5,  // only asked whether it runs
+  ServerSmtp = 0,
+  ServerPop3 = 1,
+  ServerControl = 2,
+  ServerInstantMessaging = 3,
+  ServerCalendaring = 4,
+  ServerWebMail = 5,  // only asked whether it runs
 };
 
 // Messages the libraries send.
@@ -34,12 +34,12 @@ inline constexpr std::uint32_t ServiceStateRunning = 4;
 // names and the Windows service names; window classes and captions are the
 // same for every family.
 struct ServiceNaming {
-    std::string_view prefix;
+  std::string_view prefix;
 
-    // prefix + the kind's pipe suffix ("" for web mail and unknown kinds).
-    std::string PipeName(int index) const;
-    // Windows service name; empty for an unknown kind.
-    std::string ServiceName(int index) const;
+  // prefix + the kind's pipe suffix ("" for web mail and unknown kinds).
+  std::string PipeName(int index) const;
+  // Windows service name; empty for an unknown kind.
+  std::string ServiceName(int index) const;
 };
 
 inline constexpr ServiceNaming ParlinexNaming{"Parlinex"};
@@ -91,8 +91,8 @@ bool IsServerRunning(int index, std::uint32_t state, const ServiceNaming& naming
 // The notification operation as the session code sees it, so that its tests
 // can record notices instead of sending them.
 struct ServiceNotifier {
-    virtual ~ServiceNotifier();
-    virtual int Notify(int index, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) = 0;
+  virtual ~ServiceNotifier();
+  virtual int Notify(int index, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) = 0;
 };
 
 // Sends through NotifyServer with the default naming.

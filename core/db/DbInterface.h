@@ -10,24 +10,24 @@
 
 namespace core {
 
-constexpr int DbDomainRecordSize = 913;      // domain record
-constexpr int DbAccountRecordSize = 2848;    // account record
-constexpr int DbDomainEntrySize = 96;        // one domain table entry
-constexpr int DbEnumerationSize = 3296;      // account walk block
-constexpr int DbDomainNameOutSize = 256;     // domain name handed back by DBGetMailBoxUser
+constexpr int DbDomainRecordSize = 913;    // domain record
+constexpr int DbAccountRecordSize = 2848;  // account record
+constexpr int DbDomainEntrySize = 96;      // one domain table entry
+constexpr int DbEnumerationSize = 3296;    // account walk block
+constexpr int DbDomainNameOutSize = 256;   // domain name handed back by DBGetMailBoxUser
 
 // Offsets inside the account walk block; the back end shares this layout.
-constexpr int DbEnumRecordOffset = 0;        // current account record
-constexpr int DbEnumOpenOffset = 2848;       // open flag (byte)
-constexpr int DbEnumPositionOffset = 3184;   // 32-bit position, -1 before the first
-constexpr int DbEnumCountOffset = 3188;      // 32-bit number of accounts
-constexpr int DbEnumDomainOffset = 3196;     // domain name, short string (at most 95)
-constexpr int DbEnumOptionOffset = 3292;     // option byte, passed through
+constexpr int DbEnumRecordOffset = 0;       // current account record
+constexpr int DbEnumOpenOffset = 2848;      // open flag (byte)
+constexpr int DbEnumPositionOffset = 3184;  // 32-bit position, -1 before the first
+constexpr int DbEnumCountOffset = 3188;     // 32-bit number of accounts
+constexpr int DbEnumDomainOffset = 3196;    // domain name, short string (at most 95)
+constexpr int DbEnumOptionOffset = 3292;    // option byte, passed through
 
 // Offsets inside an account record that the back end reads.
-constexpr int DbAccountAliasOffset = 260;    // alias list, short string, ";"-separated
-constexpr int DbAccountMailboxOffset = 516;  // mailbox name, short string (at most 127)
-constexpr int DbAccountPasswordOffset = 772; // password, short string (at most 127)
+constexpr int DbAccountAliasOffset = 260;     // alias list, short string, ";"-separated
+constexpr int DbAccountMailboxOffset = 516;   // mailbox name, short string (at most 127)
+constexpr int DbAccountPasswordOffset = 772;  // password, short string (at most 127)
 
 // Connection: the connection text from the settings; answer ignored.
 using DBSetConnectionProc = std::int32_t(__stdcall*)(const char* connection);
@@ -52,10 +52,8 @@ using DBGetDomainsProc = std::int32_t(__stdcall*)(std::uint8_t* entries, std::in
 // callers pair the two under one hold of the database lock.
 // DBGetUsersIndex answers the index of the first account sharing an alias
 // with the list, or a negative number.
-using DBSaveUsersProc = std::int32_t(__stdcall*)(const char* domain, const std::uint8_t* record,
-                                                 std::int32_t index);
-using DBGetUsersProc = std::int32_t(__stdcall*)(const char* domain, std::uint8_t* record,
-                                                std::int32_t index);
+using DBSaveUsersProc = std::int32_t(__stdcall*)(const char* domain, const std::uint8_t* record, std::int32_t index);
+using DBGetUsersProc = std::int32_t(__stdcall*)(const char* domain, std::uint8_t* record, std::int32_t index);
 using DBDeleteUsersProc = std::int32_t(__stdcall*)(std::int32_t index);
 using DBGetUsersIndexProc = std::int32_t(__stdcall*)(const char* domain, const char* aliases);
 
@@ -63,9 +61,8 @@ using DBGetUsersIndexProc = std::int32_t(__stdcall*)(const char* domain, const c
 // walk is open; start is -1 (the position before the first account).
 // DBNextUser answers 0 when it placed the next account in the block and
 // non-zero at the end.
-using DBInitUsersProc = std::int32_t(__stdcall*)(const char* domain, std::uint8_t* block,
-                                                 std::int32_t start, std::int32_t skipCount,
-                                                 const char* filter);
+using DBInitUsersProc = std::int32_t(__stdcall*)(const char* domain, std::uint8_t* block, std::int32_t start,
+                                                 std::int32_t skipCount, const char* filter);
 using DBNextUserProc = std::int32_t(__stdcall*)(std::uint8_t* block);
 using DBDoneUsersProc = std::int32_t(__stdcall*)(std::uint8_t* block);
 
@@ -73,16 +70,14 @@ using DBDoneUsersProc = std::int32_t(__stdcall*)(std::uint8_t* block);
 // aliases. DBCheckForMailbox: true when another account already has this
 // mailbox name with this password.
 using DBCheckNewAliasProc = std::int32_t(__stdcall*)(const char* domain, const char* aliases);
-using DBCheckForMailboxProc = std::int32_t(__stdcall*)(const char* mailbox, const char* password,
-                                                       const char* aliases, std::int32_t usesBinding,
-                                                       const char* domain);
+using DBCheckForMailboxProc = std::int32_t(__stdcall*)(const char* mailbox, const char* password, const char* aliases,
+                                                       std::int32_t usesBinding, const char* domain);
 
 // Login: true when accepted; then the account record is filled and the
 // account's domain name written to domainOut (DbDomainNameOutSize bytes,
 // zero-terminated).
-using DBGetMailBoxUserProc = std::int32_t(__stdcall*)(std::int32_t method, const char* login,
-                                                      const char* password, std::uint8_t* record,
-                                                      char* domainOut, const char* ip,
+using DBGetMailBoxUserProc = std::int32_t(__stdcall*)(std::int32_t method, const char* login, const char* password,
+                                                      std::uint8_t* record, char* domainOut, const char* ip,
                                                       std::int32_t fullAddress);
 // Account by address "alias@domain": true when found, record filled.
 using DBGetLocalUserProc = std::int32_t(__stdcall*)(const char* address, std::uint8_t* record);

@@ -148,9 +148,7 @@ void UnloadDBLibrary() {
 
 bool IsDBLoaded() { return g_library.loaded.load(std::memory_order_acquire); }
 
-bool DbSetConnection(const char* connection) {
-  return Call(&EntryPoints::setConnection, 0, Text(connection)) != 0;
-}
+bool DbSetConnection(const char* connection) { return Call(&EntryPoints::setConnection, 0, Text(connection)) != 0; }
 
 bool DbReloadConfig() { return Call(&EntryPoints::reloadConfig, 0) != 0; }
 
@@ -166,9 +164,7 @@ bool DbSetDomain(const char* domain, const std::uint8_t* record) {
 
 bool DbAddDomain(const char* domain) { return Call(&EntryPoints::addDomain, 0, Text(domain)) != 0; }
 
-bool DbDeleteDomain(const char* domain) {
-  return Call(&EntryPoints::deleteDomain, 0, Text(domain)) != 0;
-}
+bool DbDeleteDomain(const char* domain) { return Call(&EntryPoints::deleteDomain, 0, Text(domain)) != 0; }
 
 bool DbRenameDomain(const char* oldName, const char* newName) {
   return Call(&EntryPoints::renameDomain, 0, Text(oldName), Text(newName)) != 0;
@@ -206,8 +202,8 @@ std::int32_t DbGetUsersIndex(const char* domain, const char* aliases) {
   return index >= 0 ? index : -1;
 }
 
-bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start,
-                 std::int32_t skipCount, const char* filter) {
+bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, std::int32_t skipCount,
+                 const char* filter) {
   if (block == nullptr) return false;
   return Call(&EntryPoints::initUsers, 0, Text(domain), block, start, skipCount, Text(filter)) != 0;
 }
@@ -226,23 +222,22 @@ bool DbCheckNewAlias(const char* domain, const char* aliases) {
   return Call(&EntryPoints::checkNewAlias, 0, Text(domain), Text(aliases)) != 0;
 }
 
-bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases,
-                       bool usesBinding, const char* domain) {
+bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases, bool usesBinding,
+                       const char* domain) {
   return Call(&EntryPoints::checkForMailbox, 0, Text(mailbox), Text(password), Text(aliases),
               std::int32_t{usesBinding ? 1 : 0}, Text(domain)) != 0;
 }
 
-bool DbGetMailBoxUser(std::int32_t method, const char* login, const char* password,
-                      std::uint8_t* record, std::string& domainOut, const char* ip,
-                      bool fullAddress) {
+bool DbGetMailBoxUser(std::int32_t method, const char* login, const char* password, std::uint8_t* record,
+                      std::string& domainOut, const char* ip, bool fullAddress) {
   domainOut.clear();
   if (record == nullptr) return false;
   // The library writes into a buffer of the agreed size; its end is forced to
   // zero, so an unterminated answer cannot run past it.
   char buffer[DbDomainNameOutSize] = {};
   char* out = buffer;
-  const bool accepted = Call(&EntryPoints::getMailBoxUser, 0, method, Text(login), Text(password),
-                             record, out, Text(ip), std::int32_t{fullAddress ? 1 : 0}) != 0;
+  const bool accepted = Call(&EntryPoints::getMailBoxUser, 0, method, Text(login), Text(password), record, out,
+                             Text(ip), std::int32_t{fullAddress ? 1 : 0}) != 0;
   if (!accepted) return false;
   buffer[DbDomainNameOutSize - 1] = '\0';
   domainOut.assign(buffer, std::strlen(buffer));

@@ -35,33 +35,33 @@ void UnloadDBLibrary();
 bool IsDBLoaded();
 
 // One call per entry point; the failure value follows each.
-bool DbSetConnection(const char* connection);                          // false
-bool DbReloadConfig();                                                 // false
-bool DbGetDomain(const char* domain, std::uint8_t* record);            // false
-bool DbSetDomain(const char* domain, const std::uint8_t* record);      // false
-bool DbAddDomain(const char* domain);                                  // false
-bool DbDeleteDomain(const char* domain);                               // false
-bool DbRenameDomain(const char* oldName, const char* newName);         // false
-bool DbSetDomainIP(const char* domain, const char* binding);           // false
-std::int32_t DbGetDomainCount();                                       // 0 (never negative)
+bool DbSetConnection(const char* connection);                      // false
+bool DbReloadConfig();                                             // false
+bool DbGetDomain(const char* domain, std::uint8_t* record);        // false
+bool DbSetDomain(const char* domain, const std::uint8_t* record);  // false
+bool DbAddDomain(const char* domain);                              // false
+bool DbDeleteDomain(const char* domain);                           // false
+bool DbRenameDomain(const char* oldName, const char* newName);     // false
+bool DbSetDomainIP(const char* domain, const char* binding);       // false
+std::int32_t DbGetDomainCount();                                   // 0 (never negative)
 // entries holds count * DbDomainEntrySize bytes; count <= 0 fails.
-bool DbGetDomains(std::uint8_t* entries, std::int32_t count);          // false
-bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index);  // false
+bool DbGetDomains(std::uint8_t* entries, std::int32_t count);                           // false
+bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index);   // false
 std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index);  // 0 (never negative)
-bool DbDeleteUsers(std::int32_t index);                                // false
-std::int32_t DbGetUsersIndex(const char* domain, const char* aliases); // -1 (every negative answer)
-bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start,
-                 std::int32_t skipCount, const char* filter);          // false
-std::int32_t DbNextUser(std::uint8_t* block);                          // 1 = end; 0 = account placed
-bool DbDoneUsers(std::uint8_t* block);                                 // false
-bool DbCheckNewAlias(const char* domain, const char* aliases);         // false
-bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases,
-                       bool usesBinding, const char* domain);          // false
+bool DbDeleteUsers(std::int32_t index);                                                 // false
+std::int32_t DbGetUsersIndex(const char* domain, const char* aliases);                  // -1 (every negative answer)
+bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, std::int32_t skipCount,
+                 const char* filter);                           // false
+std::int32_t DbNextUser(std::uint8_t* block);                   // 1 = end; 0 = account placed
+bool DbDoneUsers(std::uint8_t* block);                          // false
+bool DbCheckNewAlias(const char* domain, const char* aliases);  // false
+bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases, bool usesBinding,
+                       const char* domain);  // false
 // domainOut is emptied first and, when accepted, receives the account's
 // domain name (at most 255 characters, whatever the library wrote).
-bool DbGetMailBoxUser(std::int32_t method, const char* login, const char* password,
-                      std::uint8_t* record, std::string& domainOut, const char* ip,
-                      bool fullAddress);                               // false
-bool DbGetLocalUser(const char* address, std::uint8_t* record);        // false
+bool DbGetMailBoxUser(std::int32_t method, const char* login, const char* password, std::uint8_t* record,
+                      std::string& domainOut, const char* ip,
+                      bool fullAddress);                         // false
+bool DbGetLocalUser(const char* address, std::uint8_t* record);  // false
 
 }  // namespace core

@@ -45,8 +45,8 @@ extern "C" {
 using RtlUnwindFunction = void(WINAPI*)(void*, void*, EXCEPTION_RECORD*, void*);
 [[noreturn]] void core_SehUnwindAndResume(void* frame, EXCEPTION_RECORD* record, RtlUnwindFunction unwind);
 // Called by the system's exception dispatcher for the guard frame.
-EXCEPTION_DISPOSITION __cdecl core_SehHandler(EXCEPTION_RECORD* record, void* establisher,
-                                              CONTEXT* context, void* dispatcher);
+EXCEPTION_DISPOSITION __cdecl core_SehHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context,
+                                              void* dispatcher);
 }
 
 // Frame layout used below (offsets from the frame, which is esp while body
@@ -108,8 +108,9 @@ _core_SehUnwindAndResume:
     jmp core_SehInvokeExit
 )");
 
-extern "C" __attribute__((used)) EXCEPTION_DISPOSITION __cdecl core_SehHandler(
-    EXCEPTION_RECORD* record, void* establisher, CONTEXT* /*context*/, void* /*dispatcher*/) {
+extern "C" __attribute__((used))
+EXCEPTION_DISPOSITION __cdecl core_SehHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT* /*context*/,
+                                              void* /*dispatcher*/) {
   if ((record->ExceptionFlags & UnwindFlags) != 0) return ExceptionContinueSearch;
   auto* frame = static_cast<GuardFrame*>(establisher);
   frame->code = record->ExceptionCode;

@@ -37,7 +37,9 @@ std::size_t EntryCount(const Table& table) { return table.block.size() / DomainE
 std::uint32_t SettingsCount() { return GetU32(Settings().data(), cfg::DomainCount); }
 void SetSettingsCount(std::uint32_t count) { SetU32(Settings().data(), cfg::DomainCount, count); }
 
-bool InTable(const Table& table, int index) { return index >= 0 && static_cast<std::size_t>(index) < EntryCount(table); }
+bool InTable(const Table& table, int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < EntryCount(table);
+}
 
 std::string NameAt(const Table& table, std::size_t index) {
   const std::uint8_t* entry = table.block.data() + index * DomainEntrySize;

@@ -13,41 +13,38 @@ namespace core {
 // Owns one Win32 HANDLE and closes it once. Both null and
 // INVALID_HANDLE_VALUE count as "no handle", since the API uses either.
 class UniqueHandle {
-public:
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
+ public:
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
 
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
-    {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
 
-    HANDLE get() const noexcept { return handle_; }
-    bool valid() const noexcept { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const noexcept { return valid(); }
+  HANDLE get() const noexcept { return handle_; }
+  bool valid() const noexcept { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  explicit operator bool() const noexcept { return valid(); }
 
-    // Gives up ownership without closing.
-    HANDLE release() noexcept
-    {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
+  // Gives up ownership without closing.
+  HANDLE release() noexcept {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
 
-    // Closes the current handle (if any) and takes the new one.
-    void reset(HANDLE handle = nullptr) noexcept
-    {
-        if (valid()) ::CloseHandle(handle_);
-        handle_ = handle;
-    }
+  // Closes the current handle (if any) and takes the new one.
+  void reset(HANDLE handle = nullptr) noexcept {
+    if (valid()) ::CloseHandle(handle_);
+    handle_ = handle;
+  }
 
-private:
-    HANDLE handle_ = nullptr;
+ private:
+  HANDLE handle_ = nullptr;
 };
 
 bool DirectoryExists(const std::string& path);
@@ -75,8 +72,7 @@ enum class FileReadResult { Read, Missing, Unreadable };
 // the file or its folder does not exist. Unreadable: it exists but could not
 // be opened or read (locked by another process, no access, a folder). Opens
 // with every sharing mode, so a writer replacing the file is never blocked.
-FileReadResult ReadFileBytes(const std::string& fileName, std::uint64_t offset, std::size_t maxBytes,
-                             std::string& out);
+FileReadResult ReadFileBytes(const std::string& fileName, std::uint64_t offset, std::size_t maxBytes, std::string& out);
 
 // Empties out, then reads the whole file into it; true when it was read.
 // With deleteAfter the file is deleted afterwards, read or not.
@@ -102,4 +98,4 @@ bool FileExists(const std::string& fileName);
 // holds the file without delete sharing, the file is rewritten in place.
 bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t size);
 
-} // namespace core
+}  // namespace core

@@ -6,25 +6,25 @@
 namespace core {
 
 class SharedSrwGuard {
-public:
-    explicit SharedSrwGuard(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
-    ~SharedSrwGuard() { ::ReleaseSRWLockShared(&lock_); }
-    SharedSrwGuard(const SharedSrwGuard&) = delete;
-    SharedSrwGuard& operator=(const SharedSrwGuard&) = delete;
+ public:
+  explicit SharedSrwGuard(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
+  ~SharedSrwGuard() { ::ReleaseSRWLockShared(&lock_); }
+  SharedSrwGuard(const SharedSrwGuard&) = delete;
+  SharedSrwGuard& operator=(const SharedSrwGuard&) = delete;
 
-private:
-    SRWLOCK& lock_;
+ private:
+  SRWLOCK& lock_;
 };
 
 class ExclusiveSrwGuard {
-public:
-    explicit ExclusiveSrwGuard(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveSrwGuard() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveSrwGuard(const ExclusiveSrwGuard&) = delete;
-    ExclusiveSrwGuard& operator=(const ExclusiveSrwGuard&) = delete;
+ public:
+  explicit ExclusiveSrwGuard(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  ~ExclusiveSrwGuard() { ::ReleaseSRWLockExclusive(&lock_); }
+  ExclusiveSrwGuard(const ExclusiveSrwGuard&) = delete;
+  ExclusiveSrwGuard& operator=(const ExclusiveSrwGuard&) = delete;
 
-private:
-    SRWLOCK& lock_;
+ private:
+  SRWLOCK& lock_;
 };
 
-} // namespace core
+}  // namespace core

@@ -43,4 +43,4 @@ std::string ReadMachineRegistryText(const std::string& keyPath, const char* valu
 // Folder of the host program's executable, with a trailing "\".
 std::string HostProgramFolder();
 
-} // namespace core
+}  // namespace core

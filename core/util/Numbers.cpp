@@ -28,7 +28,8 @@ int DigitInBase(char c, int base) {
 std::int64_t ReadInteger(std::string_view text, bool allowSign) {
   std::size_t i = 0;
   const std::size_t n = text.size();
-  while (i < n && text[i] == ' ') ++i;
+  while (i < n && text[i] == ' ')
+    ++i;
   bool negative = false;
   if (allowSign && i < n && (text[i] == '-' || text[i] == '+')) {
     negative = text[i] == '-';
@@ -61,7 +62,8 @@ bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 double PowerOfTen(std::size_t exponent) {
   if (exponent > 22) return std::pow(10.0, static_cast<double>(exponent));
   double result = 1.0;
-  for (std::size_t k = 0; k < exponent; ++k) result *= 10.0;
+  for (std::size_t k = 0; k < exponent; ++k)
+    result *= 10.0;
   return result;
 }
 
@@ -80,7 +82,8 @@ int HexDigitValue(char c) {
 
 std::uint32_t HexToInt(std::string_view text) {
   std::uint32_t value = 0;
-  for (const char c : text) value = value * 16u + static_cast<std::uint32_t>(HexDigitValue(c));
+  for (const char c : text)
+    value = value * 16u + static_cast<std::uint32_t>(HexDigitValue(c));
   return value;
 }
 
@@ -95,7 +98,8 @@ std::string IntToHexText(std::int32_t value, bool noPad) {
   } while (rest != 0);
   std::string result;
   if (!noPad && count % 2 != 0) result.push_back('0');
-  while (count > 0) result.push_back(buffer[--count]);
+  while (count > 0)
+    result.push_back(buffer[--count]);
   return result;
 }
 
@@ -171,8 +175,10 @@ std::int32_t TextToInt(std::string_view text) { return Low32(ReadInteger(text, t
 // divisor's exponent drops by the digits left unread, so long fractions keep
 // their value (to 9 digits) instead of wrapping.
 double TextToFloat(std::string_view text) {
-  while (!text.empty() && IsSpaceOrControl(text.back())) text.remove_suffix(1);
-  while (!text.empty() && IsSpaceOrControl(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpaceOrControl(text.back()))
+    text.remove_suffix(1);
+  while (!text.empty() && IsSpaceOrControl(text.front()))
+    text.remove_prefix(1);
   if (text.empty()) return 0.0;
 
   bool negative = false;

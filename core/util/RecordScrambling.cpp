@@ -29,14 +29,16 @@ void ScrambleBuffer(void* buffer, std::ptrdiff_t length, std::ptrdiff_t start) {
   // The key rotated so that its first byte is the one the buffer starts with:
   // every 16-byte block of the buffer then takes the rotated key as it is.
   std::uint8_t rotated[KeySize];
-  for (std::size_t k = 0; k < KeySize; ++k) rotated[k] = RecordScrambleKey[(index + k) % KeySize];
+  for (std::size_t k = 0; k < KeySize; ++k)
+    rotated[k] = RecordScrambleKey[(index + k) % KeySize];
 
   std::size_t i = 0;
   for (; count - i >= KeySize; i += KeySize) {
     XorWord(bytes + i, rotated);
     XorWord(bytes + i + 8, rotated + 8);
   }
-  for (std::size_t k = 0; i < count; ++i, ++k) bytes[i] = static_cast<std::uint8_t>(bytes[i] ^ rotated[k]);
+  for (std::size_t k = 0; i < count; ++i, ++k)
+    bytes[i] = static_cast<std::uint8_t>(bytes[i] ^ rotated[k]);
 }
 
 }  // namespace core

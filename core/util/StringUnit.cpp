@@ -12,8 +12,10 @@ char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string_view TrimView(std::string_view text) {
-  while (!text.empty() && IsSpaceOrControl(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpaceOrControl(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsSpaceOrControl(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsSpaceOrControl(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -33,13 +35,15 @@ std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
 
 std::string UpperCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result) c = AsciiUpper(c);
+  for (char& c : result)
+    c = AsciiUpper(c);
   return result;
 }
 
 std::string LowerCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result) c = AsciiLower(c);
+  for (char& c : result)
+    c = AsciiLower(c);
   return result;
 }
 
@@ -112,7 +116,8 @@ int PosInRange(std::string_view sub, std::string_view text, int from, int to) {
   const long long last = (to == 0 || to > length) ? length : to;
   if (last < first || first > length) return 0;
   // Only the part of the text where an occurrence could start in range.
-  const auto window = static_cast<std::size_t>(std::min<long long>(length, last - 1 + static_cast<long long>(sub.size())));
+  const auto window =
+      static_cast<std::size_t>(std::min<long long>(length, last - 1 + static_cast<long long>(sub.size())));
   const std::size_t at = text.substr(0, window).find(sub, static_cast<std::size_t>(first - 1));
   return at == std::string_view::npos ? 0 : static_cast<int>(at + 1);
 }
@@ -134,4 +139,3 @@ std::string CopyRange(std::string_view text, int from, int to) {
 }
 
 }  // namespace core
-

@@ -25,12 +25,10 @@ std::string CutTo(std::string_view text, std::size_t maxLength);
 // missing trailing separator does not lose the last item; an index past the
 // last item gives an empty text. withRest appends the separator and the rest
 // of the list: ("a;b;c", 1, ';', false, true) gives "b;c".
-std::string GetDelimitedItem(std::string_view text, int index, char separator, bool raw = false,
-                             bool withRest = false);
+std::string GetDelimitedItem(std::string_view text, int index, char separator, bool raw = false, bool withRest = false);
 
 // As GetDelimitedItem, after every run of blanks has been collapsed to one.
-std::string GetDelimitedWord(std::string_view text, int index, char separator, bool raw = false,
-                             bool withRest = false);
+std::string GetDelimitedWord(std::string_view text, int index, char separator, bool raw = false, bool withRest = false);
 
 // Replaces every occurrence left to right without rescanning inserted text.
 // An empty oldText leaves the text unchanged.

@@ -38,9 +38,7 @@ void WriteWord(std::uint8_t* record, std::size_t at, std::uint16_t value) {
 
 }  // namespace
 
-std::string FirstListItem(std::string_view text) {
-  return CutTo(text.substr(0, text.find(';')), ShortTextLength);
-}
+std::string FirstListItem(std::string_view text) { return CutTo(text.substr(0, text.find(';')), ShortTextLength); }
 
 bool IsValidDomainName(std::string_view text) {
   if (text.empty()) return true;

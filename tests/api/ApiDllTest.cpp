@@ -11,12 +11,10 @@
 
 namespace {
 
-
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
 }
-
 
 // Copies the host and the library into the folder and runs the host there.
 std::string RunHost(const std::string& folder) {

@@ -24,7 +24,8 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environme
 
 std::vector<std::uint32_t> Messages(const fake::FakeServiceSet& fakes, int index) {
   std::vector<std::uint32_t> out;
-  for (const auto& record : fakes.Records(index)) out.push_back(record.Message());
+  for (const auto& record : fakes.Records(index))
+    out.push_back(record.Message());
   return out;
 }
 
@@ -44,7 +45,8 @@ TEST(Notices, UpdateConfigurationReachesTheFiveServicesInOrder) {
   }
   std::sort(arrivals.begin(), arrivals.end());
   std::vector<int> order;
-  for (auto& a : arrivals) order.push_back(a.second);
+  for (auto& a : arrivals)
+    order.push_back(a.second);
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 4, 3}));
 }
 

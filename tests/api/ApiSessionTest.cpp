@@ -61,9 +61,7 @@ class Session : public ::testing::Test {
     Recorder().notices.clear();
     Recorder().answer = 1;
   }
-  void TearDown() override {
-    Done();
-  }
+  void TearDown() override { Done(); }
   static std::vector<int> Indexes(std::uint32_t message) {
     std::vector<int> out;
     for (const Notice& n : Recorder().notices)
@@ -212,7 +210,8 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
         length = 4;
         break;
       default:  // block
-        for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        for (std::size_t i = 0; i < value.size(); ++i)
+          value[i] = static_cast<std::uint8_t>(i * 7 + 1);
         length = 4096;
         break;
     }
@@ -244,7 +243,6 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
               std::vector<std::uint8_t>(expected.begin(), expected.begin() + expectedLength));
   }
 }
-
 
 TEST_F(Session, InitWithoutAFolderAndWithoutInstallDirAnswersMinus4YetInitialises) {
   fixture::InstallDirValue none("");
@@ -284,8 +282,8 @@ TEST_F(Session, ARefusedSaveKeepsTheChangeAndTellsNoService) {
   {
     // Held open without sharing: the next load cannot read it, so the save
     // must not replace it with defaults.
-    HANDLE held = CreateFileA((install.config() + "settings.cfg").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileA((install.config() + "settings.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Init(install.root().c_str()), -4);
     SaveConfig();
@@ -299,11 +297,13 @@ TEST(BufferDates, SetAndGetWithTheirBadArguments) {
   unsigned char buffer[8];
   std::memset(buffer, 0xAB, sizeof buffer);
   EXPECT_EQ(SetBufferDate(buffer, 7, 2024, 2, 29), -3);
-  for (unsigned char b : buffer) EXPECT_EQ(b, 0xAB);
+  for (unsigned char b : buffer)
+    EXPECT_EQ(b, 0xAB);
   EXPECT_EQ(SetBufferDate(nullptr, 8, 2024, 2, 29), -3);
 
   EXPECT_EQ(SetBufferDate(buffer, 8, 2024, 13, 1), 0);
-  for (unsigned char b : buffer) EXPECT_EQ(b, 0);
+  for (unsigned char b : buffer)
+    EXPECT_EQ(b, 0);
 
   EXPECT_EQ(SetBufferDate(buffer, 8, 1899, 12, 30), 0);
   double value = -1;
@@ -372,8 +372,8 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
   ASSERT_TRUE(core::IsDBLoaded());
   HMODULE db = GetModuleHandleA((install.root() + "DB.dll").c_str());
   ASSERT_NE(db, nullptr);
-  auto connection = reinterpret_cast<standin::ConnectionProc>(
-      reinterpret_cast<void*>(GetProcAddress(db, "StandinConnection")));
+  auto connection =
+      reinterpret_cast<standin::ConnectionProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinConnection")));
   auto log = reinterpret_cast<standin::CallLogProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinCallLog")));
   ASSERT_NE(connection, nullptr);
   ASSERT_NE(log, nullptr);
@@ -424,9 +424,11 @@ TEST_F(BackEnd, ConcurrentSettingCallsDuringReinitDoNotCrash) {
       }
     });
   }
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(Init(install.root().c_str()), 0);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(Init(install.root().c_str()), 0);
   stop.store(true);
-  for (std::thread& t : readers) t.join();
+  for (std::thread& t : readers)
+    t.join();
   EXPECT_EQ(bad.load(), 0);
 }
 

@@ -40,7 +40,8 @@ struct Settings {
 };
 
 inline std::vector<std::uint8_t> Scramble(std::vector<std::uint8_t> bytes) {
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= Key[i % 16];
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] ^= Key[i % 16];
   return bytes;
 }
 
@@ -55,7 +56,8 @@ inline bool ReadBytes(const std::string& path, std::vector<std::uint8_t>& bytes)
   bytes.clear();
   unsigned char chunk[4096];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + got);
   std::fclose(file);
   return true;
 }

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string_view> items = Split(list, separator);
     std::string expected;
     if (index >= 0 && static_cast<std::size_t>(index) < items.size())
-      expected = raw ? std::string(items[static_cast<std::size_t>(index)]) : core::Trim(items[static_cast<std::size_t>(index)]);
+      expected = raw ? std::string(items[static_cast<std::size_t>(index)])
+                     : core::Trim(items[static_cast<std::size_t>(index)]);
     if (item != expected) std::abort();
   }
 

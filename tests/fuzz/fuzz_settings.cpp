@@ -27,7 +27,8 @@ struct Reader {
     return low | (Byte() << 8);
   }
   void Fill(std::uint8_t* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = Byte();
+    for (std::size_t i = 0; i < n; ++i)
+      out[i] = Byte();
   }
 };
 
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t id = 0;
   if ((flags & 2) != 0) {
     std::uint32_t raw = 0;
-    for (int i = 0; i < 4; ++i) raw |= static_cast<std::uint32_t>(in.Byte()) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      raw |= static_cast<std::uint32_t>(in.Byte()) << (8 * i);
     std::memcpy(&id, &raw, sizeof id);
   } else {
     id = in.U16() % 300 - 2;

@@ -22,17 +22,17 @@
 namespace fake {
 
 enum class FakeMode {
-    Service,         // registered with the service control manager and running
-    StoppedService,  // registered but stopped, while a plain process serves its pipe
-    Process,         // a plain process serving the pipe, unknown to the manager
-    Legacy,          // a plain process with the mutex and registry entry of systems without named pipes
+  Service,         // registered with the service control manager and running
+  StoppedService,  // registered but stopped, while a plain process serves its pipe
+  Process,         // a plain process serving the pipe, unknown to the manager
+  Legacy,          // a plain process with the mutex and registry entry of systems without named pipes
 };
 
 struct FakeSetup {
-    int index = 0;  // service kind: 0 SMTP, 1 POP3, 2 control, 3 instant messaging, 4 calendaring, 5 web mail
-    FakeMode mode = FakeMode::Service;
-    bool window = false;                // also the kind's hidden window, in the fake's process
-    std::string reply;                  // raw bytes answered to 0x1003; empty: the connection is closed
+  int index = 0;  // service kind: 0 SMTP, 1 POP3, 2 control, 3 instant messaging, 4 calendaring, 5 web mail
+  FakeMode mode = FakeMode::Service;
+  bool window = false;  // also the kind's hidden window, in the fake's process
+  std::string reply;    // raw bytes answered to 0x1003; empty: the connection is closed
 };
 
 // The names the real services use, for a prefix such as "Parlinex".
@@ -42,51 +42,51 @@ std::string FakeWindowClass(int index);
 std::string FakeWindowCaption(int index);
 
 class FakeServiceSet {
-public:
-    explicit FakeServiceSet(std::string prefix = "Parlinex");
-    ~FakeServiceSet();
+ public:
+  explicit FakeServiceSet(std::string prefix = "Parlinex");
+  ~FakeServiceSet();
 
-    FakeServiceSet(const FakeServiceSet&) = delete;
-    FakeServiceSet& operator=(const FakeServiceSet&) = delete;
+  FakeServiceSet(const FakeServiceSet&) = delete;
+  FakeServiceSet& operator=(const FakeServiceSet&) = delete;
 
-    // Sets up one fake and waits until it serves; false (see Error) when it
-    // could not. One fake per service kind.
-    bool Add(const FakeSetup& setup);
-    // Running services of these kinds, without windows or replies.
-    bool AddRunning(std::initializer_list<int> indexes);
+  // Sets up one fake and waits until it serves; false (see Error) when it
+  // could not. One fake per service kind.
+  bool Add(const FakeSetup& setup);
+  // Running services of these kinds, without windows or replies.
+  bool AddRunning(std::initializer_list<int> indexes);
 
-    // Stops and deletes one fake now.
-    void Remove(int index);
+  // Stops and deletes one fake now.
+  void Remove(int index);
 
-    // What the fake of that kind received so far, in order.
-    std::vector<LogRecord> Records(int index) const;
-    // Waits until the fake has at least count records.
-    bool WaitForRecords(int index, std::size_t count, DWORD timeoutMs = 5000) const;
-    std::string LogPath(int index) const;
+  // What the fake of that kind received so far, in order.
+  std::vector<LogRecord> Records(int index) const;
+  // Waits until the fake has at least count records.
+  bool WaitForRecords(int index, std::size_t count, DWORD timeoutMs = 5000) const;
+  std::string LogPath(int index) const;
 
-    const std::string& Error() const { return error_; }
+  const std::string& Error() const { return error_; }
 
-    // Stops and deletes the services of that prefix, and the registry
-    // entries of its published pipes, whoever left them.
-    static void RemoveLeftovers(const std::string& prefix);
+  // Stops and deletes the services of that prefix, and the registry
+  // entries of its published pipes, whoever left them.
+  static void RemoveLeftovers(const std::string& prefix);
 
-private:
-    struct Entry {
-        int index = 0;
-        FakeMode mode = FakeMode::Service;
-        std::string serviceName;  // set while registered
-        HANDLE process = nullptr;  // plain-process fakes
-        std::string logPath;
-    };
+ private:
+  struct Entry {
+    int index = 0;
+    FakeMode mode = FakeMode::Service;
+    std::string serviceName;   // set while registered
+    HANDLE process = nullptr;  // plain-process fakes
+    std::string logPath;
+  };
 
-    bool StartProcess(Entry& entry, const std::string& commandLine);
-    void TakeDown(Entry& entry);
-    const Entry* Find(int index) const;
+  bool StartProcess(Entry& entry, const std::string& commandLine);
+  void TakeDown(Entry& entry);
+  const Entry* Find(int index) const;
 
-    std::string prefix_;
-    std::string folder_;
-    std::vector<Entry> entries_;
-    std::string error_;
+  std::string prefix_;
+  std::string folder_;
+  std::vector<Entry> entries_;
+  std::string error_;
 };
 
 }  // namespace fake

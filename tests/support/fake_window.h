@@ -16,33 +16,33 @@
 namespace fake {
 
 class FakeWindow {
-public:
-    // Waits until the window exists (or its creation failed).
-    FakeWindow(std::string windowClass, std::string caption, std::string logPath = {});
-    ~FakeWindow();
+ public:
+  // Waits until the window exists (or its creation failed).
+  FakeWindow(std::string windowClass, std::string caption, std::string logPath = {});
+  ~FakeWindow();
 
-    FakeWindow(const FakeWindow&) = delete;
-    FakeWindow& operator=(const FakeWindow&) = delete;
+  FakeWindow(const FakeWindow&) = delete;
+  FakeWindow& operator=(const FakeWindow&) = delete;
 
-    HWND Handle() const { return window_; }
-    bool Ready() const { return window_ != nullptr; }
+  HWND Handle() const { return window_; }
+  bool Ready() const { return window_ != nullptr; }
 
-    // {message, wParam, lParam} in the order received.
-    std::vector<std::array<std::uint32_t, 3>> Messages() const;
+  // {message, wParam, lParam} in the order received.
+  std::vector<std::array<std::uint32_t, 3>> Messages() const;
 
-private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Run();
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void Run();
 
-    std::string class_;
-    std::string caption_;
-    std::string logPath_;
-    HWND window_ = nullptr;
-    bool started_ = false;
-    mutable std::mutex lock_;
-    std::condition_variable startedSignal_;
-    std::vector<std::array<std::uint32_t, 3>> messages_;
-    std::thread thread_;
+  std::string class_;
+  std::string caption_;
+  std::string logPath_;
+  HWND window_ = nullptr;
+  bool started_ = false;
+  mutable std::mutex lock_;
+  std::condition_variable startedSignal_;
+  std::vector<std::array<std::uint32_t, 3>> messages_;
+  std::thread thread_;
 };
 
 }  // namespace fake

@@ -26,11 +26,12 @@ bool Exists(SettingFamily family, std::int32_t id, bool forSet) {
       if (id == 170 || id == 4096) return !forSet;
       return In(id, 0, 161) && id != 3 && !In(id, 7, 10) && id != 21;
     case SettingFamily::Account:
-      return In(id, 0, 214) && !In(id, 6, 15) && id != 20 && id != 28 && id != 29 && id != 35 && id != 41 &&
-             id != 56 && !In(id, 68, 79) && !In(id, 85, 111) && !In(id, 147, 159) && !In(id, 179, 191) &&
-             !In(id, 200, 207);
-    case SettingFamily::Domain: return In(id, 0, 25) && id != 2;
-    case SettingFamily::RemoteAccount: return In(id, 224, 245);
+      return In(id, 0, 214) && !In(id, 6, 15) && id != 20 && id != 28 && id != 29 && id != 35 && id != 41 && id != 56 &&
+             !In(id, 68, 79) && !In(id, 85, 111) && !In(id, 147, 159) && !In(id, 179, 191) && !In(id, 200, 207);
+    case SettingFamily::Domain:
+      return In(id, 0, 25) && id != 2;
+    case SettingFamily::RemoteAccount:
+      return In(id, 224, 245);
   }
   return false;
 }
@@ -54,7 +55,8 @@ Probe MakeProbe(const FieldDef& f, std::uint8_t fill) {
     case FieldKind::TextHead:
     case FieldKind::TextTail: {
       p.value.clear();
-      for (std::uint32_t i = 0; i < f.width + 9; ++i) p.value.push_back(static_cast<std::uint8_t>('A' + i % 26));
+      for (std::uint32_t i = 0; i < f.width + 9; ++i)
+        p.value.push_back(static_cast<std::uint8_t>('A' + i % 26));
       std::size_t kept = f.width;
       if (f.kind == FieldKind::TextTail) {  // id 5 keeps the first part (the whole fill text) in front
         kept = f.width - 1 - (fill == 0 ? 0 : std::min<std::size_t>(fill, f.width));
@@ -63,7 +65,9 @@ Probe MakeProbe(const FieldDef& f, std::uint8_t fill) {
       p.expectedGet.assign(p.value.begin(), p.value.begin() + static_cast<std::ptrdiff_t>(kept));
       return p;
     }
-    case FieldKind::Bool: p.value = p.expectedGet = {0x5A}; return p;
+    case FieldKind::Bool:
+      p.value = p.expectedGet = {0x5A};
+      return p;
     case FieldKind::Block:
     case FieldKind::Date:
       p.value.clear();
@@ -72,21 +76,35 @@ Probe MakeProbe(const FieldDef& f, std::uint8_t fill) {
       }
       p.expectedGet = p.value;
       return p;
-    case FieldKind::Int: if (f.width < 4) mask = (1u << (8 * f.width)) - 1; break;
+    case FieldKind::Int:
+      if (f.width < 4) mask = (1u << (8 * f.width)) - 1;
+      break;
     case FieldKind::LowHalf:
-    case FieldKind::HighHalf: mask = 0xFFFF; break;
-    case FieldKind::LowBits: mask = 3; p.everyByteChanges = false; break;
-    case FieldKind::HighBits: mask = 0x3F; p.everyByteChanges = false; break;
-    default: break;  // SplitInt: all 32 bits
+    case FieldKind::HighHalf:
+      mask = 0xFFFF;
+      break;
+    case FieldKind::LowBits:
+      mask = 3;
+      p.everyByteChanges = false;
+      break;
+    case FieldKind::HighBits:
+      mask = 0x3F;
+      p.everyByteChanges = false;
+      break;
+    default:
+      break;  // SplitInt: all 32 bits
   }
-  for (int i = 0; i < 4; ++i) p.expectedGet.push_back(static_cast<std::uint8_t>((IntValue & mask) >> (8 * i)));
+  for (int i = 0; i < 4; ++i)
+    p.expectedGet.push_back(static_cast<std::uint8_t>((IntValue & mask) >> (8 * i)));
   return p;
 }
 
 TEST(SettingProbe, EveryIdChangesExactlyItsFieldAndReadsBack) {
   std::vector<std::int32_t> ids;
-  for (std::int32_t id = -3; id <= 300; ++id) ids.push_back(id);
-  for (std::int32_t id : {4095, 4096, 4097, INT32_MIN, INT32_MAX}) ids.push_back(id);
+  for (std::int32_t id = -3; id <= 300; ++id)
+    ids.push_back(id);
+  for (std::int32_t id : {4095, 4096, 4097, INT32_MIN, INT32_MAX})
+    ids.push_back(id);
   SettingsRecord settings{};
   settings[20849] = 1;  // show every stored password, so id 33 reads back
   const SettingContext ctx{"C:\\Server\\config\\", settings.data()};
@@ -139,11 +157,10 @@ TEST(SettingProbe, EveryIdChangesExactlyItsFieldAndReadsBack) {
     if (family == SettingFamily::Config) continue;
     for (std::size_t i = 0; i < (family == SettingFamily::Account ? 516 : size); ++i) {
       const auto at = static_cast<std::int32_t>(i);
-      const bool unreached =
-          family == SettingFamily::Account ? i == 1
-          : family == SettingFamily::RemoteAccount
-              ? In(at, 256, 539) || In(at, 1246, 1269) || In(at, 1278, 1309) || at >= 1568
-              : false;
+      const bool unreached = family == SettingFamily::Account ? i == 1
+                             : family == SettingFamily::RemoteAccount
+                                 ? In(at, 256, 539) || In(at, 1246, 1269) || In(at, 1278, 1309) || at >= 1568
+                                 : false;
       EXPECT_EQ(reached.count(i) == 0, unreached) << "family " << static_cast<int>(family) << " byte " << i;
     }
   }
@@ -163,9 +180,9 @@ class ConfigTransfer : public ::testing::Test {
 };
 
 TEST_F(ConfigTransfer, ReadsNeedRoomAndWriteNothingOnFailure) {
-  const std::int32_t rows[][3] = {{73, 5, -3},      {73, 13, 13},   {31, 1, 1},     {31, 0, -3},
-                                  {31, -7, -3},     {15, 0, -3},    {148, 2047, -3}, {148, 2048, 2048},
-                                  {4096, 10, -3},   {170, 14, -3},  {7, 300, -1},   {4096, 300, 11}};
+  const std::int32_t rows[][3] = {{73, 5, -3},    {73, 13, 13},  {31, 1, 1},      {31, 0, -3},
+                                  {31, -7, -3},   {15, 0, -3},   {148, 2047, -3}, {148, 2048, 2048},
+                                  {4096, 10, -3}, {170, 14, -3}, {7, 300, -1},    {4096, 300, 11}};
   for (const auto& [id, len, want] : rows) {
     out.assign(2048, 0xEE);
     EXPECT_EQ(Get(id, len), want) << "id " << id << " length " << len;
@@ -198,7 +215,8 @@ TEST_F(ConfigTransfer, TextSetTrimsCutsAndZeroesTheTail) {
   ASSERT_EQ(Set(73, padded, sizeof padded), 0);
   ASSERT_EQ(Get(73, 300), 3);
   EXPECT_EQ(Text(out, 3), "abc");
-  for (std::size_t i = 1477 + 4; i < 1477 + 32; ++i) EXPECT_EQ(rec[i], 0) << "old text left at " << i;
+  for (std::size_t i = 1477 + 4; i < 1477 + 32; ++i)
+    EXPECT_EQ(rec[i], 0) << "old text left at " << i;
   rec[1477] = 200;  // damaged length byte
   EXPECT_EQ(Get(73, 300), 31);
   EXPECT_EQ(Set(73, nullptr, 0), 0);
@@ -286,7 +304,8 @@ TEST_F(AccountTransfer, SplitFieldsOfIds42And66And58) {
 TEST_F(AccountTransfer, PasswordMaskingAndShortDates) {
   ASSERT_EQ(Set(33, "longer-old-password"), 0);
   ASSERT_EQ(Set(33, "secret"), 0);
-  for (std::size_t i = 772 + 7; i < 772 + 128; ++i) EXPECT_EQ(rec[i], 0) << "old password byte at " << i;
+  for (std::size_t i = 772 + 7; i < 772 + 128; ++i)
+    EXPECT_EQ(rec[i], 0) << "old password byte at " << i;
   EXPECT_EQ(GetText(33), "secret");
   settings[20848] = 1;  // mask every password
   EXPECT_EQ(GetText(33), "*");

@@ -39,7 +39,8 @@ class TempRoot {
     CreateDirectoryA(path_.c_str(), nullptr);
     if (source == nullptr) return;
     std::string from = std::string(source[0] == '/' ? "Z:" : "") + source;
-    for (char& c : from) c = c == '/' ? '\\' : c;
+    for (char& c : from)
+      c = c == '/' ? '\\' : c;
     CopyFileA(from.c_str(), dll().c_str(), FALSE);
   }
   ~TempRoot() {
@@ -76,7 +77,8 @@ struct Standin {
     Names names;
     std::string name;
     DWORD thread = 0;
-    while (lines >> name >> thread) names.push_back(name);
+    while (lines >> name >> thread)
+      names.push_back(name);
     return names;
   }
 
@@ -217,8 +219,13 @@ TEST_F(DbLibraryTest, DatabaseLockSerialisesCallsUnlessTurnedOff) {
   Standin standin = ConnectWithFixture();
   auto hammer = [] {
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) threads.emplace_back([] { for (int i = 0; i < 3; ++i) DbGetDomainCount(); });
-    for (std::thread& th : threads) th.join();
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([] {
+        for (int i = 0; i < 3; ++i)
+          DbGetDomainCount();
+      });
+    for (std::thread& th : threads)
+      th.join();
   };
   standin.setCallDelay(30);
   hammer();
@@ -234,13 +241,14 @@ TEST_F(DbLibraryTest, DatabaseLockSerialisesCallsUnlessTurnedOff) {
 
 TEST_F(DbLibraryTest, RaisingEntryPointsAnswerFailure) {
   Standin standin = ConnectWithFixture();
-  const char* const raising[] = {"DBSetConnection", "DBReloadConfig", "DBGetDomain", "DBGetUsers", "DBNextUser",
+  const char* const raising[] = {"DBSetConnection", "DBReloadConfig",   "DBGetDomain",      "DBGetUsers", "DBNextUser",
                                  "DBGetUsersIndex", "DBGetMailBoxUser", "DBGetDomainCount", "DBInitUsers"};
   Bytes domain(DbDomainRecordSize), account(DbAccountRecordSize), block(DbEnumerationSize);
   std::string domainName;
   for (std::int32_t kind : {standin::RaiseCustom, standin::RaiseAccessViolation}) {
     SCOPED_TRACE(kind);
-    for (const char* name : raising) standin.raiseInCall(name, kind);
+    for (const char* name : raising)
+      standin.raiseInCall(name, kind);
     const auto before = static_cast<std::ptrdiff_t>(standin.Calls().size());
     EXPECT_TRUE(ConnectDatabase(root_.path(), "text"));  // failures swallowed: both called, still loaded
     const Names calls = standin.Calls();
@@ -255,11 +263,16 @@ TEST_F(DbLibraryTest, RaisingEntryPointsAnswerFailure) {
 
     // Lock 5 was left: another thread gets through at once.
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread([done] { DbCheckNewAlias("a.test", "x"); *done = true; }).detach();
-    for (int waited = 0; waited < 5000 && !*done; waited += 10) Sleep(10);
+    std::thread([done] {
+      DbCheckNewAlias("a.test", "x");
+      *done = true;
+    }).detach();
+    for (int waited = 0; waited < 5000 && !*done; waited += 10)
+      Sleep(10);
     EXPECT_TRUE(*done);
 
-    for (const char* name : raising) standin.raiseInCall(name, standin::RaiseNothing);
+    for (const char* name : raising)
+      standin.raiseInCall(name, standin::RaiseNothing);
     EXPECT_EQ(DbGetUsersIndex("a.test", "john"), 0);
     EXPECT_TRUE(DbGetMailBoxUser(0, "john", "pw1", account.data(), domainName, "", false));
     EXPECT_EQ(domainName, "a.test");
@@ -284,7 +297,8 @@ TEST_F(DbLibraryTest, RaisingEntryPointsOnSeveralThreads) {
         }
       });
     }
-    for (std::thread& th : threads) th.join();
+    for (std::thread& th : threads)
+      th.join();
     EXPECT_EQ(wrong.load(), 0);
   }
 }
@@ -298,7 +312,8 @@ TEST_F(DbLibraryTest, UnloadWaitsForCallsInFlight) {
     count = DbGetDomainCount();
     callReturned = true;
   });
-  for (int i = 0; i < 500 && standin.Calls().empty(); ++i) Sleep(2);  // until the call is inside the library
+  for (int i = 0; i < 500 && standin.Calls().empty(); ++i)
+    Sleep(2);  // until the call is inside the library
   ASSERT_EQ(standin.Calls(), (Names{"DBGetDomainCount"}));
   UnloadDBLibrary();
   EXPECT_TRUE(callReturned.load());

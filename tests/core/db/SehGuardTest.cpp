@@ -32,8 +32,10 @@ void WriteToBadAddress() {
 // Raises from a few frames down, so the guard has stack to discard.
 void RaiseDeep(int depth, std::uint32_t code = TestCode) {
   volatile int keep = depth;
-  if (keep > 0) RaiseDeep(keep - 1, code);
-  else RaiseException(code, 0, 0, nullptr);
+  if (keep > 0)
+    RaiseDeep(keep - 1, code);
+  else
+    RaiseException(code, 0, 0, nullptr);
 }
 
 TEST(SehGuard, ReportsHowTheBodyEndedAndRestoresTheChain) {
@@ -43,7 +45,10 @@ TEST(SehGuard, ReportsHowTheBodyEndedAndRestoresTheChain) {
   auto normal = [&] { ++ran; };
   EXPECT_TRUE(core::RunGuardedCall(normal, &code));
   EXPECT_EQ(code, 0u);
-  auto raise = [&] { RaiseDeep(20); ++ran; };
+  auto raise = [&] {
+    RaiseDeep(20);
+    ++ran;
+  };
   EXPECT_FALSE(core::RunGuardedCall(raise, &code));
   EXPECT_EQ(code, TestCode);
   EXPECT_EQ(ran, 1);
@@ -59,7 +64,8 @@ TEST(SehGuard, ReportsHowTheBodyEndedAndRestoresTheChain) {
     if (firstDepth == 0) firstDepth = lastDepth;
     RaiseDeep(5);
   };
-  for (int i = 0; i < 2000; ++i) caught += core::RunGuardedCall(measured) ? 0 : 1;
+  for (int i = 0; i < 2000; ++i)
+    caught += core::RunGuardedCall(measured) ? 0 : 1;
   EXPECT_EQ(caught, 2000);
   EXPECT_EQ(firstDepth, lastDepth);
   EXPECT_EQ(ChainHead(), head);
@@ -108,7 +114,8 @@ TEST(SehGuard, ThreadsCatchTheirOwnExceptions) {
       if (ChainHead() != head) ++wrong;
     });
   }
-  for (std::thread& th : threads) th.join();
+  for (std::thread& th : threads)
+    th.join();
   EXPECT_EQ(wrong.load(), 0);
 }
 

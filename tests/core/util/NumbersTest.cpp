@@ -18,7 +18,7 @@ std::int32_t Low32(long long value) {
 
 TEST(Numbers, HexTexts) {
   EXPECT_EQ(HexToInt("123456789"), 0x23456789u);  // wraps
-  EXPECT_EQ(HexToInt("1z"), 16u);                  // every character counts, non-digits as 0
+  EXPECT_EQ(HexToInt("1z"), 16u);                 // every character counts, non-digits as 0
   EXPECT_EQ(IntToHexText(255, false), "FF");
   EXPECT_EQ(IntToHexText(4095, false), "0FFF");
   EXPECT_EQ(IntToHexText(4095, true), "FFF");
@@ -45,12 +45,19 @@ TEST(Numbers, FormatFloatFixed) {
 }
 
 TEST(Numbers, TextToInt) {
-  const std::pair<const char*, long long> cases[] = {
-      {"12ab", 12}, {" 42", 42}, {"$1F", 31}, {"-$10", -16}, {"$FFFFFFFF", -1}, {"--5", 0},
-      // Reading stops before the value leaves the 64-bit range.
-      {"9223372036854775807", 9223372036854775807LL}, {"9223372036854775808", 922337203685477580LL},
-      {"-99999999999999999999999", -999999999999999999LL}, {"$FFFFFFFFFFFFFFFFFF", 0x0FFFFFFFFFFFFFFFLL}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(TextToInt(text), Low32(value)) << text;
+  const std::pair<const char*, long long> cases[] = {{"12ab", 12},
+                                                     {" 42", 42},
+                                                     {"$1F", 31},
+                                                     {"-$10", -16},
+                                                     {"$FFFFFFFF", -1},
+                                                     {"--5", 0},
+                                                     // Reading stops before the value leaves the 64-bit range.
+                                                     {"9223372036854775807", 9223372036854775807LL},
+                                                     {"9223372036854775808", 922337203685477580LL},
+                                                     {"-99999999999999999999999", -999999999999999999LL},
+                                                     {"$FFFFFFFFFFFFFFFFFF", 0x0FFFFFFFFFFFFFFFLL}};
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(TextToInt(text), Low32(value)) << text;
 
   // Agrees with strtoll within the range.
   std::mt19937_64 random(20240601);
@@ -63,7 +70,8 @@ TEST(Numbers, TextToInt) {
 
     auto magnitude = static_cast<unsigned long long>(value < 0 ? -value : value);
     std::string digits;
-    do digits.insert(digits.begin(), "0123456789abcdef"[magnitude % 16]);
+    do
+      digits.insert(digits.begin(), "0123456789abcdef"[magnitude % 16]);
     while ((magnitude /= 16) != 0);
     const std::string hex = (value < 0 ? "-0x" : "0x") + digits;
     ASSERT_EQ(TextToInt(hex), Low32(std::strtoll(hex.c_str(), nullptr, 16))) << hex;
@@ -72,12 +80,22 @@ TEST(Numbers, TextToInt) {
 
 TEST(Numbers, TextToFloat) {
   const std::pair<std::string, double> cases[] = {
-      {"3", 3.0}, {"1.5.3", 1.005}, {"1,5.3", 1.3}, {"4294967295.5", 4294967295.5}, {" -1.5", -1.5},
-      {"1.5\r\n", 1.5}, {"0.000000000001", 1e-12}, {"2.50000000000000000000", 2.5},
+      {"3", 3.0},
+      {"1.5.3", 1.005},
+      {"1,5.3", 1.3},
+      {"4294967295.5", 4294967295.5},
+      {" -1.5", -1.5},
+      {"1.5\r\n", 1.5},
+      {"0.000000000001", 1e-12},
+      {"2.50000000000000000000", 2.5},
       // One sign only; the fraction is digits only; nine significant digits; long fractions.
-      {"--1.5", 0.0}, {"1.-5", 1.0}, {"0.1234567891234", 0.123456789}, {"1." + std::string(400, '0') + "1", 1.0},
+      {"--1.5", 0.0},
+      {"1.-5", 1.0},
+      {"0.1234567891234", 0.123456789},
+      {"1." + std::string(400, '0') + "1", 1.0},
   };
-  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(TextToFloat(text), value) << text;
+  for (const auto& [text, value] : cases)
+    EXPECT_DOUBLE_EQ(TextToFloat(text), value) << text;
 }
 
 TEST(Numbers, IntPowerWrapsLikeRepeatedMultiplication) {

@@ -14,7 +14,8 @@ const std::uint8_t kKey[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
 TEST(ScrambleBuffer, ZeroBytesBecomeTheKeyFromTheStartIndex) {
   std::vector<std::uint8_t> zeros(40, 0);
   core::ScrambleBuffer(zeros.data(), static_cast<std::ptrdiff_t>(zeros.size()), 0);
-  for (std::size_t i = 0; i < zeros.size(); ++i) EXPECT_EQ(zeros[i], kKey[i % 16]) << i;
+  for (std::size_t i = 0; i < zeros.size(); ++i)
+    EXPECT_EQ(zeros[i], kKey[i % 16]) << i;
 
   // Start 8 uses key bytes 8-11; a start past 16 wraps like the position it stands for.
   for (const std::ptrdiff_t start : {8, 20344}) {
@@ -26,7 +27,8 @@ TEST(ScrambleBuffer, ZeroBytesBecomeTheKeyFromTheStartIndex) {
 
 TEST(ScrambleBuffer, TwiceRestoresAndSplitCallsMatchOneCall) {
   std::vector<std::uint8_t> data(100);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<std::uint8_t>(i * 7 + 3);
   const std::vector<std::uint8_t> original = data;
   std::vector<std::uint8_t> whole = data;
   core::ScrambleBuffer(whole.data(), 100, 0);

@@ -21,7 +21,9 @@ TEST(StructureUnit, ListItemsFileNamesHighChars) {
 }
 
 TEST(StructureUnit, DomainNamesAndAddressChars) {
-  for (const char* good : {"", "mail.example-1.com", "[192.168.0.1]", "b\xFC" "cher.de"})
+  for (const char* good : {"", "mail.example-1.com", "[192.168.0.1]",
+                           "b\xFC"
+                           "cher.de"})
     EXPECT_TRUE(IsValidDomainName(good)) << good;
   // Dots only between non-empty labels.
   for (const char* bad : {"mail_box", ".", "..", ".example.com", "example.com.", "example..com"})
@@ -39,8 +41,10 @@ TEST(StructureUnit, DomainNamesAndAddressChars) {
 }
 
 TEST(StructureUnit, Comments) {
-  for (const auto& [text, expected] : {std::pair<std::string, std::string>{"a ## b # c", "a # b"}, {"x ##", "x #"},
-                                       {" no marker ", " no marker "}, {"####", "##"}}) {
+  for (const auto& [text, expected] : {std::pair<std::string, std::string>{"a ## b # c", "a # b"},
+                                       {"x ##", "x #"},
+                                       {" no marker ", " no marker "},
+                                       {"####", "##"}}) {
     std::string cut = text;
     CutAtCommentMarker(cut, "#");
     EXPECT_EQ(cut, expected) << text;

@@ -55,8 +55,10 @@ std::string Lower(std::string_view text) {
 std::string Trim(std::string_view text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+    ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+    --end;
   return std::string(text.substr(begin, end - begin));
 }
 
@@ -324,8 +326,8 @@ std::int32_t __stdcall DBGetUsersIndex(const char* domain, const char* aliases) 
 
 // --- account walk (the filter is not used) -----------------------------------------
 
-std::int32_t __stdcall DBInitUsers(const char* domain, std::uint8_t* block, std::int32_t start,
-                                   std::int32_t skipCount, const char* /*filter*/) {
+std::int32_t __stdcall DBInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, std::int32_t skipCount,
+                                   const char* /*filter*/) {
   if (!BeginCall("DBInitUsers")) return 0;
   std::lock_guard<std::mutex> lock(g_mutex);
   const Domain* d = FindDomain(Safe(domain));
@@ -408,8 +410,8 @@ std::int32_t __stdcall DBGetMailBoxUser(std::int32_t method, const char* login, 
   for (const Domain& d : g_domains) {
     if (at != std::string::npos && !SameText(d.name, text.substr(at + 1))) continue;
     for (const Record& r : d.accounts) {
-      const bool named = at != std::string::npos ? ShareAlias(Aliases(r), text.substr(0, at))
-                                                 : SameText(Mailbox(r), text);
+      const bool named =
+          at != std::string::npos ? ShareAlias(Aliases(r), text.substr(0, at)) : SameText(Mailbox(r), text);
       if (!named || Password(r) != Safe(password)) continue;
       std::memcpy(record, r.data(), r.size());
       CopyOut(d.name, domainOut, core::DbDomainNameOutSize);

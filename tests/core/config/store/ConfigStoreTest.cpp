@@ -29,7 +29,8 @@ const std::uint8_t kKey[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
 constexpr std::size_t kRecordSize = 20864;
 
 std::string Xor(std::string bytes, std::size_t start) {
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ kKey[(start + i) % 16]);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(bytes[i] ^ kKey[(start + i) % 16]);
   return bytes;
 }
 
@@ -67,7 +68,9 @@ void WriteAll(const std::string& name, const std::string& data) {
 }
 
 std::uint8_t At(std::size_t o) { return Settings()[o]; }
-std::uint32_t U32At(std::size_t o) { return At(o) | At(o + 1) << 8 | At(o + 2) << 16 | static_cast<std::uint32_t>(At(o + 3)) << 24; }
+std::uint32_t U32At(std::size_t o) {
+  return At(o) | At(o + 1) << 8 | At(o + 2) << 16 | static_cast<std::uint32_t>(At(o + 3)) << 24;
+}
 std::string TextAt(std::size_t o) { return std::string(reinterpret_cast<const char*>(&Settings()[o + 1]), At(o)); }
 
 // Each test gets a fresh installation folder with its "config\" folder.
@@ -78,7 +81,8 @@ class ConfigStoreTest : public ::testing::Test {
     static int serial = 0;
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    root = std::string(temp) + "storetest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
+    root = std::string(temp) + "storetest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) +
+           "\\";
     config = root + "config\\";
     CreateDirectoryA(root.c_str(), nullptr);
     CreateDirectoryA(config.c_str(), nullptr);
@@ -105,18 +109,21 @@ TEST_F(ConfigStoreTest, ShortFileKeepsTheTailOfTheImageAndOfThePreviousLoad) {
   ASSERT_FALSE(load());  // no file: the built-in image
   ASSERT_EQ(Settings(), BuiltInSettingsImage());
   Record r;
-  for (std::size_t i = 20000; i < kRecordSize; ++i) r.u8(i, 0xA5);
+  for (std::size_t i = 20000; i < kRecordSize; ++i)
+    r.u8(i, 0xA5);
   settings(r.text(3127, "short"), 20000);
   ASSERT_TRUE(load());
   EXPECT_EQ(TextAt(3127), "short");
-  for (std::size_t i = 20000; i < kRecordSize; ++i) ASSERT_EQ(At(i), BuiltInSettingsImage()[i]) << i;
+  for (std::size_t i = 20000; i < kRecordSize; ++i)
+    ASSERT_EQ(At(i), BuiltInSettingsImage()[i]) << i;
 
   settings(r);
   ASSERT_TRUE(load());
   settings(r.text(3127, "again"), 20000);
   ASSERT_TRUE(load());
   EXPECT_EQ(TextAt(3127), "again");
-  for (std::size_t i = 20000; i < kRecordSize; ++i) ASSERT_EQ(At(i), 0xA5) << i;
+  for (std::size_t i = 20000; i < kRecordSize; ++i)
+    ASSERT_EQ(At(i), 0xA5) << i;
 }
 
 TEST_F(ConfigStoreTest, ClampsAndDefaultsAreLoadedAndSaved) {
@@ -276,8 +283,9 @@ TEST_F(ConfigStoreTest, GlobalAndDomainBindings) {
   CreateDirectoryA((config + "a.test").c_str(), nullptr);
   CreateDirectoryA((config + "c.test").c_str(), nullptr);
   file("a.test\\bind.dat", "   192.0.2.7   \r\n");
-  file("bind.dat", "# outgoing\r\n\r\nOutgoing_BIND = 192.0.2.1 ; 192.0.2.2\r\nnoequals\r\n"
-                   "IPv6_Bind=2001:db8::1; 2001:db8::2\r\n");
+  file("bind.dat",
+       "# outgoing\r\n\r\nOutgoing_BIND = 192.0.2.1 ; 192.0.2.2\r\nnoequals\r\n"
+       "IPv6_Bind=2001:db8::1; 2001:db8::2\r\n");
   ASSERT_TRUE(load());
   EXPECT_EQ(OutgoingBindAddress(), "192.0.2.1");
   EXPECT_EQ(IPv6BindList(), "2001:db8::1;2001:db8::2");
@@ -355,7 +363,8 @@ TEST_F(ConfigStoreTest, ProcessorAffinityAndCacheSizing) {
 
 TEST_F(ConfigStoreTest, DatabaseBackEndNotBeforeTheStopAndTakesDomainBindings) {
   std::string standin = std::string("Z:") + DB_STANDIN_PATH;  // Wine sees the host's root as drive Z:
-  for (char& c : standin) c = c == '/' ? '\\' : c;
+  for (char& c : standin)
+    c = c == '/' ? '\\' : c;
   ASSERT_TRUE(CopyFileA(standin.c_str(), (root + "DB.dll").c_str(), FALSE));
   settings(Record().u8(3633, 2).u32(7020, 1));
   file("domains.cfg", Entry("db.test"));
@@ -368,8 +377,8 @@ TEST_F(ConfigStoreTest, DatabaseBackEndNotBeforeTheStopAndTakesDomainBindings) {
 
   WriteDomainBind(0, "192.0.2.50", true);
   EXPECT_EQ(DomainListGetIP(0), "255.255.255.255");
-  const auto callLog = reinterpret_cast<standin::CallLogProc>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA((root + "DB.dll").c_str()), "StandinCallLog")));
+  const auto callLog = reinterpret_cast<standin::CallLogProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA((root + "DB.dll").c_str()), "StandinCallLog")));
   ASSERT_NE(callLog, nullptr);
   std::string calls(4096, '\0');
   callLog(calls.data(), static_cast<std::int32_t>(calls.size()));
