@@ -16,6 +16,12 @@ PKGS=(
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
+# Several checkouts on one machine may run this at once; apt takes one.
+if [ -z "${VM_SETUP_LOCKED:-}" ] && command -v flock >/dev/null; then
+  export VM_SETUP_LOCKED=1
+  exec flock /tmp/vm-setup.lock bash "$0" "$@"
+fi
+
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,0 +1,39 @@
+#pragma once
+// The Windows resource kinds of the project, each one line over the
+// templates of UniqueResource.h. Later kinds (sockets, LDAP sessions, COM
+// references, mapped views) are declared here the same way.
+#include <windows.h>
+
+#include "core/platform/UniqueResource.h"
+
+namespace core {
+
+// Both null and INVALID_HANDLE_VALUE mean "no handle": the API uses either.
+inline bool IsUsableHandle(HANDLE handle) noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+inline void CloseKernelHandle(HANDLE handle) noexcept { ::CloseHandle(handle); }
+inline void CloseFind(HANDLE handle) noexcept { ::FindClose(handle); }
+inline void CloseService(SC_HANDLE handle) noexcept { ::CloseServiceHandle(handle); }
+inline void CloseKey(HKEY key) noexcept { ::RegCloseKey(key); }
+inline void ReleaseModule(HMODULE module) noexcept { ::FreeLibrary(module); }
+inline void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
+
+using UniqueHandle = UniqueResource<HANDLE, &CloseKernelHandle, &IsUsableHandle>;
+using UniqueFindHandle = UniqueResource<HANDLE, &CloseFind, &IsUsableHandle>;
+using UniqueServiceHandle = UniqueResource<SC_HANDLE, &CloseService>;
+using UniqueKey = UniqueResource<HKEY, &CloseKey>;
+using UniqueModule = UniqueResource<HMODULE, &ReleaseModule>;
+using UniqueView = UniqueResource<void*, &UnmapView>;
+
+inline void AcquireShared(SRWLOCK* lock) noexcept { ::AcquireSRWLockShared(lock); }
+inline void ReleaseShared(SRWLOCK* lock) noexcept { ::ReleaseSRWLockShared(lock); }
+inline void AcquireExclusive(SRWLOCK* lock) noexcept { ::AcquireSRWLockExclusive(lock); }
+inline void ReleaseExclusive(SRWLOCK* lock) noexcept { ::ReleaseSRWLockExclusive(lock); }
+inline void EnterSection(CRITICAL_SECTION* section) noexcept { ::EnterCriticalSection(section); }
+inline void LeaveSection(CRITICAL_SECTION* section) noexcept { ::LeaveCriticalSection(section); }
+
+using SharedSrwGuard = ScopedLock<SRWLOCK, &AcquireShared, &ReleaseShared>;
+using ExclusiveSrwGuard = ScopedLock<SRWLOCK, &AcquireExclusive, &ReleaseExclusive>;
+using SectionGuard = ScopedLock<CRITICAL_SECTION, &EnterSection, &LeaveSection>;
+
+}  // namespace core
