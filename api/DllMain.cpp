@@ -4,8 +4,8 @@
 
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
-#include "core/config/LockTable.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
 #include "core/util/Numbers.h"
 
 namespace {

@@ -1,67 +1,31 @@
-// Session and date-buffer exports. Every export catches everything at the
-// boundary: nothing raised inside ever reaches the caller.
+// Session and date-buffer exports.
 #include <cstring>
 
-#include "api/ApiLock.h"
-#include "api/Exports.h"
-#include "api/ResultCodes.h"
+#include "api/ExportGuard.h"
 #include "api/Session.h"
 #include "core/config/DateCodec.h"
+#include "include/Api.h"
 
 using namespace api;
 
-API_EXPORT std::int32_t Init(const char* path) {
-  try {
-    ExclusiveStateGuard guard;
-    return InitSession(path);
-  } catch (...) {
-    return ResultSettingsUnreadable;
-  }
-}
-
-API_EXPORT void Done() {
-  try {
-    ExclusiveStateGuard guard;
-    DoneSession();
-  } catch (...) {
-  }
-}
-
-API_EXPORT void SaveConfig() {
-  try {
-    ExclusiveStateGuard guard;
-    SaveConfigSession();
-  } catch (...) {
-  }
-}
-
-API_EXPORT void UpdateConfiguration() {
-  try {
-    SharedStateGuard guard;
-    UpdateConfigurationSession();
-  } catch (...) {
-  }
-}
-
-API_EXPORT std::int32_t ReloadServices() {
-  try {
-    SharedStateGuard guard;
-    return ReloadServicesSession();
-  } catch (...) {
-    return 0;
-  }
-}
-
 namespace {
+
+// Init answers -4 for anything that went wrong, and Init, Done and SaveConfig
+// never look at the initialised flag.
+constexpr ExportRules Starting{StateHold::Exclusive, false, API_NOT_INITIALISED, API_SETTINGS_UNREADABLE};
+// The notices read the state but work before initialisation too.
+constexpr ExportRules Notifying{StateHold::Shared, false, API_NOT_INITIALISED, 0};
+// The buffer functions touch no state at all.
+constexpr ExportRules BufferOnly{StateHold::None, false, API_NOT_INITIALISED, API_BAD_ARGUMENT};
 
 // Only the low 16 bits of each part count, as the parts travel as 16-bit words.
 int Low16(std::int32_t value) { return static_cast<std::uint16_t>(value); }
 
 std::int32_t StoreDate(void* buffer, std::int32_t bufLen, bool ok, double value) {
-  if (buffer == nullptr || bufLen < 8) return ResultBadArgument;
+  if (buffer == nullptr || bufLen < 8) return API_BAD_ARGUMENT;
   if (!ok) value = 0.0;
   std::memcpy(buffer, &value, sizeof value);
-  return ResultOk;
+  return API_OK;
 }
 
 void Clear(std::int32_t* out) {
@@ -70,36 +34,50 @@ void Clear(std::int32_t* out) {
 
 }  // namespace
 
-API_EXPORT std::int32_t SetBufferDate(void* buffer, std::int32_t bufLen, std::int32_t year, std::int32_t month,
-                                      std::int32_t day) {
-  try {
-    double value = 0.0;
-    bool ok = core::EncodeDate(Low16(year), Low16(month), Low16(day), value);
-    return StoreDate(buffer, bufLen, ok, value);
-  } catch (...) {
-    return ResultBadArgument;
-  }
+int32_t API_CALL Init(const char* path) {
+  return Guarded(Starting, [&] { return InitSession(path); });
 }
 
-API_EXPORT std::int32_t SetBufferTime(void* buffer, std::int32_t bufLen, std::int32_t hour, std::int32_t minute,
-                                      std::int32_t second, std::int32_t msec) {
-  try {
-    double value = 0.0;
-    bool ok = core::EncodeTime(Low16(hour), Low16(minute), Low16(second), Low16(msec), value);
-    return StoreDate(buffer, bufLen, ok, value);
-  } catch (...) {
-    return ResultBadArgument;
-  }
+void API_CALL Done() {
+  Guarded(Replacing, [] { DoneSession(); });
 }
 
-API_EXPORT std::int32_t GetBufferDate(const void* buffer, std::int32_t bufLen, std::int32_t* year, std::int32_t* month,
-                                      std::int32_t* day) {
-  try {
+void API_CALL SaveConfig() {
+  Guarded(Replacing, [] { SaveConfigSession(); });
+}
+
+void API_CALL UpdateConfiguration() {
+  Guarded(Notifying, [] { UpdateConfigurationSession(); });
+}
+
+int32_t API_CALL ReloadServices() {
+  return Guarded(Notifying, [] { return ReloadServicesSession(); });
+}
+
+int32_t API_CALL SetBufferDate(void* buffer, int32_t bufLen, int32_t year, int32_t month, int32_t day) {
+  return Guarded(BufferOnly, [&] {
+    double value = 0.0;
+    const bool ok = core::EncodeDate(Low16(year), Low16(month), Low16(day), value);
+    return StoreDate(buffer, bufLen, ok, value);
+  });
+}
+
+int32_t API_CALL SetBufferTime(void* buffer, int32_t bufLen, int32_t hour, int32_t minute, int32_t second,
+                               int32_t msec) {
+  return Guarded(BufferOnly, [&] {
+    double value = 0.0;
+    const bool ok = core::EncodeTime(Low16(hour), Low16(minute), Low16(second), Low16(msec), value);
+    return StoreDate(buffer, bufLen, ok, value);
+  });
+}
+
+int32_t API_CALL GetBufferDate(const void* buffer, int32_t bufLen, int32_t* year, int32_t* month, int32_t* day) {
+  return Guarded(BufferOnly, [&] {
     Clear(year);
     Clear(month);
     Clear(day);
     if (buffer == nullptr || bufLen < 8 || year == nullptr || month == nullptr || day == nullptr)
-      return ResultBadArgument;
+      return API_BAD_ARGUMENT;
     double value = 0.0;
     std::memcpy(&value, buffer, sizeof value);
     int y = 0, m = 0, d = 0;
@@ -108,21 +86,19 @@ API_EXPORT std::int32_t GetBufferDate(const void* buffer, std::int32_t bufLen, s
       *month = m;
       *day = d;
     }
-    return ResultOk;
-  } catch (...) {
-    return ResultBadArgument;
-  }
+    return API_OK;
+  });
 }
 
-API_EXPORT std::int32_t GetBufferTime(const void* buffer, std::int32_t bufLen, std::int32_t* hour, std::int32_t* minute,
-                                      std::int32_t* second, std::int32_t* msec) {
-  try {
+int32_t API_CALL GetBufferTime(const void* buffer, int32_t bufLen, int32_t* hour, int32_t* minute, int32_t* second,
+                               int32_t* msec) {
+  return Guarded(BufferOnly, [&] {
     Clear(hour);
     Clear(minute);
     Clear(second);
     Clear(msec);
     if (buffer == nullptr || bufLen < 8 || hour == nullptr || minute == nullptr || second == nullptr || msec == nullptr)
-      return ResultBadArgument;
+      return API_BAD_ARGUMENT;
     double value = 0.0;
     std::memcpy(&value, buffer, sizeof value);
     int h = 0, mi = 0, s = 0, ms = 0;
@@ -132,8 +108,6 @@ API_EXPORT std::int32_t GetBufferTime(const void* buffer, std::int32_t bufLen, s
       *second = s;
       *msec = ms;
     }
-    return ResultOk;
-  } catch (...) {
-    return ResultBadArgument;
-  }
+    return API_OK;
+  });
 }

@@ -4,12 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "api/ApiLock.h"
-#include "api/Exports.h"
-#include "api/ResultCodes.h"
+#include "api/ExportGuard.h"
 #include "api/Session.h"
 #include "core/config/ConfigStore.h"
 #include "core/config/SettingTransfer.h"
+#include "include/Api.h"
 
 using namespace api;
 
@@ -22,92 +21,72 @@ core::SettingContext Context(const std::string& configFolder) {
   return context;
 }
 
+bool RecordUsable(core::SettingFamily family, const void* record, std::int32_t recordLen) {
+  return record != nullptr && recordLen >= 0 && static_cast<std::size_t>(recordLen) >= core::RecordSize(family);
+}
+
 std::int32_t GetRecordSetting(core::SettingFamily family, const void* record, std::int32_t recordLen, std::int32_t id,
                               void* value, std::int32_t valueLen) {
-  try {
-    SharedStateGuard guard;
-    if (!IsInitialised()) return ResultNotInitialised;
-    const std::size_t size = core::RecordSize(family);
-    if (record == nullptr || recordLen < 0 || static_cast<std::size_t>(recordLen) < size) return ResultBadArgument;
-    std::vector<std::uint8_t> copy(size);
-    std::memcpy(copy.data(), record, size);
+  return Guarded(Reading, [&] {
+    if (!RecordUsable(family, record, recordLen)) return core::Outcome::Fail(core::Status::BadArgument);
+    std::vector<std::uint8_t> copy(core::RecordSize(family));
+    std::memcpy(copy.data(), record, copy.size());
     const std::string folder = core::ConfigFolder();
     return core::GetSetting(family, id, copy.data(), value, valueLen, Context(folder));
-  } catch (...) {
-    return ResultFailed;
-  }
+  });
 }
 
 std::int32_t SetRecordSetting(core::SettingFamily family, void* record, std::int32_t recordLen, std::int32_t id,
                               const void* value, std::int32_t valueLen) {
-  try {
-    SharedStateGuard guard;
-    if (!IsInitialised()) return ResultNotInitialised;
-    const std::size_t size = core::RecordSize(family);
-    if (record == nullptr || recordLen < 0 || static_cast<std::size_t>(recordLen) < size) return ResultBadArgument;
-    std::vector<std::uint8_t> copy(size);
-    std::memcpy(copy.data(), record, size);
-    const std::int32_t result = core::SetSetting(family, id, copy.data(), value, valueLen);
+  return Guarded(Reading, [&] {
+    if (!RecordUsable(family, record, recordLen)) return core::Outcome::Fail(core::Status::BadArgument);
+    std::vector<std::uint8_t> copy(core::RecordSize(family));
+    std::memcpy(copy.data(), record, copy.size());
+    const core::Outcome result = core::SetSetting(family, id, copy.data(), value, valueLen);
     // The working copy goes back whole, unchanged when the id does not exist.
-    std::memcpy(record, copy.data(), size);
+    std::memcpy(record, copy.data(), copy.size());
     return result;
-  } catch (...) {
-    return ResultFailed;
-  }
+  });
 }
 
 }  // namespace
 
-API_EXPORT std::int32_t GetConfigSetting(std::int32_t id, void* buffer, std::int32_t bufLen) {
-  try {
-    SharedStateGuard guard;
-    if (!IsInitialised()) return ResultNotInitialised;
+int32_t API_CALL GetConfigSetting(int32_t id, void* buffer, int32_t bufLen) {
+  return Guarded(Reading, [&] {
     const std::string folder = core::ConfigFolder();
     return core::GetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer, bufLen, Context(folder));
-  } catch (...) {
-    return ResultFailed;
-  }
+  });
 }
 
-API_EXPORT std::int32_t SetConfigSetting(std::int32_t id, const void* buffer, std::int32_t bufLen) {
-  try {
-    SharedStateGuard guard;
-    if (!IsInitialised()) return ResultNotInitialised;
-    const std::int32_t result =
+int32_t API_CALL SetConfigSetting(int32_t id, const void* buffer, int32_t bufLen) {
+  return Guarded(Reading, [&] {
+    const core::Outcome result =
         core::SetSetting(core::SettingFamily::Config, id, core::Settings().data(), buffer, bufLen);
-    if (result == ResultOk) MarkChanged();
+    if (result.ok()) MarkChanged();
     return result;
-  } catch (...) {
-    return ResultFailed;
-  }
+  });
 }
 
-API_EXPORT std::int32_t GetUserSetting(const void* record, std::int32_t recordLen, std::int32_t id, void* value,
-                                       std::int32_t valueLen) {
+int32_t API_CALL GetUserSetting(const void* record, int32_t recordLen, int32_t id, void* value, int32_t valueLen) {
   return GetRecordSetting(core::SettingFamily::Account, record, recordLen, id, value, valueLen);
 }
 
-API_EXPORT std::int32_t SetUserSetting(void* record, std::int32_t recordLen, std::int32_t id, const void* value,
-                                       std::int32_t valueLen) {
+int32_t API_CALL SetUserSetting(void* record, int32_t recordLen, int32_t id, const void* value, int32_t valueLen) {
   return SetRecordSetting(core::SettingFamily::Account, record, recordLen, id, value, valueLen);
 }
 
-API_EXPORT std::int32_t GetDomainSetting(const void* record, std::int32_t recordLen, std::int32_t id, void* value,
-                                         std::int32_t valueLen) {
+int32_t API_CALL GetDomainSetting(const void* record, int32_t recordLen, int32_t id, void* value, int32_t valueLen) {
   return GetRecordSetting(core::SettingFamily::Domain, record, recordLen, id, value, valueLen);
 }
 
-API_EXPORT std::int32_t SetDomainSetting(void* record, std::int32_t recordLen, std::int32_t id, const void* value,
-                                         std::int32_t valueLen) {
+int32_t API_CALL SetDomainSetting(void* record, int32_t recordLen, int32_t id, const void* value, int32_t valueLen) {
   return SetRecordSetting(core::SettingFamily::Domain, record, recordLen, id, value, valueLen);
 }
 
-API_EXPORT std::int32_t GetRASetting(const void* record, std::int32_t recordLen, std::int32_t id, void* value,
-                                     std::int32_t valueLen) {
+int32_t API_CALL GetRASetting(const void* record, int32_t recordLen, int32_t id, void* value, int32_t valueLen) {
   return GetRecordSetting(core::SettingFamily::RemoteAccount, record, recordLen, id, value, valueLen);
 }
 
-API_EXPORT std::int32_t SetRASetting(void* record, std::int32_t recordLen, std::int32_t id, const void* value,
-                                     std::int32_t valueLen) {
+int32_t API_CALL SetRASetting(void* record, int32_t recordLen, int32_t id, const void* value, int32_t valueLen) {
   return SetRecordSetting(core::SettingFamily::RemoteAccount, record, recordLen, id, value, valueLen);
 }

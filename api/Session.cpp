@@ -4,16 +4,16 @@
 
 #include <atomic>
 
-#include "api/ApiLock.h"
-#include "api/ResultCodes.h"
+#include "api/ExportGuard.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/config/ConfigStore.h"
-#include "core/control/ServiceControlUnit.h"
+#include "core/control/ServiceControl.h"
 #include "core/db/DbLibrary.h"
-#include "core/platform/FileUnit.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/Files.h"
+#include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
 #include "core/util/PathText.h"
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 namespace api {
 namespace {
@@ -47,14 +47,14 @@ std::int32_t InitSession(const char* path) {
   core::SetRootFolder(root);
   core::SetConfigFolder(core::CutTo(root + "config\\", 255));
   core::ReadPathConfig(root);
-  if (!core::InitServerConfig(true, false)) return ResultSettingsUnreadable;
+  if (!core::InitServerConfig(true, false)) return API_SETTINGS_UNREADABLE;
   g_settingsStamp.store(SettingsFileAge());
   g_initialised.store(true);
-  return ResultOk;
+  return API_OK;
 }
 
 std::int32_t InitFromInstallDir() {
-  std::int32_t result = ResultSettingsUnreadable;
+  std::int32_t result = API_SETTINGS_UNREADABLE;
   try {
     std::string root = core::ReadMachineRegistryText(InstallKey, "InstallDir");
     // An empty value stays empty, so the load works relative to the current folder.
@@ -103,7 +103,7 @@ void DoneSession() {
 }
 
 bool ReloadIfSettingsChanged() {
-  ExclusiveStateGuard guard;
+  core::ExclusiveSrwGuard guard(StateLock());
   if (SettingsFileAge() == g_settingsStamp.load()) return false;
   InitSession(nullptr);
   return true;

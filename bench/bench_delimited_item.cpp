@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/harness.h"
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 int main() {
   constexpr int ItemCount = 10000;

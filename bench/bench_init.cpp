@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "api/Exports.h"
 #include "bench/harness.h"
-#include "core/config/LockTable.h"
-#include "core/platform/FileUnit.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "include/Api.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <new>
 
-#include "core/config/LockTable.h"
+#include "core/platform/LockTable.h"
 
 namespace core {
 namespace {
@@ -44,7 +44,7 @@ std::uint32_t RequestedAccountCacheEntries() { return g_accountRequested.load();
 std::uint32_t RequestedDomainCacheEntries() { return g_domainRequested.load(); }
 
 void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes) {
-  ScopedLock hold(RecordCacheLock);
+  TableLock hold(RecordCacheLock);
   std::uint32_t accounts = g_accountRequested.load();
   const std::uint32_t domains = g_domainRequested.load();
   if (accounts != 0 && domains != 0 && AccountEntries().size() == accounts && DomainEntries().size() == domains) {
@@ -63,18 +63,18 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
 }
 
 void FreeRecordCaches() {
-  ScopedLock hold(RecordCacheLock);
+  TableLock hold(RecordCacheLock);
   std::vector<AccountCacheEntry>().swap(AccountEntries());
   std::vector<DomainCacheEntry>().swap(DomainEntries());
 }
 
 std::size_t AccountCacheSize() {
-  ScopedLock hold(RecordCacheLock);
+  TableLock hold(RecordCacheLock);
   return AccountEntries().size();
 }
 
 std::size_t DomainCacheSize() {
-  ScopedLock hold(RecordCacheLock);
+  TableLock hold(RecordCacheLock);
   return DomainEntries().size();
 }
 

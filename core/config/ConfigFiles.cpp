@@ -1,6 +1,6 @@
 #include "core/config/ConfigFiles.h"
 
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
 
 namespace core {
 namespace {

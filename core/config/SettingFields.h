@@ -32,6 +32,13 @@ enum class FieldKind : std::uint8_t {
 // variant blocks may overlap; the common part overlaps nothing.
 enum class FieldGroup : std::uint8_t { Common, Kind0, Kind3, Kind4, Ids80, Ids112, Ids208 };
 
+// What the configuration load does with a field of the settings record.
+enum class LoadRule : std::uint8_t {
+  Keep,             // nothing
+  DefaultWhenZero,  // 0 (a text: empty) becomes loadValue (a text: its initial text)
+  ZeroWhenAbove,    // a value above loadValue becomes 0
+};
+
 // One row of a setting table.
 struct FieldDef {
   std::int32_t id;  // -1 for a field that no setting id reaches
@@ -42,6 +49,24 @@ struct FieldDef {
   std::string_view text;  // initial value of a text field (or the fixed text)
   FieldGroup group;
   std::uint32_t offset2;  // second word of a SplitInt field
+  std::string_view name;  // what the field is, for code that names it
+  LoadRule load = LoadRule::Keep;
+  std::uint32_t loadValue = 0;  // the load's default or bound
+
+  // The field gets its initial value at load when it holds 0 (or is empty).
+  constexpr FieldDef InitialAtLoad() const { return DefaultAtLoad(number); }
+  constexpr FieldDef DefaultAtLoad(std::uint32_t value) const {
+    FieldDef f = *this;
+    f.load = LoadRule::DefaultWhenZero;
+    f.loadValue = value;
+    return f;
+  }
+  constexpr FieldDef ZeroAtLoadAbove(std::uint32_t bound) const {
+    FieldDef f = *this;
+    f.load = LoadRule::ZeroWhenAbove;
+    f.loadValue = bound;
+    return f;
+  }
 };
 
 // A byte range [begin, end) of a record.

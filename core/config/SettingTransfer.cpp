@@ -6,8 +6,8 @@
 
 #include "core/config/SettingTables.h"
 #include "core/config/SettingsRecord.h"
-#include "core/util/StringUnit.h"
-#include "core/util/StructureUnit.h"
+#include "core/util/LittleEndian.h"
+#include "core/util/Text.h"
 
 namespace core {
 
@@ -17,31 +17,34 @@ constexpr std::size_t ConfigFolderLength = 255;
 constexpr std::string_view PasswordMask = "*";
 
 // The account kind of an ordinary user with a mailbox (byte 0 of the record).
-constexpr FieldRef AccountKind = AccountField(0);
-constexpr FieldRef AccountFlag1022 = AccountField(36);
-constexpr FieldRef AccountFlag1284 = AccountField(38);
+constexpr FieldRef AccountKind = RefOf(AccountField("AccountKind"));
+// Accounts of the kinds that "UserType" 2 and 3 set: their passwords are
+// shown only when the settings say so.
+constexpr FieldRef UserType2 = RefOf(AccountField("UserType2"));
+constexpr FieldRef UserType3 = RefOf(AccountField("UserType3"));
 
 // ---- Put: field value into the caller's buffer ----------------------------
 
-int PutBytes(const void* value, std::size_t size, std::uint8_t* out, std::size_t capacity) {
-  if (capacity < size) return SettingBufferTooSmall;
+Outcome PutBytes(const void* value, std::size_t size, std::uint8_t* out, std::size_t capacity) {
+  if (capacity < size) return Outcome::Fail(Status::BadArgument);
   if (size > 0) std::memcpy(out, value, size);
-  return static_cast<int>(size);
+  return Outcome::Of(static_cast<std::int32_t>(size));
 }
 
-int PutText(std::string_view text, std::uint8_t* out, std::size_t capacity) {
+Outcome PutText(std::string_view text, std::uint8_t* out, std::size_t capacity) {
   return PutBytes(text.data(), text.size(), out, capacity);
 }
 
-int PutBool(std::uint8_t value, std::uint8_t* out, std::size_t capacity) { return PutBytes(&value, 1, out, capacity); }
+Outcome PutBool(std::uint8_t value, std::uint8_t* out, std::size_t capacity) {
+  return PutBytes(&value, 1, out, capacity);
+}
 
 // The low min(capacity, 4) bytes of the value.
-int PutInt(std::uint32_t value, std::uint8_t* out, std::size_t capacity) {
-  if (capacity == 0) return SettingBufferTooSmall;
+Outcome PutInt(std::uint32_t value, std::uint8_t* out, std::size_t capacity) {
+  if (capacity == 0) return Outcome::Fail(Status::BadArgument);
   const std::size_t bytes = std::min<std::size_t>(capacity, 4);
-  for (std::size_t i = 0; i < bytes; ++i)
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return static_cast<int>(bytes);
+  StoreLEWidth(out, bytes, value);
+  return Outcome::Of(static_cast<std::int32_t>(bytes));
 }
 
 // ---- Take: the caller's value out of its buffer ----------------------------
@@ -60,11 +63,7 @@ std::uint8_t TakeBool(const std::uint8_t* in, std::size_t length) {
 }
 
 std::uint32_t TakeInt(const std::uint8_t* in, std::size_t length) {
-  std::uint32_t value = 0;
-  const std::size_t bytes = std::min<std::size_t>(length, 4);
-  for (std::size_t i = 0; i < bytes; ++i)
-    value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-  return value;
+  return LoadLEWidth(in, std::min<std::size_t>(length, 4));
 }
 
 // ---- Shared text of account ids 2 and 5: "first;second" -------------------
@@ -83,25 +82,20 @@ std::string_view PasswordForReading(const std::uint8_t* record, const FieldDef& 
   if (GetU8(record, AccountKind) != 0) return {};
   const bool maskAll = ctx.settings != nullptr && GetU8(ctx.settings, cfg::MaskAllPasswords) != 0;
   const bool showFlagged = ctx.settings != nullptr && GetU8(ctx.settings, cfg::ShowFlaggedPasswords) != 0;
-  const bool flagged = GetU8(record, AccountFlag1022) != 0 || GetU8(record, AccountFlag1284) != 0;
+  const bool flagged = GetU8(record, UserType2) != 0 || GetU8(record, UserType3) != 0;
   if (maskAll || (!showFlagged && flagged)) return PasswordMask;
   return GetShortStringView(record, RefOf(f));
 }
 
-std::uint32_t SendLimit(const std::uint8_t* record) {
-  // The get form only reads the record.
-  return AccountNumberSendLimit(const_cast<std::uint8_t*>(record), 0, false);
-}
-
 }  // namespace
 
-int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
-               const SettingContext& ctx) {
+Outcome GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
+                   const SettingContext& ctx) {
   const FieldDef* f = FindSettingField(family, id);
-  if (f == nullptr) return SettingUnknownId;
+  if (f == nullptr) return Outcome::Fail(Status::NotFound);
   const std::size_t capacity = bufLen > 0 ? static_cast<std::size_t>(bufLen) : 0;
-  if (buffer == nullptr && capacity > 0) return SettingBufferTooSmall;
-  if (record == nullptr && IsStored(f->kind)) return SettingBufferTooSmall;
+  if (buffer == nullptr && capacity > 0) return Outcome::Fail(Status::BadArgument);
+  if (record == nullptr && IsStored(f->kind)) return Outcome::Fail(Status::BadArgument);
   auto* out = static_cast<std::uint8_t*>(buffer);
   const FieldRef ref = RefOf(*f);
 
@@ -131,7 +125,7 @@ int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record
     case FieldKind::HighBits:
       return PutInt(static_cast<std::uint32_t>(GetU8(record, ref)) >> 2, out, capacity);
     case FieldKind::SplitInt:
-      return PutInt(SendLimit(record), out, capacity);
+      return PutInt(GetSplitU32(record, *f), out, capacity);
     case FieldKind::Block:
       return PutBytes(record + f->offset, f->width, out, capacity);
     case FieldKind::Date:
@@ -139,14 +133,15 @@ int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record
     case FieldKind::Alias:
       break;
   }
-  return SettingUnknownId;
+  return Outcome::Fail(Status::NotFound);
 }
 
-int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer, std::int32_t bufLen) {
+Outcome SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer,
+                   std::int32_t bufLen) {
   const FieldDef* f = FindSettingField(family, id);
-  if (f == nullptr || !IsStored(f->kind)) return SettingUnknownId;
+  if (f == nullptr || !IsStored(f->kind)) return Outcome::Fail(Status::NotFound);
   const std::size_t length = bufLen > 0 ? static_cast<std::size_t>(bufLen) : 0;
-  if ((buffer == nullptr && length > 0) || record == nullptr) return SettingBufferTooSmall;
+  if ((buffer == nullptr && length > 0) || record == nullptr) return Outcome::Fail(Status::BadArgument);
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   const FieldRef ref = RefOf(*f);
 
@@ -154,65 +149,65 @@ int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, cons
     case FieldKind::String:
     case FieldKind::Password:
       SetShortString(record, ref, TakeText(in, length));
-      return 0;
+      return Outcome::Of(0);
     case FieldKind::TextHead: {
       const std::string value = TakeText(in, length);
       std::string text(HeadPart(value));
       text += ';';
       text += TailPart(GetShortStringView(record, ref));
       SetShortString(record, ref, text);
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::TextTail: {
       std::string text(HeadPart(GetShortStringView(record, ref)));
       text += ';';
       text += TakeText(in, length);
       SetShortString(record, ref, text);
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::Bool:
       SetU8(record, ref, TakeBool(in, length));
-      return 0;
+      return Outcome::Of(0);
     case FieldKind::Int:
       SetUnsigned(record, ref, TakeInt(in, length));
-      return 0;
+      return Outcome::Of(0);
     case FieldKind::LowHalf: {
       const std::uint32_t old = GetU32(record, ref);
       SetU32(record, ref, (old & 0xFFFF0000u) | (TakeInt(in, length) & 0xFFFFu));
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::HighHalf: {
       const std::uint32_t old = GetU32(record, ref);
       SetU32(record, ref, (old & 0x0000FFFFu) | (TakeInt(in, length) << 16));
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::LowBits: {
       // Kept to two bits so the value cannot spill into the bits of id 66.
       const std::uint32_t old = GetU8(record, ref);
       SetU8(record, ref, static_cast<std::uint8_t>((old & ~0x03u) | (TakeInt(in, length) & 0x03u)));
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::HighBits: {
       const std::uint32_t old = GetU8(record, ref);
       SetU8(record, ref, static_cast<std::uint8_t>((old & 0x03u) | (TakeInt(in, length) << 2)));
-      return 0;
+      return Outcome::Of(0);
     }
     case FieldKind::SplitInt:
-      AccountNumberSendLimit(record, TakeInt(in, length), true);
-      return 0;
+      SetSplitU32(record, *f, TakeInt(in, length));
+      return Outcome::Of(0);
     case FieldKind::Block:
       if (length > 0) std::memcpy(record + f->offset, in, std::min<std::size_t>(length, f->width));
-      return 0;
+      return Outcome::Of(0);
     case FieldKind::Date:
-      if (length < 8) return SettingBufferTooSmall;
+      if (length < 8) return Outcome::Fail(Status::BadArgument);
       std::memcpy(record + f->offset, in, 8);
-      return 0;
+      return Outcome::Of(0);
     case FieldKind::Alias:
     case FieldKind::ConfigFolder:
     case FieldKind::FixedText:
       break;
   }
-  return SettingUnknownId;
+  return Outcome::Fail(Status::NotFound);
 }
 
 }  // namespace core

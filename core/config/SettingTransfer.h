@@ -7,11 +7,9 @@
 #include <string_view>
 
 #include "core/config/SettingFields.h"
+#include "core/util/Status.h"
 
 namespace core {
-
-constexpr int SettingUnknownId = -1;       // the id does not exist (or is read-only, for a set)
-constexpr int SettingBufferTooSmall = -3;  // buffer too small, or null with a positive length
 
 // What the read-only and masked settings need besides the record.
 struct SettingContext {
@@ -21,16 +19,18 @@ struct SettingContext {
 
 // Copies the field named by id from record (which holds the family's whole
 // record, RecordSize(family) bytes) into buffer. Answers the number of bytes
-// written (never more than bufLen), -1 for an id that does not exist, -3 for
-// a buffer too small. A negative bufLen counts as 0; nothing is written on
-// failure.
-int GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
-               const SettingContext& ctx);
+// written (never more than bufLen), NotFound for an id that does not exist,
+// BadArgument for a buffer too small. A negative bufLen counts as 0; nothing
+// is written on failure.
+Outcome GetSetting(SettingFamily family, std::int32_t id, const std::uint8_t* record, void* buffer, std::int32_t bufLen,
+                   const SettingContext& ctx);
 
 // Stores the value of bufLen bytes into the field named by id. Answers 0,
-// -1 for an id that does not exist or cannot be set, -3 for a null buffer
-// with a positive length or a date shorter than 8 bytes (the record is then
-// unchanged). Bytes of the record outside the field are never touched.
-int SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer, std::int32_t bufLen);
+// NotFound for an id that does not exist or cannot be set, BadArgument for a
+// null buffer with a positive length or a date shorter than 8 bytes (the
+// record is then unchanged). Bytes of the record outside the field are never
+// touched.
+Outcome SetSetting(SettingFamily family, std::int32_t id, std::uint8_t* record, const void* buffer,
+                   std::int32_t bufLen);
 
 }  // namespace core

@@ -1,6 +1,7 @@
 #include "core/config/SettingsRecord.h"
 
 #include <algorithm>
+#include <span>
 
 namespace core {
 
@@ -12,8 +13,7 @@ constexpr void WriteInitial(SettingsRecord& image, const FieldDef& f) {
     for (std::size_t i = 0; i < f.text.size(); ++i)
       image[f.offset + 1 + i] = static_cast<std::uint8_t>(f.text[i]);
   } else if (f.kind == FieldKind::Int || f.kind == FieldKind::Bool) {
-    for (std::uint32_t i = 0; i < f.width; ++i)
-      image[f.offset + i] = static_cast<std::uint8_t>(f.number >> (8 * i));
+    StoreLEWidth(image.data() + f.offset, f.width, f.number);
   }
 }
 
@@ -28,9 +28,7 @@ constexpr SettingsRecord MakeImage() {
 
 constexpr SettingsRecord Image = MakeImage();
 
-constexpr std::uint32_t ImageU16(std::uint32_t offset) {
-  return static_cast<std::uint32_t>(Image[offset]) | (static_cast<std::uint32_t>(Image[offset + 1]) << 8);
-}
+constexpr std::uint32_t ImageU16(std::uint32_t offset) { return LoadLE<std::uint16_t>(Image.data() + offset); }
 
 // A few values as the record documents them, independent of the table rows.
 static_assert(Image[0] == DefaultHostName.size() && Image[1] == 'l');
@@ -55,9 +53,7 @@ std::uint32_t GetUnsigned(const std::uint8_t* record, FieldRef f) {
 }
 
 void SetUnsigned(std::uint8_t* record, FieldRef f, std::uint32_t value) {
-  const std::uint32_t bytes = std::min<std::uint32_t>(f.width, 4);
-  for (std::uint32_t i = 0; i < bytes; ++i)
-    record[f.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  StoreLEWidth(record + f.offset, f.width, value);
 }
 
 std::string_view GetShortStringView(const std::uint8_t* record, FieldRef f) {
@@ -76,12 +72,22 @@ void SetShortString(std::uint8_t* record, FieldRef f, std::string_view text) {
   std::memset(record + f.offset + 1 + length, 0, f.width - length);
 }
 
-void ApplyLoadDefaults(std::uint8_t* record) {
-  for (const cfg::FieldDefault& d : cfg::LoadDefaults) {
-    if (IsTextKind(d.field.kind)) {
-      if (GetShortStringView(record, d.field).empty()) SetShortString(record, d.field, d.text);
-    } else if (GetUnsigned(record, d.field) == 0) {
-      SetUnsigned(record, d.field, d.number);
+void ApplyLoadRules(std::uint8_t* record) {
+  // Clamps first, then defaults, each in the order of the tables.
+  for (const auto& table : {std::span<const FieldDef>(ConfigFields), std::span<const FieldDef>(ConfigNoIdFields)}) {
+    for (const FieldDef& f : table) {
+      if (f.load == LoadRule::ZeroWhenAbove && GetUnsigned(record, RefOf(f)) > f.loadValue)
+        SetUnsigned(record, RefOf(f), 0);
+    }
+  }
+  for (const auto& table : {std::span<const FieldDef>(ConfigFields), std::span<const FieldDef>(ConfigNoIdFields)}) {
+    for (const FieldDef& f : table) {
+      if (f.load != LoadRule::DefaultWhenZero) continue;
+      if (IsTextKind(f.kind)) {
+        if (GetShortStringView(record, RefOf(f)).empty()) SetShortString(record, RefOf(f), f.text);
+      } else if (GetUnsigned(record, RefOf(f)) == 0) {
+        SetUnsigned(record, RefOf(f), f.loadValue);
+      }
     }
   }
 }

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
-#include "core/config/LockTable.h"
+#include "core/config/ConfigStore.h"
 #include "core/db/SehGuard.h"
-#include "core/platform/SrwGuard.h"
+#include "core/platform/Handles.h"
+#include "core/platform/LockTable.h"
 
 namespace core {
 namespace {
@@ -43,7 +45,7 @@ struct EntryPoints {
 // mirrors module != nullptr for a quick test without the lock.
 struct LibraryState {
   SRWLOCK lock = SRWLOCK_INIT;
-  HMODULE module = nullptr;
+  UniqueModule module;
   EntryPoints entries;
   std::atomic<bool> loaded{false};
 };
@@ -100,7 +102,7 @@ std::int32_t Call(Proc EntryPoints::*slot, std::int32_t failure, Args... args) n
   if (!g_library.loaded.load(std::memory_order_acquire)) return failure;
   LockDatabase databaseLock;
   SharedSrwGuard hold(g_library.lock);
-  if (g_library.module == nullptr) return failure;
+  if (!g_library.module) return failure;
   return CallGuarded(g_library.entries.*slot, failure, args...);
 }
 
@@ -110,15 +112,16 @@ const char* Text(const char* text) { return text != nullptr ? text : ""; }
 
 bool LoadDBLibrary(const std::string& rootFolder) {
   ExclusiveSrwGuard hold(g_library.lock);
-  if (g_library.module != nullptr) return true;
+  if (g_library.module) return true;
   if (rootFolder.empty()) return false;
   std::string path = rootFolder;
   if (path.back() != '\\' && path.back() != '/') path += '\\';
   path += "DB.dll";
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // its own DLLs beside it
-  if (module == nullptr) return false;
-  BindAll(module, g_library.entries);
-  g_library.module = module;
+  // LOAD_WITH_ALTERED_SEARCH_PATH: the back end's own DLLs are found beside it.
+  UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) return false;
+  BindAll(module.get(), g_library.entries);
+  g_library.module = std::move(module);
   g_library.loaded.store(true, std::memory_order_release);
   return true;
 }
@@ -136,14 +139,24 @@ bool ConnectDatabase(const std::string& rootFolder, const std::string& connectio
 
 void UnloadDBLibrary() {
   ExclusiveSrwGuard hold(g_library.lock);
-  if (g_library.module == nullptr) return;
+  if (!g_library.module) return;
   g_library.loaded.store(false, std::memory_order_release);
-  HMODULE module = g_library.module;
+  UniqueModule module = std::move(g_library.module);
   const DBDoneConnectionProc done = g_library.entries.doneConnection;
-  g_library.module = nullptr;
   g_library.entries = EntryPoints{};
+  // The back end closes its connection while its code is still mapped.
   CallGuarded(done, 0);
-  FreeLibrary(module);
+  module.reset();
+}
+
+LockDatabase::LockDatabase() {
+  if (GetU8(Settings().data(), cfg::DbNoLock) != 0) return;
+  EnterLock(DatabaseLockIndex);
+  entered_ = true;
+}
+
+LockDatabase::~LockDatabase() {
+  if (entered_) LeaveLock(DatabaseLockIndex);
 }
 
 bool IsDBLoaded() { return g_library.loaded.load(std::memory_order_acquire); }

@@ -34,6 +34,21 @@ void UnloadDBLibrary();
 
 bool IsDBLoaded();
 
+// Lock 5 around one or several calls into the back end, unless settings byte
+// 152 says calls go without it. Remembers whether it entered, because the
+// setting may change between enter and leave.
+class LockDatabase {
+ public:
+  LockDatabase();
+  ~LockDatabase();
+  LockDatabase(const LockDatabase&) = delete;
+  LockDatabase& operator=(const LockDatabase&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  bool entered_ = false;
+};
+
 // One call per entry point; the failure value follows each.
 bool DbSetConnection(const char* connection);                      // false
 bool DbReloadConfig();                                             // false

@@ -9,12 +9,12 @@
 
 #include "core/config/ConfigFiles.h"
 #include "core/config/ConfigStore.h"
-#include "core/config/LockTable.h"
 #include "core/config/SettingsRecord.h"
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
 #include "core/util/NetText.h"
 #include "core/util/RecordScrambling.h"
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 namespace core {
 namespace {
@@ -31,6 +31,7 @@ Table& TheTable() {
 }
 
 std::atomic<bool> g_reloadPending{false};
+std::atomic<bool> g_subdomainList{false};
 
 std::size_t EntryCount(const Table& table) { return table.block.size() / DomainEntrySize; }
 
@@ -62,7 +63,7 @@ void NormalizeNames(std::vector<std::uint8_t>& block) {
 }  // namespace
 
 void DomainListClear() {
-  ScopedLock hold(AccountFilesLock);
+  TableLock hold(AccountFilesLock);
   Table& table = TheTable();
   std::lock_guard<std::mutex> guard(table.mutex);
   std::vector<std::uint8_t>().swap(table.block);
@@ -104,7 +105,7 @@ bool DomainListLoad() {
     if (legacy) ScrambleBuffer(block.data(), static_cast<std::ptrdiff_t>(read), 8);
     NormalizeNames(block);
     {
-      ScopedLock hold(AccountFilesLock);
+      TableLock hold(AccountFilesLock);
       std::lock_guard<std::mutex> guard(table.mutex);
       table.block.swap(block);
       table.unreadable = false;
@@ -187,6 +188,9 @@ int DomainListFind(std::string_view name) {
 }
 
 bool DomainListExists(std::string_view name) { return DomainListFind(name) >= 0; }
+
+void NoteSubdomainList() { g_subdomainList.store(FileExists(ConfigFolder() + "subdomains.dat")); }
+bool SubdomainListExists() { return g_subdomainList.load(); }
 
 void SetDomainReloadPending(bool pending) { g_reloadPending.store(pending); }
 bool DomainReloadPending() { return g_reloadPending.load(); }

@@ -55,6 +55,11 @@ void DomainListSetIP(int index, std::string_view address);
 int DomainListFind(std::string_view name);
 bool DomainListExists(std::string_view name);
 
+// Notes whether "subdomains.dat" exists in the configuration folder (the
+// list itself is read at each lookup).
+void NoteSubdomainList();
+bool SubdomainListExists();
+
 // Set when the configuration load connected the database back end: the
 // table is then to be refilled from the back end before its next use.
 void SetDomainReloadPending(bool pending);

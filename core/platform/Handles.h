@@ -32,8 +32,8 @@ inline void ReleaseExclusive(SRWLOCK* lock) noexcept { ::ReleaseSRWLockExclusive
 inline void EnterSection(CRITICAL_SECTION* section) noexcept { ::EnterCriticalSection(section); }
 inline void LeaveSection(CRITICAL_SECTION* section) noexcept { ::LeaveCriticalSection(section); }
 
-using SharedSrwGuard = ScopedLock<SRWLOCK, &AcquireShared, &ReleaseShared>;
-using ExclusiveSrwGuard = ScopedLock<SRWLOCK, &AcquireExclusive, &ReleaseExclusive>;
-using SectionGuard = ScopedLock<CRITICAL_SECTION, &EnterSection, &LeaveSection>;
+using SharedSrwGuard = LockGuard<SRWLOCK, &AcquireShared, &ReleaseShared>;
+using ExclusiveSrwGuard = LockGuard<SRWLOCK, &AcquireExclusive, &ReleaseExclusive>;
+using SectionGuard = LockGuard<CRITICAL_SECTION, &EnterSection, &LeaveSection>;
 
 }  // namespace core

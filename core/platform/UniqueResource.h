@@ -58,12 +58,12 @@ class UniqueResource {
 
 // Holds Lock from construction to destruction through Acquire and Release.
 template <typename Lock, auto Acquire, auto Release>
-class ScopedLock {
+class LockGuard {
  public:
-  explicit ScopedLock(Lock& lock) noexcept : lock_(&lock) { Acquire(lock_); }
-  ~ScopedLock() { Release(lock_); }
-  ScopedLock(const ScopedLock&) = delete;
-  ScopedLock& operator=(const ScopedLock&) = delete;
+  explicit LockGuard(Lock& lock) noexcept : lock_(&lock) { Acquire(lock_); }
+  ~LockGuard() { Release(lock_); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
 
  private:
   Lock* lock_;

@@ -1,7 +1,7 @@
 #include "core/util/NetText.h"
 
 #include "core/util/Numbers.h"
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 #include <algorithm>
 
@@ -166,6 +166,16 @@ void ApplyWildcardMask(std::string& name, std::size_t maxLength, std::string_vie
   if (name.compare(0, prefix.size(), prefix) != 0) return;
   if (!SameText(std::string_view(name).substr(name.size() - suffix.size()), suffix)) return;
   name = CutTo(pattern, maxLength);
+}
+
+bool IsIPPattern(std::string_view text) {
+  if (text.size() <= 5) return false;
+  auto edge = [](char c) { return c == '*' || (c >= '0' && c <= '9'); };
+  if (!edge(text.front()) || !edge(text.back())) return false;
+  for (char c : text) {
+    if (!(edge(c) || c == '-' || c == '.' || c == '/')) return false;
+  }
+  return true;
 }
 
 }  // namespace core

@@ -44,4 +44,9 @@ void ApplyCIDRMask(std::string& ip, std::size_t maxLength, std::string& mask);
 // becomes the pattern (cut to maxLength).
 void ApplyWildcardMask(std::string& name, std::size_t maxLength, std::string_view pattern);
 
+// True for texts such as 10.1.*.*, 192.168.1.10-30 or 10.0.0.0/8: longer than
+// five characters, starting and ending with "*" or a digit, made of digits,
+// "*", "-", "." and "/" only.
+bool IsIPPattern(std::string_view text);
+
 }  // namespace core

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/platform/SystemUnit.h"
+#include "core/platform/System.h"
 #include "tests/api/Fixture.h"
 
 namespace {

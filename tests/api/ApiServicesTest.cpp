@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "api/Exports.h"
 #include "api/Session.h"
-#include "core/config/LockTable.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "include/Api.h"
 #include "tests/api/Fixture.h"
 #include "tests/support/fake_services.h"
 

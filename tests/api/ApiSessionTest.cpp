@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "api/Exports.h"
 #include "api/Session.h"
-#include "core/config/LockTable.h"
 #include "core/config/SettingTables.h"
-#include "core/control/ServiceControlUnit.h"
+#include "core/control/ServiceControl.h"
 #include "core/db/DbLibrary.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "include/Api.h"
 #include "tests/api/Fixture.h"
 #include "tests/support/db_standin/StandinControl.h"
 

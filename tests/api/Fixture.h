@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
 
 namespace fixture {
 

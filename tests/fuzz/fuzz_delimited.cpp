@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/util/PunycodeUnit.h"
+#include "core/util/Punycode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -1,5 +1,5 @@
 // Setting transfer by id with hostile ids, lengths, values and records:
-// results are a byte count, -1 or -3; a Get never reports more bytes than
+// results are a byte count, not found or a bad argument; a Get never reports more bytes than
 // the buffer holds and writes nothing on failure; a Set touches nothing but
 // its field and nothing at all when it fails.
 // Byte 0: family; byte 1: flags (bit 0 set, bit 1 raw 32-bit id, bit 2 null
@@ -74,14 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const core::SettingContext ctx{folder, settings.data()};
 
   std::uint8_t* buffer = nullBuffer ? nullptr : value.data();
-  int result = 0;
-  if (isSet) {
-    result = core::SetSetting(family, id, record.data(), buffer, bufLen);
-  } else {
-    result = core::GetSetting(family, id, record.data(), buffer, bufLen, ctx);
-  }
-  if (result < -3 || result == -2) std::abort();
-  if (nullBuffer && capacity > 0 && result >= 0) std::abort();
+  const core::Outcome outcome = isSet ? core::SetSetting(family, id, record.data(), buffer, bufLen)
+                                      : core::GetSetting(family, id, record.data(), buffer, bufLen, ctx);
+  if (!outcome.ok() && outcome.status != core::Status::NotFound && outcome.status != core::Status::BadArgument)
+    std::abort();
+  const int result = outcome.ok() ? outcome.value : -1;
+  if (outcome.ok() && outcome.value < 0) std::abort();
+  if (nullBuffer && capacity > 0 && outcome.ok()) std::abort();
 
   if (!isSet) {
     if (result > static_cast<int>(capacity)) std::abort();
@@ -100,6 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // What was stored reads back.
   std::vector<std::uint8_t> out(4096);
-  if (core::GetSetting(family, id, record.data(), out.data(), 4096, ctx) < 0) std::abort();
+  if (!core::GetSetting(family, id, record.data(), out.data(), 4096, ctx).ok()) std::abort();
   return 0;
 }

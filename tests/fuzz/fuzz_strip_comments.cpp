@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/util/StructureUnit.h"
+#include "core/util/NameText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

@@ -1,6 +1,10 @@
 // The built-in settings image, the load defaults and the date codec.
 #include <gtest/gtest.h>
 
+#include <string_view>
+
+#include <utility>
+
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -66,17 +70,58 @@ TEST(BuiltInImage, HoldsTheInitialValuesAndZeroElsewhere) {
   }
 }
 
-TEST(LoadDefaults, AgreeWithTheImage) {
-  const SettingsRecord& image = BuiltInSettingsImage();
-  for (const cfg::FieldDefault& d : cfg::LoadDefaults) {
-    SCOPED_TRACE("offset " + std::to_string(d.field.offset));
-    if (IsTextKind(d.field.kind)) {
-      EXPECT_EQ(GetShortString(image.data(), d.field), d.text);
-    } else {  // 222 and 233 are filled at load only
-      const bool loadOnly = d.field.offset == 222 || d.field.offset == 233;
-      EXPECT_EQ(GetUnsigned(image.data(), d.field), loadOnly ? 0u : d.number);
+// The load's defaults and clamps on an all-zero record, against the values
+// as the record's documentation lists them (offset, width, value).
+TEST(LoadRules, DefaultsAndClampsOnAZeroRecord) {
+  struct Expected {
+    std::uint32_t offset, width, value;
+  };
+  const Expected defaults[] = {{242, 2, 300},  {1458, 2, 32768}, {1038, 2, 143}, {1040, 2, 32001}, {1030, 2, 993},
+                               {1026, 2, 995}, {1461, 2, 465},   {252, 2, 366},  {250, 2, 389},    {248, 2, 636},
+                               {228, 2, 5222}, {230, 2, 5223},   {167, 2, 5269}, {160, 2, 5229},   {7016, 4, 4},
+                               {7012, 4, 8},   {1456, 2, 1024},  {1552, 4, 256}, {1548, 4, 1},     {1556, 4, 40},
+                               {1560, 4, 40},  {1564, 2, 40},    {222, 4, 40},   {1566, 2, 5},     {233, 4, 10},
+                               {1544, 4, 8},   {7008, 1, 20},    {1476, 1, 5}};
+  std::vector<std::uint8_t> record(SettingsRecordSize, 0);
+  ApplyLoadRules(record.data());
+  std::set<std::uint32_t> touched;
+  for (const Expected& e : defaults) {
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < e.width; ++i) {
+      value |= static_cast<std::uint32_t>(record[e.offset + i]) << (8 * i);
+      touched.insert(e.offset + i);
+    }
+    EXPECT_EQ(value, e.value) << "offset " << e.offset;
+  }
+  const std::pair<std::uint32_t, std::string_view> texts[] = {{1477, "MAILER-DAEMON"},
+                                                              {1509, "Mail Delivery Subsystem"}};
+  for (const auto& [offset, text] : texts) {
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&record[offset + 1]), record[offset]), text);
+    for (std::uint32_t i = 0; i <= text.size(); ++i)
+      touched.insert(offset + i);
+  }
+  for (std::uint32_t i = 0; i < SettingsRecordSize; ++i) {
+    if (touched.count(i) == 0) {
+      EXPECT_EQ(record[i], 0) << "offset " << i;
     }
   }
+
+  // Clamps: above the bound becomes 0, the bound itself stays; non-zero
+  // defaults are not overwritten.
+  const std::pair<std::uint32_t, std::uint32_t> clamps[] = {{2870, 1000}, {2874, 1000}, {2878, 5242880}};
+  for (const auto& [offset, bound] : clamps) {
+    for (const std::uint32_t value : {bound, bound + 1, 0xFFFFFFFFu}) {
+      for (std::uint32_t i = 0; i < 4; ++i)
+        record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+      ApplyLoadRules(record.data());
+      const std::uint32_t now = record[offset] | record[offset + 1] << 8 | record[offset + 2] << 16 |
+                                static_cast<std::uint32_t>(record[offset + 3]) << 24;
+      EXPECT_EQ(now, value <= bound ? value : 0u) << "offset " << offset << " value " << value;
+    }
+  }
+  record[1038] = 7;
+  ApplyLoadRules(record.data());
+  EXPECT_EQ(record[1038], 7);
 }
 
 TEST(DateCodec, DayCountsAndTimes) {

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/control/PipeUnit.h"
-#include "core/control/ServiceControlUnit.h"
-#include "core/platform/SystemUnit.h"
+#include "core/control/PipeClient.h"
+#include "core/control/ServiceControl.h"
+#include "core/platform/System.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/fake_window.h"
 

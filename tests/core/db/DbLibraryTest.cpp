@@ -1,5 +1,7 @@
 #include "core/db/DbLibrary.h"
 
+#include "core/config/ConfigStore.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/config/LockTable.h"
+#include "core/config/ConfigStore.h"
+#include "core/platform/LockTable.h"
 #include "tests/support/db_standin/StandinControl.h"
 
 namespace {
@@ -117,14 +120,17 @@ void ExpectEveryCallFails(bool skipPartialExports = false) {
   EXPECT_TRUE(domainOut.empty());
 }
 
+// Settings byte 152: calls into the back end go without lock 5.
+void SetNoLock(bool on) { Settings()[152] = on ? 1 : 0; }
+
 class DbLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CreateLockTable(true);
-    SetDatabaseNoLockQuery(nullptr);
+    SetNoLock(false);
   }
   void TearDown() override {
-    SetDatabaseNoLockQuery(nullptr);
+    SetNoLock(false);
     UnloadDBLibrary();
   }
 
@@ -232,7 +238,7 @@ TEST_F(DbLibraryTest, DatabaseLockSerialisesCallsUnlessTurnedOff) {
   EXPECT_EQ(standin.maxConcurrentCalls(), 1);
   EXPECT_EQ(standin.Calls().size(), 12u);
 
-  SetDatabaseNoLockQuery([] { return true; });
+  SetNoLock(true);
   standin.reset();
   standin.setCallDelay(100);
   hammer();
@@ -285,7 +291,7 @@ TEST_F(DbLibraryTest, RaisingEntryPointsOnSeveralThreads) {
   standin.raiseInCall("DBGetUsers", standin::RaiseCustom);
   for (bool noLock : {false, true}) {
     SCOPED_TRACE(noLock);
-    SetDatabaseNoLockQuery(noLock ? +[] { return true; } : nullptr);
+    SetNoLock(noLock);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) {

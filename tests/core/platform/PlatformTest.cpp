@@ -1,8 +1,8 @@
-#include "core/platform/FileUnit.h"
-#include "core/platform/SystemUnit.h"
+#include "core/platform/Files.h"
+#include "core/platform/System.h"
 #include "core/util/NetText.h"
 #include "core/util/Numbers.h"
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -265,7 +265,7 @@ TEST_F(ProcessTest, LogonSeamDecidesWhetherTheCommandRuns) {
   EXPECT_EQ(output, "abcdefghijerr");
 }
 
-TEST(SystemUnit, PlatformAffinityAndFolders) {
+TEST(System, PlatformAffinityAndFolders) {
   EXPECT_TRUE(core::IsWindowsNT());
   core::SetWindowsNTOverride(0);
   EXPECT_FALSE(core::IsWindowsNT());
@@ -287,7 +287,7 @@ TEST(SystemUnit, PlatformAffinityAndFolders) {
   EXPECT_TRUE(FileExists(folder + "platform_test.exe"));
 }
 
-TEST(SystemUnit, LocalAddressesAreDottedAndNeverZero) {
+TEST(System, LocalAddressesAreDottedAndNeverZero) {
   core::InitPlatformUnit();
   const std::string list = core::GetLocalIPAddresses();
   EXPECT_TRUE(list.empty() || list.back() == ';');

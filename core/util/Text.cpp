@@ -1,4 +1,4 @@
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 #include <algorithm>
 
@@ -136,6 +136,12 @@ std::string CopyRange(std::string_view text, int from, int to) {
   const long long last = to > length ? length : to;
   if (last < first) return {};
   return std::string(text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last - first + 1)));
+}
+
+bool ContainsHighChars(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 128) return true;
+  return false;
 }
 
 }  // namespace core

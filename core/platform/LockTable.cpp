@@ -1,4 +1,4 @@
-#include "core/config/LockTable.h"
+#include "core/platform/LockTable.h"
 
 #include <windows.h>
 
@@ -9,7 +9,6 @@ namespace {
 
 CRITICAL_SECTION g_sections[LockCount];
 std::atomic<bool> g_created[LockCount];
-std::atomic<DatabaseNoLockQuery> g_noLockQuery{nullptr};
 
 }  // namespace
 
@@ -32,22 +31,6 @@ void EnterLock(int n) {
 
 void LeaveLock(int n) {
   if (n >= 0 && n < LockCount && g_created[n].load()) LeaveCriticalSection(&g_sections[n]);
-}
-
-ScopedLock::ScopedLock(int n) : n_(n) { EnterLock(n_); }
-ScopedLock::~ScopedLock() { LeaveLock(n_); }
-
-void SetDatabaseNoLockQuery(DatabaseNoLockQuery query) { g_noLockQuery.store(query); }
-
-LockDatabase::LockDatabase() {
-  DatabaseNoLockQuery query = g_noLockQuery.load();
-  if (query != nullptr && query()) return;
-  EnterLock(DatabaseLockIndex);
-  entered_ = true;
-}
-
-LockDatabase::~LockDatabase() {
-  if (entered_) LeaveLock(DatabaseLockIndex);
 }
 
 }  // namespace core

@@ -1,16 +1,16 @@
-#include "core/util/StructureUnit.h"
+#include "core/util/NameText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 
-#include "core/util/XMLUnit.h"  // ContainsHighChars
+#include "core/util/Text.h"  // ContainsHighChars
 
 namespace core {
 namespace {
 
-TEST(StructureUnit, ListItemsFileNamesHighChars) {
+TEST(NameText, ListItemsFileNamesHighChars) {
   EXPECT_EQ(FirstListItem("first@x;second@x"), "first@x");
   EXPECT_EQ(FirstListItem(std::string(300, 'a')).size(), 255u);
   EXPECT_EQ(RemoveFileNameChars("a\"*b/:<c>?|d\\e\xE4"), "abcd\\e\xE4");
@@ -20,7 +20,7 @@ TEST(StructureUnit, ListItemsFileNamesHighChars) {
   EXPECT_TRUE(ContainsHighChars("caf\xE9"));
 }
 
-TEST(StructureUnit, DomainNamesAndAddressChars) {
+TEST(NameText, DomainNamesAndAddressChars) {
   for (const char* good : {"", "mail.example-1.com", "[192.168.0.1]",
                            "b\xFC"
                            "cher.de"})
@@ -40,7 +40,7 @@ TEST(StructureUnit, DomainNamesAndAddressChars) {
   }
 }
 
-TEST(StructureUnit, Comments) {
+TEST(NameText, Comments) {
   for (const auto& [text, expected] : {std::pair<std::string, std::string>{"a ## b # c", "a # b"},
                                        {"x ##", "x #"},
                                        {" no marker ", " no marker "},

@@ -33,11 +33,4 @@ std::string StripComments(std::string_view line);
 // Trimmed; with a "," or blank inside, "," becomes ";" and blanks go.
 std::string NormalizeListSeparators(std::string_view text);
 
-inline constexpr std::size_t AccountRecordSize = 2848;
-
-// The account's 32-bit number-send limit, kept as two little-endian 16-bit
-// words of the account record: high half at byte 1018, low half at byte 1024.
-// Get (set false) returns the limit; set stores value and returns 0.
-std::uint32_t AccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value, bool set);
-
 }  // namespace core

@@ -1,7 +1,7 @@
-#include "core/platform/SystemUnit.h"
+#include "core/platform/System.h"
 
-#include "core/platform/FileUnit.h"
-#include "core/util/StringUnit.h"
+#include "core/platform/Files.h"
+#include "core/util/Text.h"
 
 #include <iphlpapi.h>
 
@@ -31,20 +31,6 @@ template <typename Function>
 Function LookUp(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
-
-class LibraryHandle {
- public:
-  explicit LibraryHandle(HMODULE module) noexcept : module_(module) {}
-  ~LibraryHandle() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-  LibraryHandle(const LibraryHandle&) = delete;
-  LibraryHandle& operator=(const LibraryHandle&) = delete;
-  HMODULE get() const noexcept { return module_; }
-
- private:
-  HMODULE module_;
-};
 
 // Owns an initialised process attribute list.
 class AttributeList {
@@ -227,7 +213,7 @@ bool ExecuteAndCapture(const std::string& command, std::uint32_t& exitCode, int 
 }
 
 void SetProcessAffinity(bool allProcessors) {
-  LibraryHandle kernel(::LoadLibraryA("kernel32.dll"));
+  UniqueModule kernel(::LoadLibraryA("kernel32.dll"));
   if (kernel.get() == nullptr) return;
   const auto getMask = LookUp<GetAffinityFunction>(kernel.get(), "GetProcessAffinityMask");
   const auto setMask = LookUp<SetAffinityFunction>(kernel.get(), "SetProcessAffinityMask");

@@ -1,8 +1,8 @@
-#include "core/util/StructureUnit.h"
+#include "core/util/NameText.h"
 
 #include <cstring>
 
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 namespace core {
 
@@ -20,20 +20,6 @@ bool IsAddressChar(unsigned char c) {
   if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
   if (IsLetterOrDigit(c)) return true;
   return c != 0 && std::strchr("!#$%&'*+-./;=?@[]^_`{|}~", c) != nullptr;
-}
-
-constexpr std::size_t NumberSendHigh = 1018;
-constexpr std::size_t NumberSendLow = 1024;
-
-std::uint16_t ReadWord(const std::uint8_t* record, std::size_t at) {
-  std::uint8_t bytes[2];
-  std::memcpy(bytes, record + at, sizeof bytes);
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-void WriteWord(std::uint8_t* record, std::size_t at, std::uint16_t value) {
-  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFFu), static_cast<std::uint8_t>(value >> 8)};
-  std::memcpy(record + at, bytes, sizeof bytes);
 }
 
 }  // namespace
@@ -115,17 +101,6 @@ std::string NormalizeListSeparators(std::string_view text) {
     result.push_back(c == ',' ? ';' : c);
   }
   return result;
-}
-
-std::uint32_t AccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value, bool set) {
-  if (accountRecord == nullptr) return 0;
-  if (set) {
-    WriteWord(accountRecord, NumberSendHigh, static_cast<std::uint16_t>(value >> 16));
-    WriteWord(accountRecord, NumberSendLow, static_cast<std::uint16_t>(value & 0xFFFFu));
-    return 0;
-  }
-  return (static_cast<std::uint32_t>(ReadWord(accountRecord, NumberSendHigh)) << 16) |
-         ReadWord(accountRecord, NumberSendLow);
 }
 
 }  // namespace core

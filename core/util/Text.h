@@ -18,6 +18,10 @@ std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
 
+// True when some character's code is 128 or above (texts that need escaping
+// or an encoded form).
+bool ContainsHighChars(std::string_view text);
+
 // The first maxLength characters.
 std::string CutTo(std::string_view text, std::size_t maxLength);
 

@@ -1,4 +1,4 @@
-#include "core/util/StringUnit.h"
+#include "core/util/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 namespace core {
 namespace {
 
-TEST(StringUnit, GetDelimitedItem) {
+TEST(Text, GetDelimitedItem) {
   EXPECT_EQ(GetDelimitedItem("a;b;", 2, ';'), "");
   EXPECT_EQ(GetDelimitedItem("a;;c", 1, ';'), "");
   EXPECT_EQ(GetDelimitedItem(" a ; b ", 1, ';'), "b");
@@ -22,7 +22,7 @@ TEST(StringUnit, GetDelimitedItem) {
   EXPECT_EQ(GetDelimitedWord("cmd  a   b", 1, ' ', false, true), "a b");
 }
 
-TEST(StringUnit, ReplaceText) {
+TEST(Text, ReplaceText) {
   std::string text = "One one ONE";
   ReplaceText(text, "one", "two", false);
   EXPECT_EQ(text, "two two two");
@@ -33,7 +33,7 @@ TEST(StringUnit, ReplaceText) {
   EXPECT_EQ(text, "aaaaaa");
 }
 
-TEST(StringUnit, TrimCasePositionsAndSeparators) {
+TEST(Text, TrimCasePositionsAndSeparators) {
   EXPECT_EQ(Trim("\t\r\n a b \x01"), "a b");
   EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");  // high codes are not blanks
   EXPECT_EQ(UpperCase("abc-\xE4z"), "ABC-\xE4Z");

@@ -1,4 +1,4 @@
-#include "core/util/PunycodeUnit.h"
+#include "core/util/Punycode.h"
 
 #include <limits>
 

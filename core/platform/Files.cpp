@@ -1,4 +1,4 @@
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,22 +8,6 @@
 namespace core {
 
 namespace {
-
-// Owns a FindFirstFileA search handle.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~FindHandle() {
-    if (valid()) ::FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const noexcept { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -163,7 +147,7 @@ bool DeleteDirectory(const std::string& folder, const std::string& mask, bool re
       const std::string current = stack.back().folder;
 
       WIN32_FIND_DATAA entry{};
-      FindHandle search(::FindFirstFileA((current + pattern).c_str(), &entry));
+      UniqueFindHandle search(::FindFirstFileA((current + pattern).c_str(), &entry));
       if (!search.valid()) continue;
       do {
         const std::string name = entry.cFileName;

@@ -1,9 +1,9 @@
-#include "core/control/PipeUnit.h"
+#include "core/control/PipeClient.h"
 
 #include <atomic>
 #include <mutex>
 
-#include "core/platform/SystemUnit.h"
+#include "core/platform/System.h"
 #include "core/util/Numbers.h"
 
 namespace core {
@@ -11,8 +11,10 @@ namespace core {
 namespace {
 
 constexpr std::uint32_t DefaultBusyWait = 10000;
+constexpr std::uint32_t DefaultIoTimeout = 30000;
 
 std::atomic<std::uint32_t> g_busyWait{DefaultBusyWait};
+std::atomic<std::uint32_t> g_ioTimeout{DefaultIoTimeout};
 std::atomic<PipeOpenFunction> g_openFunction{nullptr};
 
 // Held only while waiting for a busy pipe, so such waits run one at a time.
@@ -24,7 +26,28 @@ HANDLE OpenPipeFile(const std::string& path) {
   // Identification level only: whoever owns the pipe's name learns who we
   // are but cannot act as us.
   return open(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-              FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+}
+
+// One read or write on the overlapped named pipe, bounded in time: a
+// service that never answers must not hold its caller for ever. On time-out
+// the operation is cancelled and waited for, so nothing lands in the buffer
+// afterwards; what it transferred anyway still counts.
+bool TimedTransfer(HANDLE handle, bool write, void* buffer, DWORD count, DWORD& done) {
+  done = 0;
+  UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!event) return false;
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event.get();
+  const BOOL started = write ? ::WriteFile(handle, buffer, count, nullptr, &overlapped)
+                             : ::ReadFile(handle, buffer, count, nullptr, &overlapped);
+  if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
+  if (::WaitForSingleObject(event.get(), g_ioTimeout.load()) != WAIT_OBJECT_0) {
+    ::CancelIo(handle);
+    ::GetOverlappedResult(handle, &overlapped, &done, TRUE);
+    return false;
+  }
+  return ::GetOverlappedResult(handle, &overlapped, &done, FALSE) != FALSE;
 }
 
 HANDLE HandleFromValue(std::uint32_t value) { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)); }
@@ -37,6 +60,8 @@ bool IsPipeHandle(const UniqueHandle& handle) {
 
 std::uint32_t SetPipeBusyWait(std::uint32_t milliseconds) { return g_busyWait.exchange(milliseconds); }
 
+std::uint32_t SetPipeTimeout(std::uint32_t milliseconds) { return g_ioTimeout.exchange(milliseconds); }
+
 void SetPipeOpenFunction(PipeOpenFunction function) { g_openFunction.store(function); }
 
 std::string PublishedPipeKey(std::string_view name) {
@@ -44,28 +69,29 @@ std::string PublishedPipeKey(std::string_view name) {
   return "System\\CurrentControlSet\\Services\\Pipes\\" + std::string(name);
 }
 
-TPipe::TPipe() : isNT_(IsWindowsNT()) {}
+Pipe::Pipe() : isNT_(IsWindowsNT()) {}
 
-TPipe::~TPipe() = default;
+Pipe::~Pipe() = default;
 
-bool TPipe::IsOpen() const { return isNT_ ? pipe_.valid() : (readHandle_.valid() && writeHandle_.valid()); }
+bool Pipe::IsOpen() const { return isNT_ ? pipe_.valid() : (readHandle_.valid() && writeHandle_.valid()); }
 
-HANDLE TPipe::ReadEnd() const { return isNT_ ? pipe_.get() : readHandle_.get(); }
+HANDLE Pipe::ReadEnd() const { return isNT_ ? pipe_.get() : readHandle_.get(); }
 
-HANDLE TPipe::WriteEnd() const { return isNT_ ? pipe_.get() : writeHandle_.get(); }
+HANDLE Pipe::WriteEnd() const { return isNT_ ? pipe_.get() : writeHandle_.get(); }
 
-bool TPipe::Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
+bool Pipe::Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
   bytesRead = 0;
   if (count == 0 || buffer == nullptr) return false;
   const HANDLE handle = ReadEnd();
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
-  const BOOL ok = ::ReadFile(handle, buffer, count, &got, nullptr);
+  const bool ok = isNT_ ? TimedTransfer(handle, false, buffer, count, got)
+                        : ::ReadFile(handle, buffer, count, &got, nullptr) != FALSE;
   bytesRead = got;
-  return ok != FALSE;
+  return ok;
 }
 
-bool TPipe::Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesWritten) {
+bool Pipe::Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesWritten) {
   bytesWritten = 0;
   if (count == 0) return true;
   const HANDLE handle = WriteEnd();
@@ -74,7 +100,10 @@ bool TPipe::Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesW
   bool allSucceeded = true;
   while (bytesWritten < count) {
     DWORD written = 0;
-    if (!::WriteFile(handle, bytes + bytesWritten, count - bytesWritten, &written, nullptr)) allSucceeded = false;
+    void* from = const_cast<std::uint8_t*>(bytes + bytesWritten);
+    const bool ok = isNT_ ? TimedTransfer(handle, true, from, count - bytesWritten, written)
+                          : ::WriteFile(handle, from, count - bytesWritten, &written, nullptr) != FALSE;
+    if (!ok) allSucceeded = false;
     bytesWritten += written;
     if (written == 0) break;
   }
@@ -82,7 +111,7 @@ bool TPipe::Write(const void* buffer, std::uint32_t count, std::uint32_t& bytesW
   return allSucceeded && bytesWritten == count;
 }
 
-bool TPipe::ReadString(std::string& text, std::uint32_t count) {
+bool Pipe::ReadString(std::string& text, std::uint32_t count) {
   text.assign(count, '\0');
   std::uint32_t got = 0;
   const bool ok = Read(text.data(), count, got);
@@ -90,13 +119,13 @@ bool TPipe::ReadString(std::string& text, std::uint32_t count) {
   return ok;
 }
 
-bool TPipe::WriteString(std::string_view text) {
+bool Pipe::WriteString(std::string_view text) {
   if (text.empty()) return true;
   std::uint32_t written = 0;
   return Write(text.data(), static_cast<std::uint32_t>(text.size()), written);
 }
 
-TPipeClient::TPipeClient(std::string_view name) {
+PipeClient::PipeClient(std::string_view name) {
   const std::string pipeName(name);
   if (isNT_)
     OpenNamedPipe(pipeName);
@@ -104,7 +133,7 @@ TPipeClient::TPipeClient(std::string_view name) {
     OpenPublishedPipe(pipeName);
 }
 
-void TPipeClient::OpenNamedPipe(const std::string& name) {
+void PipeClient::OpenNamedPipe(const std::string& name) {
   const std::string path = "\\\\.\\pipe\\" + name;
   HANDLE handle = OpenPipeFile(path);
   if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PIPE_BUSY) {
@@ -114,7 +143,7 @@ void TPipeClient::OpenNamedPipe(const std::string& name) {
   pipe_.reset(handle);
 }
 
-void TPipeClient::OpenPublishedPipe(const std::string& name) {
+void PipeClient::OpenPublishedPipe(const std::string& name) {
   UniqueHandle mutex(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
   if (!mutex) return;
 

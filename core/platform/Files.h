@@ -8,44 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/platform/Handles.h"
+
 namespace core {
-
-// Owns one Win32 HANDLE and closes it once. Both null and
-// INVALID_HANDLE_VALUE count as "no handle", since the API uses either.
-class UniqueHandle {
- public:
-  UniqueHandle() noexcept = default;
-  explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~UniqueHandle() { reset(); }
-
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-
-  HANDLE get() const noexcept { return handle_; }
-  bool valid() const noexcept { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  explicit operator bool() const noexcept { return valid(); }
-
-  // Gives up ownership without closing.
-  HANDLE release() noexcept {
-    HANDLE handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-
-  // Closes the current handle (if any) and takes the new one.
-  void reset(HANDLE handle = nullptr) noexcept {
-    if (valid()) ::CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 bool DirectoryExists(const std::string& path);
 

@@ -1,4 +1,4 @@
-#include "core/config/ConfigStore.h"
+#include "core/startup/ConfigLoad.h"
 
 #include <windows.h>
 
@@ -12,10 +12,14 @@
 #include <vector>
 
 #include "core/accounts/RecordCaches.h"
-#include "core/config/LockTable.h"
+#include "core/antispam/AntiSpamSettings.h"
+#include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
+#include "core/domains/AddressChecks.h"
+#include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
 #include "tests/support/db_standin/StandinControl.h"
 
 namespace {
@@ -74,7 +78,7 @@ std::uint32_t U32At(std::size_t o) {
 std::string TextAt(std::size_t o) { return std::string(reinterpret_cast<const char*>(&Settings()[o + 1]), At(o)); }
 
 // Each test gets a fresh installation folder with its "config\" folder.
-class ConfigStoreTest : public ::testing::Test {
+class ConfigLoadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { CreateLockTable(true); }
   void SetUp() override {
@@ -105,7 +109,7 @@ class ConfigStoreTest : public ::testing::Test {
   std::string config;
 };
 
-TEST_F(ConfigStoreTest, ShortFileKeepsTheTailOfTheImageAndOfThePreviousLoad) {
+TEST_F(ConfigLoadTest, ShortFileKeepsTheTailOfTheImageAndOfThePreviousLoad) {
   ASSERT_FALSE(load());  // no file: the built-in image
   ASSERT_EQ(Settings(), BuiltInSettingsImage());
   Record r;
@@ -126,7 +130,7 @@ TEST_F(ConfigStoreTest, ShortFileKeepsTheTailOfTheImageAndOfThePreviousLoad) {
     ASSERT_EQ(At(i), 0xA5) << i;
 }
 
-TEST_F(ConfigStoreTest, ClampsAndDefaultsAreLoadedAndSaved) {
+TEST_F(ConfigLoadTest, ClampsAndDefaultsAreLoadedAndSaved) {
   Record r;
   r.u32(2870, 1001).u32(2874, 1000).u32(2878, 5242881).u16(242, 77).u8(1464, 1).u8(1444, 1);
   settings(r.text(1477, "postmaster"));
@@ -145,7 +149,7 @@ TEST_F(ConfigStoreTest, ClampsAndDefaultsAreLoadedAndSaved) {
   EXPECT_EQ(static_cast<std::uint8_t>(saved[1038]) | static_cast<std::uint8_t>(saved[1039]) << 8, 143);
 }
 
-TEST_F(ConfigStoreTest, FoldersListsConnectionTextAndPathOverrides) {
+TEST_F(ConfigLoadTest, FoldersListsConnectionTextAndPathOverrides) {
   Record r;
   r.text(512, "D:\\mail").text(3385, std::string(240, 'a')).text(1304, " a , b ,c ").text(1582, "x.test, y.test");
   r.text(2356, "  Server=db, 1433; User Id=mail  ").text(201, " b");
@@ -183,7 +187,7 @@ TEST_F(ConfigStoreTest, FoldersListsConnectionTextAndPathOverrides) {
   EXPECT_EQ(OutgoingBindAddress(), "");
 }
 
-TEST_F(ConfigStoreTest, LoadSaveLoadIsAFixpointAndLeavesNoTemporaryFile) {
+TEST_F(ConfigLoadTest, LoadSaveLoadIsAFixpointAndLeavesNoTemporaryFile) {
   settings(Record().text(0, "a.test, b.test").u32(2870, 5000).u32(7020, 2));
   file("domains.cfg", Entry("One.Test") + Entry("two.test", 192, 0, 2, 1));
   ASSERT_TRUE(load());
@@ -207,7 +211,7 @@ TEST_F(ConfigStoreTest, LoadSaveLoadIsAFixpointAndLeavesNoTemporaryFile) {
   EXPECT_EQ(files, 2) << "temporary files left behind";
 }
 
-TEST_F(ConfigStoreTest, OtherThreadsNeverSeeTheRecordScrambled) {
+TEST_F(ConfigLoadTest, OtherThreadsNeverSeeTheRecordScrambled) {
   settings(Record().text(1477, "postmaster"));
   ASSERT_TRUE(load());
   std::atomic<bool> done{false};
@@ -227,7 +231,7 @@ TEST_F(ConfigStoreTest, OtherThreadsNeverSeeTheRecordScrambled) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST_F(ConfigStoreTest, MissingAndLockedSettingsFile) {
+TEST_F(ConfigLoadTest, MissingAndLockedSettingsFile) {
   settings(Record().text(0, "kept.test"));
   ASSERT_TRUE(load());
   // Locked by another writer: the load fails and nothing overwrites the file.
@@ -251,7 +255,7 @@ TEST_F(ConfigStoreTest, MissingAndLockedSettingsFile) {
   EXPECT_TRUE(load(false));
 }
 
-TEST_F(ConfigStoreTest, DomainTableFromBothSourcesAndCountBounds) {
+TEST_F(ConfigLoadTest, DomainTableFromBothSourcesAndCountBounds) {
   // Older installations: the list inside "settings.cfg" from byte 20,344, scrambled from key index 8.
   Record r = Record().u32(7020, 2);
   const std::string legacy = Xor(r.bytes.substr(0, 20344), 0) + Xor(Entry("OLD.test") + Entry("b.test"), 8);
@@ -277,7 +281,7 @@ TEST_F(ConfigStoreTest, DomainTableFromBothSourcesAndCountBounds) {
   EXPECT_EQ(DomainListGetName(0), "a.test");
 }
 
-TEST_F(ConfigStoreTest, GlobalAndDomainBindings) {
+TEST_F(ConfigLoadTest, GlobalAndDomainBindings) {
   settings(Record().u32(7020, 3));
   file("domains.cfg", Entry("a.test", 255, 255, 255, 255) + Entry("b.test", 192, 0, 2, 8) + Entry("c.test"));
   CreateDirectoryA((config + "a.test").c_str(), nullptr);
@@ -308,7 +312,7 @@ TEST_F(ConfigStoreTest, GlobalAndDomainBindings) {
   EXPECT_TRUE(FileExists(config + "bind.dat"));
 }
 
-TEST_F(ConfigStoreTest, AddressListsDomainShieldAndRelayFile) {
+TEST_F(ConfigLoadTest, AddressListsDomainShieldAndRelayFile) {
   settings(Record().u32(7020, 1).u8(232, 1));
   file("domains.cfg", Entry("shield.test"));
   ASSERT_TRUE(load());
@@ -338,7 +342,7 @@ TEST_F(ConfigStoreTest, AddressListsDomainShieldAndRelayFile) {
   EXPECT_EQ(CheckRelayIP("198.51.100.1", "198.51.100.1", false, ""), 1);
 }
 
-TEST_F(ConfigStoreTest, ProcessorAffinityAndCacheSizing) {
+TEST_F(ConfigLoadTest, ProcessorAffinityAndCacheSizing) {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
   settings(Record().u8(1542, 1));
@@ -361,7 +365,7 @@ TEST_F(ConfigStoreTest, ProcessorAffinityAndCacheSizing) {
   FreeRecordCaches();
 }
 
-TEST_F(ConfigStoreTest, DatabaseBackEndNotBeforeTheStopAndTakesDomainBindings) {
+TEST_F(ConfigLoadTest, DatabaseBackEndNotBeforeTheStopAndTakesDomainBindings) {
   std::string standin = std::string("Z:") + DB_STANDIN_PATH;  // Wine sees the host's root as drive Z:
   for (char& c : standin)
     c = c == '/' ? '\\' : c;

@@ -10,19 +10,20 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/FileUnit.h"
+#include "core/platform/Files.h"
 
 namespace core {
 
-class TPipe {
+class Pipe {
  public:
-  TPipe();
-  virtual ~TPipe();
+  Pipe();
+  virtual ~Pipe();
 
-  TPipe(const TPipe&) = delete;
-  TPipe& operator=(const TPipe&) = delete;
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
 
-  // One ReadFile of at most count bytes; count 0 answers false at once.
+  // One read of at most count bytes; count 0 answers false at once. On a
+  // named pipe it fails after the pipe time-out (SetPipeTimeout).
   bool Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead);
   // Writes until every byte is written or a call writes nothing; true only
   // when every call succeeded.
@@ -45,11 +46,11 @@ class TPipe {
   HANDLE WriteEnd() const;
 };
 
-class TPipeClient : public TPipe {
+class PipeClient : public Pipe {
  public:
   // Opens the client end of the pipe called name. A failed open leaves the
   // object without handles: every read and write then fails.
-  explicit TPipeClient(std::string_view name);
+  explicit PipeClient(std::string_view name);
 
  private:
   void OpenNamedPipe(const std::string& name);
@@ -59,6 +60,11 @@ class TPipeClient : public TPipe {
 // How long a busy pipe is waited for, 10,000 ms unless a test shortens it
 // (0 would mean the server's default wait); answers the previous value.
 std::uint32_t SetPipeBusyWait(std::uint32_t milliseconds);
+
+// How long one read or write on a service's named pipe may take, 30,000 ms
+// unless a test shortens it; answers the previous value. A read that runs
+// out fails, and the caller closes the pipe.
+std::uint32_t SetPipeTimeout(std::uint32_t milliseconds);
 
 // Test seam for opening the named pipe, so the flags can be checked; nullptr
 // restores CreateFileA.

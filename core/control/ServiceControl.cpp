@@ -1,9 +1,11 @@
-#include "core/control/ServiceControlUnit.h"
+#include "core/control/ServiceControl.h"
 
 #include <windows.h>
 
-#include "core/control/PipeUnit.h"
-#include "core/platform/SystemUnit.h"
+#include "core/control/PipeClient.h"
+#include "core/platform/Handles.h"
+#include "core/platform/System.h"
+#include "core/util/LittleEndian.h"
 
 namespace core {
 
@@ -32,26 +34,6 @@ constexpr std::string_view WebMailWindowCaption = "Velmora Web Mail";
 constexpr int KindCount = static_cast<int>(sizeof(Kinds) / sizeof(Kinds[0]));
 
 const KindNames* FindKind(int index) { return index >= 0 && index < KindCount ? &Kinds[index] : nullptr; }
-
-void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// Closes a service control manager handle once.
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ServiceHandle() {
-    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
-};
 
 HWND FindServiceWindow(int index, bool withWebMail) {
   const std::string windowClass(ServiceWindowClass(index, withWebMail));
@@ -101,25 +83,22 @@ std::string GetServicePipeName(int index, const ServiceNaming& naming) { return 
 std::array<std::uint8_t, ControlRequestSize> EncodeControlRequest(bool wantReply, std::uint32_t message,
                                                                   std::uint32_t wParam, std::uint32_t lParam) {
   std::array<std::uint8_t, ControlRequestSize> request{};
-  PutLittleEndian(&request[0], wantReply ? ControlCommandWithReply : ControlCommand);
-  PutLittleEndian(&request[4], message);
-  PutLittleEndian(&request[8], wParam);
-  PutLittleEndian(&request[12], lParam);
+  StoreLE<std::uint32_t>(&request[0], wantReply ? ControlCommandWithReply : ControlCommand);
+  StoreLE<std::uint32_t>(&request[4], message);
+  StoreLE<std::uint32_t>(&request[8], wParam);
+  StoreLE<std::uint32_t>(&request[12], lParam);
   return request;
 }
 
 std::int32_t DecodeControlReply(std::string_view reply) {
   if (reply.size() < 4) return 0;
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i)
-    value = (value << 8) | static_cast<std::uint8_t>(reply[static_cast<std::size_t>(i)]);
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(LoadLE<std::uint32_t>(reinterpret_cast<const std::uint8_t*>(reply.data())));
 }
 
 std::int32_t SendServiceCommand(int index, std::uint32_t message, std::uint32_t wParam, bool wantReply,
                                 std::uint32_t lParam, const ServiceNaming& naming) {
   try {
-    TPipeClient client(GetServicePipeName(index, naming));
+    PipeClient client(GetServicePipeName(index, naming));
     const auto request = EncodeControlRequest(wantReply, message, wParam, lParam);
     const std::string_view bytes(reinterpret_cast<const char*>(request.data()), request.size());
     std::int32_t result = client.WriteString(bytes) ? 1 : 0;
@@ -153,10 +132,10 @@ int NotifyServer(int index, std::uint32_t message, std::uint32_t wParam, std::ui
 
 bool ServiceStateIs(std::string_view serviceName, std::uint32_t state) {
   if (serviceName.empty()) return false;
-  const ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (manager.get() == nullptr) return false;
   const std::string name(serviceName);
-  const ServiceHandle service(::OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  const UniqueServiceHandle service(::OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
   if (service.get() == nullptr) return false;
   SERVICE_STATUS status{};
   if (!::QueryServiceStatus(service.get(), &status)) return false;

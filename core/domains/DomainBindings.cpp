@@ -1,0 +1,83 @@
+#include "core/domains/DomainBindings.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+#include "core/config/ConfigFiles.h"
+#include "core/config/ConfigStore.h"
+#include "core/db/DbLibrary.h"
+#include "core/domains/DomainTable.h"
+#include "core/platform/Files.h"
+#include "core/util/Text.h"
+
+namespace core {
+namespace {
+
+constexpr std::size_t BindLength = 255;
+constexpr std::uint8_t DatabaseStorageMode = 2;
+
+// Remembered answer of UsesDomainBinding: -1 not worked out yet.
+std::atomic<int> g_usesBinding{-1};
+
+}  // namespace
+
+void WriteDomainBind(int index, std::string_view text, bool keepFile) {
+  try {
+    const std::string name = DomainListGetName(index);
+    // Without a name the path would be the global "bind.dat".
+    if (name.empty()) return;
+    const std::string file = ConfigFolder() + name + "\\bind.dat";
+    const std::string binding = Trim(text);
+    std::string value;
+    if (!binding.empty()) {
+      value = std::string(DomainBindMarker);
+      if (!keepFile) {
+        const std::string content = binding + "\r\n";
+        WriteFileAtomic(file, content.data(), content.size());
+      }
+    } else {
+      ::DeleteFileA(file.c_str());
+    }
+    if (GetU8(Settings().data(), cfg::StorageMode) != DatabaseStorageMode) {
+      DomainListSetIP(index, value);
+    } else if (IsDBLoaded()) {
+      DbSetDomainIP(name.c_str(), value.c_str());
+      DomainListSetIP(index, value);
+    }
+  } catch (...) {
+  }
+}
+
+std::string ReadDomainBind(int index) {
+  try {
+    std::string value = DomainListGetIP(index);
+    if (value.empty()) return {};
+    if (value == DomainBindMarker) value.clear();
+    std::string line;
+    const std::string name = DomainListGetName(index);
+    // An entry without a name has no folder; its path would name the global "bind.dat".
+    const std::string file = ConfigFolder() + name + "\\bind.dat";
+    std::vector<std::string> lines;
+    if (!name.empty() && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
+    std::string result = line.empty() ? value : value.empty() ? line : line + ";" + value;
+    if (!result.empty() && result.front() == ';') result.erase(0, 1);
+    return CutTo(result, BindLength);
+  } catch (...) {
+    return {};
+  }
+}
+
+bool UsesDomainBinding() {
+  int known = g_usesBinding.load();
+  if (known < 0) {
+    known = ReadDomainBind(0).empty() ? 0 : 1;
+    g_usesBinding.store(known);
+  }
+  return known == 1;
+}
+
+void ForgetDomainBindingAnswer() { g_usesBinding.store(-1); }
+
+}  // namespace core

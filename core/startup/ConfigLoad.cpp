@@ -1,0 +1,108 @@
+#include "core/startup/ConfigLoad.h"
+
+#include "core/accounts/RecordCaches.h"
+#include "core/antispam/AntiSpamSettings.h"
+#include "core/config/ConfigStore.h"
+#include "core/db/DbLibrary.h"
+#include "core/domains/DomainBindings.h"
+#include "core/domains/DomainTable.h"
+#include "core/platform/System.h"
+
+namespace core {
+namespace {
+
+constexpr std::uint8_t DatabaseStorageMode = 2;
+
+// Runs one step; a failing step leaves its own part at what it had and the
+// sequence goes on.
+template <typename Step>
+void RunStep(Step step) noexcept {
+  try {
+    step();
+  } catch (...) {
+  }
+}
+
+// ---- Steps that are not simply one call of their subsystem ----------------
+
+// Older domain table layouts are converted by the domain unit (to come).
+void ConvertOlderDomainTable() {}
+// Attachment-scanner settings ("scan.cfg"): defaults until that unit reads them.
+void ReadScannerSettings() {}
+// Default account templates in the mode that fills no record (to come).
+void ReadDefaultTemplates() {}
+// Replacement message texts ("strings.dat"): built-in texts until that unit reads them.
+void LoadMessageTexts() {}
+
+void ConnectDatabaseIfAsked() {
+  const SettingsRecord& record = Settings();
+  const bool wanted = GetU8(record.data(), cfg::StorageMode) == DatabaseStorageMode ||
+                      GetU8(record.data(), cfg::ConnectDatabase) != 0 || SpamChallengeOn();
+  if (!wanted) return;
+  SetDomainReloadPending(true);
+  ConnectDatabase(RootFolder(), GetShortString(record.data(), cfg::DbConnection));
+}
+
+void SetAffinity() { SetProcessAffinity(GetU8(Settings().data(), cfg::FirstProcessorOnly) == 0); }
+
+void SizeCaches() {
+  const SettingsRecord& record = Settings();
+  SizeRecordCaches(GetU8(record.data(), cfg::StorageMode), GetU32(record.data(), cfg::RecordCacheSizeMb));
+}
+
+}  // namespace
+
+bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd) {
+  try {
+    if (RootFolder().empty()) SetRootFolder(ConfigFolder() + "..\\");
+
+    bool result = !missingIsFailure;
+    switch (ReadSettingsFile()) {
+      case SettingsFileRead::Read:
+        result = true;
+        RunStep(DomainListLoad);
+        RunStep(CompleteConfigLoad);
+        RunStep(LoadGlobalBindings);
+        break;
+      case SettingsFileRead::Missing:
+        RunStep(DomainListClear);  // no configuration: no domains either
+        break;
+      case SettingsFileRead::Unreadable:
+        break;
+    }
+
+    RunStep(ReadAntiSpamSettings);
+    RunStep(ForgetDomainBindingAnswer);
+    RunStep(LoadMessageTexts);
+    RunStep(NoteSubdomainList);
+    if (stopBeforeBackEnd) return result;
+    RunStep(ConnectDatabaseIfAsked);
+    RunStep(SetAffinity);
+    RunStep(SizeCaches);
+    return result;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool SaveServerConfig() {
+  try {
+    const bool settingsWritten = WriteSettingsFile();
+    const bool domainsWritten = ConfigFolderIsAbsolute() && !SettingsFileUnreadable() && DomainListSave();
+    return settingsWritten || domainsWritten;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CompleteConfigLoad() {
+  RunStep(ConvertOlderDomainTable);
+  RunStep(ReadScannerSettings);
+}
+
+void LoadGlobalBindings() {
+  RunStep(ReadGlobalBindFile);
+  RunStep(ReadDefaultTemplates);
+}
+
+}  // namespace core
