@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <string>
 
+#include "include/Api.h"
+
 namespace {
 
-using InitFn = std::int32_t(__stdcall*)(const char*);
-using VoidFn = void(__stdcall*)();
-using GetConfigSettingFn = std::int32_t(__stdcall*)(std::int32_t, void*, std::int32_t);
+template <typename Proc>
+Proc Export(HMODULE library, const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
 
 void ListFiles(const std::string& folder, const std::string& prefix) {
   WIN32_FIND_DATAA found;
@@ -48,11 +51,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot load %s (error %lu)\n", argv[1], GetLastError());
     return 1;
   }
-  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(api, "Init")));
-  auto saveConfig = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(api, "SaveConfig")));
-  auto done = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(api, "Done")));
-  auto getSetting =
-      reinterpret_cast<GetConfigSettingFn>(reinterpret_cast<void*>(GetProcAddress(api, "GetConfigSetting")));
+  const auto init = Export<ApiInitProc>(api, "Init");
+  const auto saveConfig = Export<ApiVoidProc>(api, "SaveConfig");
+  const auto done = Export<ApiVoidProc>(api, "Done");
+  const auto getSetting = Export<ApiGetConfigSettingProc>(api, "GetConfigSetting");
   if (init == nullptr || saveConfig == nullptr || done == nullptr || getSetting == nullptr) {
     std::fprintf(stderr, "an export is missing\n");
     return 1;

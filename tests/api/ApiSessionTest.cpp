@@ -131,9 +131,9 @@ TEST_F(Session, UnknownIdLeavesTheChangedFlagAlone) {
 TEST_F(Session, SaveConfigRefreshesTheStampSoOwnSavesDoNotReload) {
   fixture::TempInstall install("stamp");
   fixture::WriteSettings(install.config(), fixture::Settings());
+  // The loaded stamp is an old one, so the save's file differs from it.
+  ASSERT_TRUE(fixture::BackdateFile(install.config() + "settings.cfg"));
   ASSERT_EQ(Init(install.root().c_str()), 0);
-  // A stamp has a two-second grain: make the file's stamp differ from the load's.
-  Sleep(2100);
   SaveConfig();
   EXPECT_FALSE(api::ReloadIfSettingsChanged());
   EXPECT_EQ(Indexes(0x500), (std::vector<int>{0, 1, 2, 4, 3}));
@@ -246,9 +246,24 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
 
 TEST_F(Session, InitWithoutAFolderAndWithoutInstallDirAnswersMinus4YetInitialises) {
   fixture::InstallDirValue none("");
+  // The host runs in a folder of its own: nothing may be written there.
+  fixture::TempInstall cwd("cwd");
+  char previous[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(cwd.root().c_str()));
   EXPECT_EQ(Init(nullptr), -4);
   char byte = 0;
   EXPECT_EQ(GetConfigSetting(15, &byte, 1), 1);
+  // Without a real root the save is refused and the change stays pending.
+  const std::uint8_t on = 1;
+  ASSERT_EQ(SetConfigSetting(15, &on, 1), 0);
+  SaveConfig();
+  Done();
+  EXPECT_TRUE(api::IsChanged());
+  EXPECT_FALSE(fixture::Exists(cwd.root() + "config\\settings.cfg"));
+  EXPECT_FALSE(fixture::Exists(cwd.root() + "config\\domains.cfg"));
+  EXPECT_TRUE(Indexes(0x500).empty());
+  SetCurrentDirectoryA(previous);
 }
 
 TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder) {
@@ -262,11 +277,12 @@ TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder
 
   ASSERT_EQ(Init(first.root().c_str()), 0);
   EXPECT_FALSE(api::ReloadIfSettingsChanged());
-  // Another program rewrites the file; the stamp has a two-second grain.
-  Sleep(2100);
+  // Another program rewrites the file (with a stamp that differs from the
+  // loaded one whatever the clock's grain).
   fixture::Settings rewritten;
   rewritten.U16(242, 111);
   fixture::WriteSettings(first.config(), rewritten);
+  ASSERT_TRUE(fixture::BackdateFile(first.config() + "settings.cfg"));
   EXPECT_TRUE(api::ReloadIfSettingsChanged());
   std::uint16_t got = 0;
   EXPECT_EQ(GetConfigSetting(12, &got, 2), 2);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-using GetConfigSettingFn = std::int32_t(__stdcall*)(std::int32_t, void*, std::int32_t);
+#include "include/Api.h"
 
 int main() {
   HMODULE api = LoadLibraryA("Api.dll");
@@ -14,7 +14,8 @@ int main() {
     std::printf("load-failed %lu\n", GetLastError());
     return 1;
   }
-  auto get = reinterpret_cast<GetConfigSettingFn>(reinterpret_cast<void*>(GetProcAddress(api, "GetConfigSetting")));
+  auto get =
+      reinterpret_cast<ApiGetConfigSettingProc>(reinterpret_cast<void*>(GetProcAddress(api, "GetConfigSetting")));
   if (get == nullptr) return 1;
   char folder[256] = {};
   std::int32_t length = get(170, folder, 255);

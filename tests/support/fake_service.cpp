@@ -3,7 +3,7 @@
 // window, its entry in the service control manager) and logs every request
 // it gets, so tests can check what was delivered and in which order.
 //
-//   fake_service.exe --pipe NAME --log FILE [--service NAME] [--reply HEX]
+//   fake_service.exe --pipe NAME --log FILE [--service NAME] [--reply HEX] [--silent 1]
 //                    [--class CLASS --caption CAPTION] [--legacy]
 //                    [--ready EVENT] [--parent PID]
 //
@@ -12,6 +12,8 @@
 //             the anonymous pipe pair and its registry entry of that name
 // --reply     bytes (hex) answered to a request with command 0x1003; without
 //             it such a request gets the connection closed
+// --silent 1  a request with command 0x1003 gets no answer at all: the
+//             connection stays open until the client gives up
 // --class/--caption  also stand up the hidden window
 // --ready     event set once everything is up
 // --parent    exit when that process ends, so a crashed test leaves no fake
@@ -36,6 +38,7 @@ struct Options {
   std::string logPath;
   std::string reply;
   bool hasReply = false;
+  bool silent = false;
   std::string windowClass;
   std::string caption;
   bool legacy = false;
@@ -61,7 +64,9 @@ bool ParseOptions(int argc, char** argv) {
     else if (key == "--reply") {
       g_options.reply = fake::FromHex(value);
       g_options.hasReply = !g_options.reply.empty();
-    } else if (key == "--class")
+    } else if (key == "--silent")
+      g_options.silent = value == "1";
+    else if (key == "--class")
       g_options.windowClass = value;
     else if (key == "--caption")
       g_options.caption = value;
@@ -108,7 +113,7 @@ void ServeConnection(HANDLE pipe) {
       answered = true;
       fake::LogRecord request;
       request.bytes = received.substr(0, 16);
-      if (request.Command() == CommandWithReply) {
+      if (request.Command() == CommandWithReply && !g_options.silent) {
         if (!g_options.hasReply) break;
         WriteAll(pipe, g_options.reply);
       }

@@ -144,6 +144,7 @@ bool FakeServiceSet::Add(const FakeSetup& setup) {
   std::string arguments = " --pipe " + Quote(FakePipeName(prefix_, setup.index)) + " --log " + Quote(entry.logPath) +
                           " --parent " + std::to_string(::GetCurrentProcessId());
   if (!setup.reply.empty()) arguments += " --reply " + ToHex(setup.reply);
+  if (setup.silent) arguments += " --silent 1";
   if (setup.window)
     arguments +=
         " --class " + Quote(FakeWindowClass(setup.index)) + " --caption " + Quote(FakeWindowCaption(setup.index));

@@ -33,6 +33,7 @@ struct FakeSetup {
   FakeMode mode = FakeMode::Service;
   bool window = false;  // also the kind's hidden window, in the fake's process
   std::string reply;    // raw bytes answered to 0x1003; empty: the connection is closed
+  bool silent = false;  // 0x1003 gets no answer and the connection stays open
 };
 
 // The names the real services use, for a prefix such as "Parlinex".

@@ -295,6 +295,8 @@ TEST_F(AccountTransfer, TwoPartTextOfIds2And5) {
   SetShortString(rec.data(), shared, "whole");
   EXPECT_EQ(GetText(2), "whole");
   EXPECT_EQ(GetText(5), "");
+  SetShortString(rec.data(), shared, "a;b;c;");  // one trailing ";" of the second part is dropped
+  EXPECT_EQ(GetText(5), "b;c");
 }
 
 TEST_F(AccountTransfer, SplitFieldsOfIds42And66And58) {

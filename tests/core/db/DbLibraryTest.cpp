@@ -48,10 +48,23 @@ class TempRoot {
   }
   ~TempRoot() {
     DeleteFileA(dll().c_str());
+    DeleteFileA(callLogFile().c_str());
     RemoveDirectoryA(path_.c_str());
   }
   const std::string& path() const { return path_; }
   std::string dll() const { return path_ + "DB.dll"; }
+  // The stand-in's own record of the calls that reached it, readable after
+  // the library is gone.
+  std::string callLogFile() const { return path_ + "standin-calls.log"; }
+  Names LoggedCalls() const {
+    std::ifstream in(callLogFile());
+    Names names;
+    std::string name;
+    DWORD thread = 0;
+    while (in >> name >> thread)
+      names.push_back(name);
+    return names;
+  }
 
  private:
   std::string path_;
@@ -176,17 +189,14 @@ TEST_F(DbLibraryTest, MissingOrBrokenLibraryStaysUnloaded) {
 
 TEST_F(DbLibraryTest, UnloadClosesFreesAndAllowsReconnect) {
   ASSERT_TRUE(ConnectDatabase(root_.path(), "first"));
-  HMODULE extra = LoadLibraryA(root_.dll().c_str());  // keeps the log readable after the loader lets go
-  ASSERT_NE(extra, nullptr);
-  Standin standin(root_.dll());
   UnloadDBLibrary();
   EXPECT_FALSE(IsDBLoaded());
+  EXPECT_EQ(GetModuleHandleA(root_.dll().c_str()), nullptr);  // the loader's reference is gone
   ExpectEveryCallFails();
   UnloadDBLibrary();
-  // One DBDoneConnection, and nothing after it reached the library.
-  EXPECT_EQ(standin.Calls(), (Names{"DBSetConnection", "DBReloadConfig", "DBDoneConnection"}));
-  FreeLibrary(extra);
-  EXPECT_EQ(GetModuleHandleA(root_.dll().c_str()), nullptr);  // the loader's reference is gone
+  // One DBDoneConnection, made while the library was still there (the test
+  // holds no reference of its own), and nothing after it reached the library.
+  EXPECT_EQ(root_.LoggedCalls(), (Names{"DBSetConnection", "DBReloadConfig", "DBDoneConnection"}));
 
   ASSERT_TRUE(ConnectDatabase(root_.path(), "second"));
   Standin fresh(root_.dll());
@@ -243,6 +253,21 @@ TEST_F(DbLibraryTest, DatabaseLockSerialisesCallsUnlessTurnedOff) {
   standin.setCallDelay(100);
   hammer();
   EXPECT_GT(standin.maxConcurrentCalls(), 1);
+}
+
+TEST_F(DbLibraryTest, CallsWaitForLockFiveHeldElsewhere) {
+  ConnectWithFixture();
+  std::atomic<bool> called{false};
+  EnterLock(DatabaseLockIndex);
+  std::thread caller([&] {
+    DbGetDomainCount();
+    called = true;
+  });
+  Sleep(300);
+  EXPECT_FALSE(called.load()) << "a database call ran while lock 5 was held";
+  LeaveLock(DatabaseLockIndex);
+  caller.join();
+  EXPECT_TRUE(called.load());
 }
 
 TEST_F(DbLibraryTest, RaisingEntryPointsAnswerFailure) {

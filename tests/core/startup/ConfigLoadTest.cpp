@@ -147,11 +147,17 @@ TEST_F(ConfigLoadTest, ClampsAndDefaultsAreLoadedAndSaved) {
   const std::string saved = Xor(ReadAll(config + "settings.cfg"), 0);
   ASSERT_EQ(saved.size(), kRecordSize);
   EXPECT_EQ(static_cast<std::uint8_t>(saved[1038]) | static_cast<std::uint8_t>(saved[1039]) << 8, 143);
+
+  // Each bound stays, one above it goes, at every clamped offset.
+  settings(Record().u32(2870, 1000).u32(2874, 1001).u32(2878, 5242880));
+  ASSERT_TRUE(load());
+  EXPECT_EQ((U32s{U32At(2870), U32At(2874), U32At(2878)}), (U32s{1000, 0, 5242880}));
 }
 
 TEST_F(ConfigLoadTest, FoldersListsConnectionTextAndPathOverrides) {
   Record r;
   r.text(512, "D:\\mail").text(3385, std::string(240, 'a')).text(1304, " a , b ,c ").text(1582, "x.test, y.test");
+  r.text(1048, "a; b").text(3641, " a;b ");
   r.text(2356, "  Server=db, 1433; User Id=mail  ").text(201, " b");
   settings(r);
   file("..\\path.cfg", "\n\n\n  MX  \n");
@@ -161,6 +167,8 @@ TEST_F(ConfigLoadTest, FoldersListsConnectionTextAndPathOverrides) {
   EXPECT_EQ(TextAt(3385).size(), 240u);
   EXPECT_EQ(TextAt(1304), "a;b;c");
   EXPECT_EQ(TextAt(1582), "x.test;y.test");
+  EXPECT_EQ(TextAt(1048), "a;b");  // blanks go even without a ","
+  EXPECT_EQ(TextAt(3641), "a;b");
   EXPECT_EQ(TextAt(2356), "Server=db, 1433; User Id=mail");
   EXPECT_EQ(MessageFilePrefix(), "MXb");
   EXPECT_EQ(AntiSpamFolder(), root + "Spam\\");

@@ -1,7 +1,9 @@
 // Stand-in for the database back end "DB.dll": an in-memory model of domains
 // (name, domain record, binding text) and their accounts (account records),
 // plus control exports through which tests shape its answers and read what it
-// was asked. Deterministic: no clock, no files.
+// was asked. Deterministic: no clock. Each call is also appended to
+// "standin-calls.log" beside the library, so that a test can read what
+// reached it after the library was freed.
 #include <windows.h>
 
 #include <algorithm>
@@ -143,6 +145,25 @@ void RaiseAccessViolation() {
   *reinterpret_cast<volatile std::int32_t*>(address) = 1;
 }
 
+// Appends one line to the log file beside this library.
+void AppendToLogFile(const std::string& line) {
+  HMODULE self = nullptr;
+  char path[MAX_PATH] = {};
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&AppendToLogFile), &self) ||
+      GetModuleFileNameA(self, path, MAX_PATH) == 0)
+    return;
+  std::string file(path);
+  file.erase(file.find_last_of('\\') + 1);
+  file += "standin-calls.log";
+  HANDLE handle = CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(handle);
+}
+
 // Every entry point starts here: logs the call, counts it in flight for the
 // configured delay, then raises when told to (nothing of ours is held by then,
 // since the caller's guard skips whatever is left on this stack) and answers
@@ -152,10 +173,9 @@ bool BeginCall(const char* name) {
   bool fail = false;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_log += name;
-    g_log += ' ';
-    g_log += std::to_string(GetCurrentThreadId());
-    g_log += '\n';
+    const std::string line = std::string(name) + ' ' + std::to_string(GetCurrentThreadId()) + '\n';
+    g_log += line;
+    AppendToLogFile(line);
     const auto found = g_raise.find(name);
     if (found != g_raise.end()) raise = found->second;
     fail = g_fail.count(name) != 0;
