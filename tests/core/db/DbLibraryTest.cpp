@@ -24,6 +24,16 @@ using namespace core;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 
+// Entry point names of "Name ThreadId" call-log lines, in order.
+Names CallNames(std::istream& lines) {
+  Names names;
+  std::string name;
+  DWORD thread = 0;
+  while (lines >> name >> thread)
+    names.push_back(name);
+  return names;
+}
+
 const char* const Fixture =
     "domain|a.test\ndomain|b.test\n"
     "account|a.test|john;jd|john|pw1\naccount|a.test|mary|mary|pw2\naccount|b.test|bob|bob|pw3\n";
@@ -58,12 +68,7 @@ class TempRoot {
   std::string callLogFile() const { return path_ + "standin-calls.log"; }
   Names LoggedCalls() const {
     std::ifstream in(callLogFile());
-    Names names;
-    std::string name;
-    DWORD thread = 0;
-    while (in >> name >> thread)
-      names.push_back(name);
-    return names;
+    return CallNames(in);
   }
 
  private:
@@ -90,12 +95,7 @@ struct Standin {
   // Entry point names in call order.
   Names Calls() const {
     std::istringstream lines(Read(callLog));
-    Names names;
-    std::string name;
-    DWORD thread = 0;
-    while (lines >> name >> thread)
-      names.push_back(name);
-    return names;
+    return CallNames(lines);
   }
 
   HMODULE module;
