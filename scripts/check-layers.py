@@ -12,7 +12,7 @@ FLOORS = [
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
     ["core/config", "core/archive"],      # settings record and tables; archive format
-    ["core/control", "core/accounts/records"],
+    ["core/control", "core/accounts/records", "core/domains/entries"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
@@ -22,7 +22,10 @@ FLOORS = [
 ]
 
 # Files of a folder that sit on a lower floor than the folder itself.
-SUBFLOORS = {"core/accounts/AccountRecord": "core/accounts/records"}
+SUBFLOORS = {
+    "core/accounts/AccountRecord": "core/accounts/records",
+    "core/domains/DomainEntries": "core/domains/entries",
+}
 
 
 def floor_of(path: str):

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <new>
 
+#include "core/domains/DomainCache.h"
 #include "core/platform/LockTable.h"
 
 namespace core {
@@ -15,11 +16,6 @@ std::atomic<std::uint32_t> g_domainRequested{DefaultCacheEntries};
 // Guarded by lock 4, the lock of cache stores.
 std::vector<AccountCacheEntry>& AccountEntries() {
   static std::vector<AccountCacheEntry> entries;
-  return entries;
-}
-
-std::vector<DomainCacheEntry>& DomainEntries() {
-  static std::vector<DomainCacheEntry> entries;
   return entries;
 }
 
@@ -47,7 +43,7 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
   TableLock hold(RecordCacheLock);
   std::uint32_t accounts = g_accountRequested.load();
   const std::uint32_t domains = g_domainRequested.load();
-  if (accounts != 0 && domains != 0 && AccountEntries().size() == accounts && DomainEntries().size() == domains) {
+  if (accounts != 0 && domains != 0 && AccountEntries().size() == accounts && DomainCacheSize() == domains) {
     return;
   }
   if (storageMode == 0 && cacheSizeMegabytes != 0) {
@@ -59,23 +55,18 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
     }
   }
   Resize(AccountEntries(), accounts);
-  Resize(DomainEntries(), domains);
+  SizeDomainCache(domains);
 }
 
 void FreeRecordCaches() {
   TableLock hold(RecordCacheLock);
   std::vector<AccountCacheEntry>().swap(AccountEntries());
-  std::vector<DomainCacheEntry>().swap(DomainEntries());
+  FreeDomainCache();
 }
 
 std::size_t AccountCacheSize() {
   TableLock hold(RecordCacheLock);
   return AccountEntries().size();
-}
-
-std::size_t DomainCacheSize() {
-  TableLock hold(RecordCacheLock);
-  return DomainEntries().size();
 }
 
 }  // namespace core

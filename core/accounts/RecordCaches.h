@@ -1,7 +1,7 @@
 #pragma once
-// The record caches: the account cache and the domain cache, sized at each
-// configuration load. Each entry keeps a record, its keys, when it was last
-// used and the time and size of the record file when it was stored.
+// The record caches: the account cache (here) and the domain cache
+// (core/domains/DomainCache.h), sized together at each configuration load. Each entry keeps a record, its keys, when it
+// was last used and the time and size of the record file when it was stored.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -29,14 +29,6 @@ struct AccountCacheEntry {
   std::uint32_t fileSize = 0;
 };
 
-struct DomainCacheEntry {
-  std::string key;
-  std::array<std::uint8_t, DomainRecordSize> record{};
-  double lastUse = 0;
-  std::uint32_t fileTime = 0;
-  std::uint32_t fileSize = 0;
-};
-
 // The requested entry counts (32 each at load; the administration library
 // sets both to 0 so that only the cache-size setting sizes its caches).
 void SetRequestedCacheCounts(std::uint32_t accountEntries, std::uint32_t domainEntries);
@@ -53,6 +45,5 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
 void FreeRecordCaches();
 
 std::size_t AccountCacheSize();
-std::size_t DomainCacheSize();
 
 }  // namespace core

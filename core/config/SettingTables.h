@@ -218,7 +218,9 @@ inline constexpr FieldDef ConfigFields[] = {
 // Fields of the settings record that no setting id reaches but that the
 // configuration store, the account functions or the built-in image use.
 inline constexpr FieldDef ConfigNoIdFields[] = {
-    field_rows::Uint("DbNoLock", -1, 1, 152),  // calls into the database back end take no lock
+    field_rows::Flag("PunycodeNames", -1, 149),    // "xn--" labels of domain names are decoded
+    field_rows::Uint("DbNoLock", -1, 1, 152),      // calls into the database back end take no lock
+    field_rows::Flag("AddressLiterals", -1, 155),  // "[192.0.2.1]" names a domain
     field_rows::Uint("PortAt160", -1, 2, 160, 5229).InitialAtLoad(),
     field_rows::Uint("InstantMessagingServerPort", -1, 2, 167, 5269).InitialAtLoad(),
     field_rows::Uint("ByteAt196", -1, 1, 196, 1),

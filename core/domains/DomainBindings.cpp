@@ -10,6 +10,7 @@
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainTable.h"
 #include "core/platform/Files.h"
+#include "core/util/ListMatch.h"
 #include "core/util/Text.h"
 
 namespace core {
@@ -26,9 +27,11 @@ std::atomic<int> g_usesBinding{-1};
 void WriteDomainBind(int index, std::string_view text, bool keepFile) {
   try {
     const std::string name = DomainListGetName(index);
-    // Without a name the path would be the global "bind.dat".
-    if (name.empty()) return;
-    const std::string file = ConfigFolder() + name + "\\bind.dat";
+    // Without a usable name the path would be the global "bind.dat" or
+    // outside the configuration folder.
+    std::string folder;
+    if (!DomainFolder(name, folder)) return;
+    const std::string file = folder + "bind.dat";
     const std::string binding = Trim(text);
     std::string value;
     if (!binding.empty()) {
@@ -56,11 +59,11 @@ std::string ReadDomainBind(int index) {
     if (value.empty()) return {};
     if (value == DomainBindMarker) value.clear();
     std::string line;
-    const std::string name = DomainListGetName(index);
-    // An entry without a name has no folder; its path would name the global "bind.dat".
-    const std::string file = ConfigFolder() + name + "\\bind.dat";
+    // An entry without a usable name has no folder of its own.
+    std::string folder;
     std::vector<std::string> lines;
-    if (!name.empty() && ReadTextLines(file, lines) && !lines.empty()) line = Trim(lines.front());
+    if (DomainFolder(DomainListGetName(index), folder) && ReadTextLines(folder + "bind.dat", lines) && !lines.empty())
+      line = Trim(lines.front());
     std::string result = line.empty() ? value : value.empty() ? line : line + ";" + value;
     if (!result.empty() && result.front() == ';') result.erase(0, 1);
     return CutTo(result, BindLength);
@@ -79,5 +82,16 @@ bool UsesDomainBinding() {
 }
 
 void ForgetDomainBindingAnswer() { g_usesBinding.store(-1); }
+
+bool FindDomainByIP(std::string_view ip, int& index) {
+  const int count = static_cast<int>(DomainCount());
+  for (int i = 0; i < count; ++i) {
+    if (MatchStringLists(ip, ReadDomainBind(i))) {
+      index = i;
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace core

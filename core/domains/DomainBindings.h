@@ -22,4 +22,7 @@ bool UsesDomainBinding();
 // Forgets that answer (each configuration load does).
 void ForgetDomainBindingAnswer();
 
+// The first domain whose binding list holds the IP text; false when none.
+bool FindDomainByIP(std::string_view ip, int& index);
+
 }  // namespace core

@@ -1,28 +1,35 @@
 #include "core/domains/DomainTable.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
-#include <new>
 #include <vector>
 
-#include "core/config/ConfigFiles.h"
 #include "core/config/ConfigStore.h"
-#include "core/config/SettingsRecord.h"
+#include "core/db/DbLibrary.h"
+#include "core/domains/DomainBindings.h"
 #include "core/platform/Files.h"
+#include "core/platform/Handles.h"
 #include "core/platform/LockTable.h"
-#include "core/util/NetText.h"
-#include "core/util/RecordScrambling.h"
+#include "core/util/PathText.h"
 #include "core/util/Text.h"
 
 namespace core {
 namespace {
 
+constexpr std::uint8_t DatabaseStorageMode = 2;
+
 struct Table {
-  std::mutex mutex;
-  std::vector<std::uint8_t> block;
+  SRWLOCK lock = SRWLOCK_INIT;
+  DomainEntries entries;
   bool unreadable = false;
+  // What the last load read, for the conversion that follows it.
+  bool loadedFromLegacyWhole = false;
+  // The last successful lookup (index -1: none).
+  std::string lastName;
+  int lastIndex = -1;
 };
 
 Table& TheTable() {
@@ -33,40 +40,29 @@ Table& TheTable() {
 std::atomic<bool> g_reloadPending{false};
 std::atomic<bool> g_subdomainList{false};
 
-std::size_t EntryCount(const Table& table) { return table.block.size() / DomainEntrySize; }
-
-std::uint32_t SettingsCount() { return GetU32(Settings().data(), cfg::DomainCount); }
+std::uint32_t SettingsCount() { return BoundedDomainCount(GetU32(Settings().data(), cfg::DomainCount)); }
 void SetSettingsCount(std::uint32_t count) { SetU32(Settings().data(), cfg::DomainCount, count); }
 
-bool InTable(const Table& table, int index) {
-  return index >= 0 && static_cast<std::size_t>(index) < EntryCount(table);
-}
+// Call with the exclusive hold: the count lives in the settings record.
+void PublishCount(const Table& table) { SetSettingsCount(table.entries.count); }
 
-std::string NameAt(const Table& table, std::size_t index) {
-  const std::uint8_t* entry = table.block.data() + index * DomainEntrySize;
-  const std::size_t length = std::min<std::size_t>(entry[0], DomainNameMaxLength);
-  return std::string(reinterpret_cast<const char*>(entry + 1), length);
-}
-
-// Lower-cases every name and cuts a length byte that would reach the address.
-void NormalizeNames(std::vector<std::uint8_t>& block) {
-  for (std::size_t offset = 0; offset + DomainEntrySize <= block.size(); offset += DomainEntrySize) {
-    std::uint8_t* entry = block.data() + offset;
-    const std::size_t length = std::min<std::size_t>(entry[0], DomainNameMaxLength);
-    entry[0] = static_cast<std::uint8_t>(length);
-    for (std::size_t i = 1; i <= length; ++i) {
-      if (entry[i] >= 'A' && entry[i] <= 'Z') entry[i] = static_cast<std::uint8_t>(entry[i] + ('a' - 'A'));
-    }
-  }
+void ForgetLastLookup(Table& table) {
+  table.lastName.clear();
+  table.lastIndex = -1;
 }
 
 }  // namespace
 
+// ---- Load, convert, save ----------------------------------------------------
+
 void DomainListClear() {
-  TableLock hold(AccountFilesLock);
   Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  std::vector<std::uint8_t>().swap(table.block);
+  ExclusiveSrwGuard hold(table.lock);
+  TableLock release(AccountFilesLock);  // the release of the block, as every user of lock 0 expects
+  const std::uint32_t count = table.entries.count;
+  table.entries = DomainEntries{};
+  table.entries.count = count;
+  ForgetLastLookup(table);
 }
 
 bool DomainListLoad() {
@@ -74,48 +70,53 @@ bool DomainListLoad() {
   try {
     DomainListClear();
     const std::string folder = ConfigFolder();
-    const std::uint64_t count = std::min<std::uint32_t>(SettingsCount(), MaxDomainEntries);
-    const std::size_t wanted = static_cast<std::size_t>(count * DomainEntrySize);
-    if (count < SettingsCount()) SetSettingsCount(static_cast<std::uint32_t>(count));
+    const std::uint32_t stored = GetU32(Settings().data(), cfg::DomainCount);
+    const std::size_t wanted = static_cast<std::size_t>(BoundedDomainCount(stored)) * DomainEntrySize;
 
     std::string bytes;
     bool legacy = false;
     FileReadResult result = ReadFileBytes(folder + "domains.cfg", 0, wanted, bytes);
+    std::int64_t legacyLength = 0;
     if (result == FileReadResult::Missing) {
       legacy = true;
       result = ReadFileBytes(folder + "settings.cfg", LegacyDomainListOffset, wanted, bytes);
+      legacyLength = std::max<std::int64_t>(
+          0, GetFileSizeByName(folder + "settings.cfg") - static_cast<std::int64_t>(LegacyDomainListOffset));
     }
-    if (result == FileReadResult::Unreadable) {
-      std::lock_guard<std::mutex> guard(table.mutex);
-      table.unreadable = true;
+    if (result != FileReadResult::Read) {
+      ExclusiveSrwGuard hold(table.lock);
+      // Unreadable: keep the file on disk from being overwritten by an empty table.
+      table.unreadable = result == FileReadResult::Unreadable;
+      table.loadedFromLegacyWhole = false;
       return false;
     }
-    if (result == FileReadResult::Missing) {
-      // Nothing to read: the table stays empty and the count as it is.
-      std::lock_guard<std::mutex> guard(table.mutex);
-      table.unreadable = false;
-      return false;
-    }
-
-    // Every counted entry exists; what the file does not hold stays empty, so
-    // a later conversion can still tell an older table from a current one.
-    std::vector<std::uint8_t> block(wanted, 0);
-    const std::size_t read = std::min(block.size(), bytes.size());
-    if (read > 0) std::memcpy(block.data(), bytes.data(), read);
-    if (legacy) ScrambleBuffer(block.data(), static_cast<std::ptrdiff_t>(read), 8);
-    NormalizeNames(block);
-    {
-      TableLock hold(AccountFilesLock);
-      std::lock_guard<std::mutex> guard(table.mutex);
-      table.block.swap(block);
-      table.unreadable = false;
-    }
+    DomainEntries loaded = LoadDomainEntries(stored, bytes, legacy);
+    ExclusiveSrwGuard hold(table.lock);
+    table.entries = std::move(loaded);
+    table.unreadable = false;
+    table.loadedFromLegacyWhole = legacy && legacyLength % static_cast<std::int64_t>(DomainEntrySize) == 0;
+    ForgetLastLookup(table);
+    PublishCount(table);
     return true;
   } catch (...) {
     // Out of memory: an empty table, and the file on disk stays as it is.
-    std::lock_guard<std::mutex> guard(table.mutex);
+    ExclusiveSrwGuard hold(table.lock);
     table.unreadable = true;
     return false;
+  }
+}
+
+void DomainListMigrate() {
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  try {
+    table.entries.count = SettingsCount();
+    MigrateDomainEntries(table.entries, Settings().data(), table.loadedFromLegacyWhole);
+    table.loadedFromLegacyWhole = false;
+    ForgetLastLookup(table);
+    PublishCount(table);
+  } catch (...) {
+    SetU8(Settings().data(), ConfigField("DomainTableIn96ByteLayout"), 1);
   }
 }
 
@@ -124,10 +125,11 @@ bool DomainListSave() {
     Table& table = TheTable();
     std::vector<std::uint8_t> data;
     {
-      std::lock_guard<std::mutex> guard(table.mutex);
+      SharedSrwGuard hold(table.lock);
       if (table.unreadable) return false;
-      const std::uint64_t live = std::min<std::uint64_t>(SettingsCount(), EntryCount(table));
-      data.assign(table.block.begin(), table.block.begin() + static_cast<std::ptrdiff_t>(live * DomainEntrySize));
+      const std::size_t live = std::min<std::size_t>(SettingsCount(), table.entries.Allocated());
+      data.assign(table.entries.block.begin(),
+                  table.entries.block.begin() + static_cast<std::ptrdiff_t>(live * DomainEntrySize));
     }
     return WriteFileAtomic(ConfigFolder() + "domains.cfg", data.data(), data.size());
   } catch (...) {
@@ -137,57 +139,136 @@ bool DomainListSave() {
 
 bool DomainTableUnreadable() {
   Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
+  SharedSrwGuard hold(table.lock);
   return table.unreadable;
 }
 
+// ---- Entries ----------------------------------------------------------------
+
 std::uint32_t DomainCount() { return SettingsCount(); }
+
+std::uint32_t CountDomains() {
+  if (GetU8(Settings().data(), cfg::StorageMode) == DatabaseStorageMode && IsDBLoaded() &&
+      g_reloadPending.exchange(false)) {
+    LockDatabase database;  // lock 5 before the table, as the lock order says
+    ReloadDomainsFromDB();
+  }
+  return SettingsCount();
+}
+
+void ReloadDomainsFromDB() {
+  const std::int32_t n = DbGetDomainCount();
+  if (n <= 0) return;
+  DomainEntries fresh;
+  fresh.Add({}, BoundedDomainCount(static_cast<std::uint32_t>(n)));
+  const std::uint32_t allocated = static_cast<std::uint32_t>(fresh.Allocated());
+  if (allocated == 0 || !DbGetDomains(fresh.block.data(), static_cast<std::int32_t>(allocated))) return;
+  // Names from the back end obey the same rules as names from the file.
+  const std::string bytes(reinterpret_cast<const char*>(fresh.block.data()), fresh.block.size());
+  fresh = LoadDomainEntries(allocated, bytes, false);
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  TableLock release(AccountFilesLock);
+  table.entries = std::move(fresh);
+  ForgetLastLookup(table);
+  PublishCount(table);
+}
 
 std::string DomainListGetName(int index) {
   Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (!InTable(table, index)) return {};
-  return NameAt(table, static_cast<std::size_t>(index));
+  SharedSrwGuard hold(table.lock);
+  if (!table.entries.InTable(index)) return {};
+  return std::string(table.entries.Name(static_cast<std::size_t>(index)));
 }
 
 std::string DomainListGetIP(int index) {
   Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (!InTable(table, index)) return {};
-  const std::uint8_t* address =
-      table.block.data() + static_cast<std::size_t>(index) * DomainEntrySize + DomainAddressOffset;
-  if (address[0] == 0 && address[1] == 0 && address[2] == 0 && address[3] == 0) return {};
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) + "." +
-         std::to_string(address[3]);
+  SharedSrwGuard hold(table.lock);
+  if (!table.entries.InTable(index)) return {};
+  return DottedAddress(table.entries.Address(static_cast<std::size_t>(index)));
 }
 
 void DomainListSetIP(int index, std::string_view address) {
-  std::uint32_t value = 0;
-  const std::string text = Trim(address);
-  if (!text.empty() && !ParseIPv4Strict(text, value)) value = 0;
+  const std::uint32_t value = AddressFromText(address);
   Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (!InTable(table, index)) return;
-  std::uint8_t* bytes = table.block.data() + static_cast<std::size_t>(index) * DomainEntrySize + DomainAddressOffset;
-  bytes[0] = static_cast<std::uint8_t>(value >> 24);
-  bytes[1] = static_cast<std::uint8_t>(value >> 16);
-  bytes[2] = static_cast<std::uint8_t>(value >> 8);
-  bytes[3] = static_cast<std::uint8_t>(value);
+  ExclusiveSrwGuard hold(table.lock);
+  if (table.entries.InTable(index)) table.entries.SetAddress(static_cast<std::size_t>(index), value);
 }
 
-int DomainListFind(std::string_view name) {
-  const std::string wanted = LowerCase(name);
-  if (wanted.empty()) return -1;
-  Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  const std::size_t live = std::min<std::size_t>(SettingsCount(), EntryCount(table));
-  for (std::size_t i = 0; i < live; ++i) {
-    if (NameAt(table, i) == wanted) return static_cast<int>(i);
+bool DomainListAdd(std::string_view name, std::uint32_t grow) {
+  try {
+    Table& table = TheTable();
+    ExclusiveSrwGuard hold(table.lock);
+    table.entries.count = SettingsCount();
+    table.entries.Add(name, grow);
+    PublishCount(table);
+  } catch (...) {
   }
-  return -1;
+  return true;
 }
 
-bool DomainListExists(std::string_view name) { return DomainListFind(name) >= 0; }
+bool DomainListRename(int index, std::string_view newName) {
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  if (!table.entries.InTable(index)) return false;
+  const std::size_t at = static_cast<std::size_t>(index);
+  table.entries.SetEntry(at, newName, table.entries.Address(at));
+  ForgetLastLookup(table);
+  return true;
+}
+
+bool DomainListDelete(int index) {
+  std::size_t moved = 0;
+  {
+    Table& table = TheTable();
+    ExclusiveSrwGuard hold(table.lock);
+    table.entries.count = SettingsCount();
+    if (index < 0 || !table.entries.Remove(static_cast<std::size_t>(index))) return false;
+    ForgetLastLookup(table);
+    PublishCount(table);
+    moved = table.entries.Live();
+  }
+  // Each moved domain's binding is stored again at its new place (its
+  // "bind.dat" and the marker, or the back end's copy); the entries are
+  // already consistent, so a failure here loses nothing.
+  for (std::size_t c = static_cast<std::size_t>(index); c < moved; ++c) {
+    try {
+      const int at = static_cast<int>(c);
+      WriteDomainBind(at, ReadDomainBind(at), false);
+    } catch (...) {
+    }
+  }
+  return true;
+}
+
+// ---- Lookup helpers shared with DomainLookup.cpp -----------------------------
+
+int DomainListExactIndex(std::string_view name) {
+  Table& table = TheTable();
+  SharedSrwGuard hold(table.lock);
+  return table.entries.IndexOf(name);
+}
+
+bool RecallLastLookup(std::string_view name, int& index) {
+  Table& table = TheTable();
+  SharedSrwGuard hold(table.lock);
+  if (table.lastIndex < 0 || table.lastName != name) return false;
+  index = table.lastIndex;
+  return true;
+}
+
+void RememberLastLookup(std::string_view name, int index) {
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  table.lastName = std::string(name);
+  table.lastIndex = index;
+}
+
+bool DomainFolder(std::string_view name, std::string& folder) {
+  if (!IsSafeFolderName(name)) return false;
+  folder = ConfigFolder() + std::string(name) + "\\";
+  return true;
+}
 
 void NoteSubdomainList() { g_subdomainList.store(FileExists(ConfigFolder() + "subdomains.dat")); }
 bool SubdomainListExists() { return g_subdomainList.load(); }

@@ -236,6 +236,16 @@ std::uint32_t GetFileStamp(const std::string& fileName) {
   return (static_cast<std::uint32_t>(date) << 16) | time;
 }
 
+FileVersion GetFileTimeSize(const std::string& fileName) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!ReadAttributes(fileName, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+  FileVersion version;
+  version.writeTime =
+      static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+  version.size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  return version;
+}
+
 bool SetFileDate(const std::string& fileName, std::uint32_t dosDateTime) {
   if (fileName.empty()) return false;
   UniqueHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

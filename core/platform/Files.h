@@ -50,6 +50,16 @@ std::int64_t GetFileSizeByName(const std::string& fileName);
 // Last-write time as a local DOS date-time (date in the high word), 0 when missing.
 std::uint32_t GetFileStamp(const std::string& fileName);
 
+// The full last-write time and the size of a file, the version a record
+// cache compares: a rewrite within the same two seconds still shows. Both 0
+// when the file is missing.
+struct FileVersion {
+  std::uint64_t writeTime = 0;
+  std::uint64_t size = 0;
+  bool operator==(const FileVersion&) const = default;
+};
+FileVersion GetFileTimeSize(const std::string& fileName);
+
 // Sets the last-write time from a local DOS date-time; creation and
 // last-access times stay. False when the file cannot be opened or the stamp
 // is no valid date.

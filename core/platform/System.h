@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace core {
 
@@ -32,6 +33,10 @@ void SetLogonFunction(LogonFunction function);
 // Binds the process to the first processor, or with allProcessors to every
 // processor of the system.
 void SetProcessAffinity(bool allProcessors);
+
+// The text in the system's 8-bit code page, only when every character has an
+// exact form there (no best-fit look-alikes such as a full-width dot for ".").
+bool WideToAnsiExact(std::u16string_view text, std::string& out);
 
 // This machine's IPv4 addresses, each followed by ";".
 std::string GetLocalIPAddresses();

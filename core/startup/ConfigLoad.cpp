@@ -25,8 +25,6 @@ void RunStep(Step step) noexcept {
 
 // ---- Steps that are not simply one call of their subsystem ----------------
 
-// Older domain table layouts are converted by the domain unit (to come).
-void ConvertOlderDomainTable() {}
 // Attachment-scanner settings ("scan.cfg"): defaults until that unit reads them.
 void ReadScannerSettings() {}
 // Default account templates in the mode that fills no record (to come).
@@ -96,7 +94,7 @@ bool SaveServerConfig() {
 }
 
 void CompleteConfigLoad() {
-  RunStep(ConvertOlderDomainTable);
+  RunStep(DomainListMigrate);
   RunStep(ReadScannerSettings);
 }
 

@@ -11,4 +11,11 @@ namespace core {
 // "\" it had or got, removed again when keepTrailingBackslash is false.
 std::string NormalizePath(std::string_view path, bool keepTrailingBackslash, bool slashesToBackslashes);
 
+// Whether a name (a domain name, say) may be used as one folder name below a
+// folder of ours: not empty, not made of dots only, no "..", no leading or
+// trailing "." or blank, none of \ / : * ? " < > | or a control character,
+// and no reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$,
+// CONOUT$), with or without an extension.
+bool IsSafeFolderName(std::string_view name);
+
 }  // namespace core

@@ -236,6 +236,9 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
     EXPECT_LE(last - first, 2048u);
 
     ASSERT_EQ(Init(install.root().c_str()), 0);
+    // Id 138 says the domain table is in its current layout: every load
+    // converts older layouts and sets it.
+    if (id == 138) expected[0] = 1;
     std::vector<std::uint8_t> reloaded(4096, 0);
     std::int32_t reloadedLength = GetConfigSetting(id, reloaded.data(), 4096);
     ASSERT_EQ(reloadedLength, expectedLength);

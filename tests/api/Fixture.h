@@ -24,6 +24,7 @@ struct Settings {
   std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(SettingsSize, 0);
   Settings() {
     bytes[1542] = 0;  // keep the test process on all processors
+    bytes[7001] = 1;  // the domain table in its current layout
   }
   void U8(std::size_t offset, std::uint8_t v) { bytes[offset] = v; }
   void U16(std::size_t offset, std::uint16_t v) { std::memcpy(&bytes[offset], &v, 2); }

@@ -38,8 +38,11 @@ std::string Xor(std::string bytes, std::size_t start) {
   return bytes;
 }
 
+// A settings record of a current installation: the domain table is in its
+// 96-byte layout (byte 7,001).
 struct Record {
   std::string bytes = std::string(kRecordSize, '\0');
+  Record() { bytes[7001] = 1; }
   Record& u8(std::size_t at, std::uint8_t v) {
     bytes[at] = static_cast<char>(v);
     return *this;
@@ -282,11 +285,15 @@ TEST_F(ConfigLoadTest, DomainTableFromBothSourcesAndCountBounds) {
   EXPECT_EQ(DomainListGetIP(0), "10.0.0.1");
   EXPECT_EQ(DomainListGetName(2), "");
 
-  // A damaged count is capped, not trusted for an allocation.
-  settings(r.u32(7020, 0xFFFFFFFFu));
+  // A damaged count is capped, not trusted for an allocation; a negative
+  // one is no count at all.
+  settings(r.u32(7020, 2000000));
   ASSERT_TRUE(load());
   EXPECT_EQ(DomainCount(), MaxDomainEntries);
   EXPECT_EQ(DomainListGetName(0), "a.test");
+  settings(r.u32(7020, 0xFFFFFFFFu));
+  ASSERT_TRUE(load());
+  EXPECT_EQ(DomainCount(), 0u);
 }
 
 TEST_F(ConfigLoadTest, GlobalAndDomainBindings) {

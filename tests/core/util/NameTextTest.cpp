@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "core/util/ListMatch.h"
+#include "core/util/PathText.h"
 #include "core/util/Text.h"  // ContainsHighChars
 
 namespace core {
@@ -58,6 +60,37 @@ TEST(NameText, Comments) {
   EXPECT_EQ(StripComments("x */ y /* z */ w"), "x */ y  w");
   EXPECT_EQ(StripComments("a /*/ b"), "a");
   EXPECT_EQ(StripComments("a /* open to the end "), "a");
+}
+
+TEST(NameText, SafeFolderNames) {
+  for (const char* good : {"example.test",
+                           "b\xFC"
+                           "cher.test",
+                           "a-b.c", "conx.test", "com10.test", "[192.0.2.1]"})
+    EXPECT_TRUE(IsSafeFolderName(good)) << good;
+  for (const char* bad :
+       {"",         ".",           "..",   "...",    "a..b", ".a",    "a.",     " a",       "a ",   "a\\b",
+        "a/b",      "c:x",         "a*b",  "a?b",    "a\"b", "a<b",   "a>b",    "a|b",      "a\tb", "con",
+        "CON.test", "nul.example", "com1", "Lpt9.x", "aux",  "prn.a", "conin$", "CONOUT$.x"})
+    EXPECT_FALSE(IsSafeFolderName(bad)) << bad;
+}
+
+TEST(ListMatch, ItemsCaseAndGroups) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool match;
+  } cases[] = {{"Ann", "ann", true}, {"ann ", "ann", false}, {"x;Ann", " ann ;y", true}, {"x;y", "z;", false},
+               {"a;;", ";b", true},  {"", "a", false},       {"a", "  ", false},         {"a;b", "[Staff]", false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(MatchStringLists(c.a, c.b), c.match) << c.a << " ~ " << c.b;
+  const GroupMemberTest staff = [](std::string_view item, std::string_view group) {
+    return group == "[staff]" && item == "bob";
+  };
+  EXPECT_TRUE(MatchStringLists("x;Bob", "[Staff];y", staff));
+  EXPECT_FALSE(MatchStringLists("x;Bob", "[1abc];y", staff));
+  EXPECT_TRUE(IsGroupReference("[Staff]"));
+  EXPECT_FALSE(IsGroupReference("[1]"));
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// Lookup of a domain by a name from outside: exact name, punycode labels,
+// address literals and the aliases of "subdomains.dat".
+#include <vector>
+
+#include "core/config/ConfigFiles.h"
+#include "core/config/ConfigStore.h"
+#include "core/domains/DomainBindings.h"
+#include "core/domains/DomainTable.h"
+#include "core/platform/Files.h"
+#include "core/platform/System.h"
+#include "core/util/NameText.h"
+#include "core/util/NetText.h"
+#include "core/util/Punycode.h"
+#include "core/util/Text.h"
+
+namespace core {
+namespace {
+
+// An alias chain (a=b, b=c, ...) is followed this far; a cycle ends there.
+constexpr int MaxAliasHops = 8;
+constexpr std::size_t LineLength = 255;
+
+bool SettingOn(FieldRef field) { return GetU8(Settings().data(), field) != 0; }
+constexpr FieldRef PunycodeNames = ConfigField("PunycodeNames");
+constexpr FieldRef AddressLiterals = ConfigField("AddressLiterals");
+
+// The domain part of an address: its bare form (angle brackets and display
+// text dropped) after the first "@"; empty without "@".
+std::string DomainPartOf(std::string_view address) {
+  std::string_view bare = address;
+  const std::size_t open = bare.rfind('<');
+  if (open != std::string_view::npos) {
+    const std::size_t close = bare.find('>', open);
+    bare = bare.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+  }
+  const std::size_t at = bare.find('@');
+  return at == std::string_view::npos ? std::string() : Trim(bare.substr(at + 1));
+}
+
+int IndexOf(std::string& name, bool noRefresh, int hops);
+
+int Subdomains(std::string& name, int hops) {
+  if (hops >= MaxAliasHops) return -1;
+  std::vector<std::string> lines;
+  if (!ReadTextLines(ConfigFolder() + "subdomains.dat", lines)) return -1;
+  for (const std::string& raw : lines) {
+    const std::string line = LowerCase(StripComments(CutTo(raw, LineLength)));
+    if (Trim(line).empty() || line.find('=') == std::string::npos) continue;
+    const std::string pattern = Trim(GetDelimitedWord(line, 0, '='));
+    const std::string target = Trim(GetDelimitedWord(line, 1, '='));
+    std::string candidate = name;
+    ApplyWildcardMask(candidate, LineLength, pattern);
+    if (candidate != pattern) continue;
+    // A line mapping a name to itself ends the search.
+    if (name == target) return -1;
+    name = target;
+    // The target must be served itself (or alias further): an unserved
+    // target is no domain, never the first one.
+    return IndexOf(name, true, hops + 1);
+  }
+  return -1;
+}
+
+int IndexOf(std::string& name, bool noRefresh, int hops) {
+  if (!noRefresh) CountDomains();
+  if (name.empty()) return -1;
+  if (SettingOn(PunycodeNames)) DecodeIDNName(name);
+  int index = DomainListExactIndex(name);
+  if (index < 0 && SettingOn(AddressLiterals) && name.find('[') != std::string::npos)
+    index = ResolveIPLiteralDomain(name);
+  if (index < 0 && SubdomainListExists()) index = Subdomains(name, hops);
+  return index;
+}
+
+}  // namespace
+
+int DomainListIndexOf(std::string& name, bool noRefresh) { return IndexOf(name, noRefresh, 0); }
+
+int DomainListFind(std::string_view name, bool strict) {
+  std::string wanted = LowerCase(name);
+  int index = -1;
+  if (RecallLastLookup(wanted, index)) return index;
+  const std::string asked = wanted;
+  index = DomainListIndexOf(wanted, false);
+  if (index >= 0) {
+    RememberLastLookup(asked, index);
+    return index;
+  }
+  return strict ? -1 : 0;
+}
+
+bool DomainListExists(std::string_view name) {
+  std::string text = LowerCase(name);
+  int index = -1;
+  if (RecallLastLookup(text, index)) return true;
+  if (text.find('@') != std::string::npos && text.find(':') == std::string::npos) text = DomainPartOf(text);
+  const std::string asked = text;
+  index = DomainListIndexOf(text, false);
+  if (index < 0) return false;
+  RememberLastLookup(asked, index);
+  return true;
+}
+
+bool DecodeIDNName(std::string& name) {
+  if (name.size() < 5 || name.find("xn--") == std::string::npos) return false;
+  std::string decoded;
+  for (int i = 0;; ++i) {
+    const std::string label = GetDelimitedItem(name, i, '.');
+    if (label.empty()) break;
+    std::string text = label;
+    if (label.rfind("xn--", 0) == 0) {
+      const std::u16string wide = PunycodeToWide(std::string_view(label).substr(4));
+      // A label that does not decode, or whose characters have no exact
+      // 8-bit form, leaves the name as it was.
+      if (wide.empty() || !WideToAnsiExact(wide, text)) return false;
+    }
+    if (!decoded.empty()) decoded += '.';
+    decoded += text;
+  }
+  name = decoded;
+  return true;
+}
+
+int ResolveIPLiteralDomain(std::string& name) {
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  if (name.empty()) return -1;
+  if (UsesDomainBinding()) {
+    int index = -1;
+    if (!FindDomainByIP(name, index)) return -1;
+    name = DomainListGetName(index);
+    return index;
+  }
+  const std::string local = ";" + GetLocalIPAddresses() + ";";
+  if (local.find(";" + name + ";") == std::string::npos) return -1;
+  name = DomainListGetName(0);
+  return 0;
+}
+
+int ReadSubdomains(std::string& name) { return Subdomains(name, 0); }
+
+void ResolveDomainName(std::string& name) {
+  if (SettingOn(AddressLiterals) && !name.empty() && name.front() == '[') ResolveIPLiteralDomain(name);
+  if (SettingOn(PunycodeNames)) DecodeIDNName(name);
+  std::string folder;
+  if (SubdomainListExists() && (!DomainFolder(name, folder) || !FileExists(folder + "domain.cfg")))
+    ReadSubdomains(name);
+}
+
+}  // namespace core

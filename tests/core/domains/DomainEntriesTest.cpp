@@ -1,0 +1,101 @@
+// The table's entries and the older forms, on bytes written out here.
+#include "core/domains/DomainEntries.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace core {
+namespace {
+
+const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+std::string Entry(const std::string& name, std::uint8_t lengthByte = 0, std::string address = std::string(4, '\0')) {
+  std::string e(96, '\0');
+  e[0] = static_cast<char>(lengthByte != 0 ? lengthByte : name.size());
+  e.replace(1, name.size(), name);
+  e.replace(92, 4, address);
+  return e;
+}
+
+TEST(DomainEntries, LoadClampsLowerCasesAndKeepsTheCount) {
+  const std::string source = Entry("A.Test", 0, std::string("\x0A\x00\x00\x01", 4)) + Entry(std::string(95, 'x'), 200);
+  DomainEntries e = LoadDomainEntries(3, source, false);
+  ASSERT_EQ(e.Allocated(), 3u);
+  EXPECT_EQ(e.Name(0), "a.test");
+  EXPECT_EQ(e.Address(0), 0x0A000001u);
+  EXPECT_EQ(e.Name(1).size(), 91u);  // a length byte above 91 never reaches the address
+  EXPECT_EQ(e.Name(2), "");          // beyond the file: empty
+  EXPECT_EQ(LoadDomainEntries(0, source, false).Allocated(), 0u);
+  EXPECT_EQ(BoundedDomainCount(0x80000000u), 0u);
+  EXPECT_EQ(BoundedDomainCount(5000000u), MaxDomainEntries);
+
+  std::string scrambled = Entry("legacy.test");
+  for (std::size_t i = 0; i < scrambled.size(); ++i)
+    scrambled[i] = static_cast<char>(scrambled[i] ^ Key[(8 + i) % 16]);
+  EXPECT_EQ(LoadDomainEntries(1, scrambled, true).Name(0), "legacy.test");
+}
+
+TEST(DomainEntries, AddRemoveAndFind) {
+  DomainEntries e;
+  e.Add("One.test", 1);
+  e.Add("two.test", 1);
+  e.Add("", 5);  // only allocates: count + grow
+  EXPECT_EQ(e.count, 2u);
+  EXPECT_EQ(e.Allocated(), 7u);
+  e.SetAddress(1, 0xC0000205u);
+  e.Add("three.test", 1);
+  EXPECT_EQ(e.IndexOf("one.test"), 0);
+  EXPECT_EQ(e.IndexOf("ONE.test"), -1);  // callers lower-case
+  ASSERT_TRUE(e.Remove(0));
+  EXPECT_EQ(e.Name(0), "two.test");
+  EXPECT_EQ(e.Address(0), 0xC0000205u);  // the address moves with its name
+  EXPECT_EQ(e.IndexOf("three.test"), 1);
+  EXPECT_FALSE(e.Remove(2));
+  EXPECT_EQ(DottedAddress(0xC0000205u), "192.0.2.5");
+  EXPECT_EQ(AddressFromText(" 192.0.2.5 "), 0xC0000205u);
+  EXPECT_EQ(AddressFromText("192.0.2"), 0u);
+}
+
+TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {
+  std::vector<std::uint8_t> settings(20864, 0);
+  const std::string old[] = {"first.test", "Second.test"};
+  for (int i = 0; i < 2; ++i) {
+    settings[7024 + 128 * i] = static_cast<std::uint8_t>(old[i].size());
+    std::copy(old[i].begin(), old[i].end(), settings.begin() + 7024 + 128 * i + 1);
+  }
+  // A current "domains.cfg" that lost its data: never replaced, count kept.
+  settings[7001] = 1;
+  DomainEntries damaged = LoadDomainEntries(2, "", false);
+  MigrateDomainEntries(damaged, settings.data(), false);
+  EXPECT_EQ(damaged.count, 2u);
+  EXPECT_EQ(damaged.Name(0), "");
+  // The old place inside "settings.cfg", no first name: the in-record table.
+  settings[7001] = 0;
+  DomainEntries oldest = LoadDomainEntries(2, "", true);
+  MigrateDomainEntries(oldest, settings.data(), true);
+  EXPECT_EQ(oldest.count, 2u);
+  EXPECT_EQ(oldest.Name(1), "second.test");
+  EXPECT_EQ(settings[7001], 1);
+
+  // The 32-byte layout: names move to their 96-byte places, addresses 0.
+  std::string shortEntries;
+  for (const std::string name : {"a.test", "bb.test", "ccc.test"}) {
+    std::string e(32, '\0');
+    e[0] = static_cast<char>(name.size());
+    e.replace(1, name.size(), name);
+    shortEntries += e;
+  }
+  settings[7001] = 0;
+  DomainEntries layout = LoadDomainEntries(3, shortEntries, false);
+  MigrateDomainEntries(layout, settings.data(), false);
+  EXPECT_EQ(layout.Name(0), "a.test");
+  EXPECT_EQ(layout.Name(1), "bb.test");
+  EXPECT_EQ(layout.Name(2), "ccc.test");
+  EXPECT_EQ(layout.Address(0), 0u);
+}
+
+}  // namespace
+}  // namespace core

@@ -1,0 +1,310 @@
+// The domain table, its lookups and the domain records under Wine, against
+// installations written by an independent script (older forms) and by hand.
+#include "core/domains/DomainTable.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "core/config/ConfigStore.h"
+#include "core/db/DbLibrary.h"
+#include "core/domains/DomainBindings.h"
+#include "core/domains/DomainRecords.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
+#include "tests/support/db_standin/StandinControl.h"
+
+namespace {
+
+using namespace core;
+
+const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+std::string ReadAll(const std::string& name) {
+  std::string data;
+  ReadFileToString(name, false, data);
+  return data;
+}
+void WriteAll(const std::string& name, const std::string& data) {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
+}
+std::string HostPath(const char* path) {  // Wine shows the host's root as Z:
+  std::string text = std::string("Z:") + path;
+  for (char& c : text)
+    c = c == '/' ? '\\' : c;
+  return text;
+}
+
+// A settings record of a current installation with count domains.
+std::string SettingsBytes(std::uint32_t count, std::uint8_t punycode = 0, std::uint8_t literals = 0,
+                          std::uint8_t storageMode = 1) {
+  std::string r(20864, '\0');
+  r[7001] = 1;
+  r[1542] = 0;
+  r[149] = static_cast<char>(punycode);
+  r[155] = static_cast<char>(literals);
+  r[3633] = static_cast<char>(storageMode);
+  for (int i = 0; i < 4; ++i)
+    r[7020 + i] = static_cast<char>(count >> (8 * i));
+  for (std::size_t i = 0; i < r.size(); ++i)
+    r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
+  return r;
+}
+
+std::string Entry(const std::string& name, std::string address = std::string(4, '\0')) {
+  std::string e(96, '\0');
+  e[0] = static_cast<char>(name.size());
+  e.replace(1, name.size(), name);
+  e.replace(92, 4, address);
+  return e;
+}
+
+class DomainTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateLockTable(true);
+    InitPlatformUnit();
+  }
+  void SetUp() override {
+    static int serial = 0;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root =
+        std::string(temp) + "domtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
+    config = root + "config\\";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+  }
+  void TearDown() override {
+    UnloadDBLibrary();
+    SizeDomainCache(0);
+    DeleteDirectory(root, "*.*", true);
+  }
+  // Installs the domains (names in table order) and loads the configuration.
+  void Install(const std::string& domains, std::uint32_t count, std::uint8_t punycode = 0, std::uint8_t literals = 0) {
+    WriteAll(config + "settings.cfg", SettingsBytes(count, punycode, literals));
+    WriteAll(config + "domains.cfg", domains);
+    ASSERT_TRUE(Load());
+  }
+  bool Load() {
+    SetRootFolder(root);
+    SetConfigFolder(config);
+    ReadPathConfig(root);
+    return InitServerConfig(true, false);
+  }
+  void Folder(const std::string& name) const { CreateDirectoryA((config + name).c_str(), nullptr); }
+
+  std::string root, config;
+};
+
+TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {
+  const char* fixtures = std::getenv("VM_DOMAIN_FIXTURES");
+  ASSERT_NE(fixtures, nullptr);
+  for (const char* name : {"legacy-list", "in-record", "layout32"}) {
+    SCOPED_TRACE(name);
+    const std::string from = HostPath(fixtures) + "\\" + name + "\\";
+    for (const char* file : {"settings.cfg", "domains.cfg"})
+      CopyFileA((from + "config\\" + file).c_str(), (config + file).c_str(), FALSE);
+    DeleteFileA((config + "domains.cfg").c_str());
+    if (std::string(name) == "layout32")
+      CopyFileA((from + "config\\domains.cfg").c_str(), (config + "domains.cfg").c_str(), FALSE);
+    ASSERT_TRUE(Load());
+    ASSERT_TRUE(SaveServerConfig());
+    EXPECT_EQ(ReadAll(config + "domains.cfg"), ReadAll(from + "expected-domains.cfg"));
+    EXPECT_EQ(Settings()[7001], 1);
+    DeleteFileA((config + "domains.cfg").c_str());
+  }
+}
+
+TEST_F(DomainTest, ADamagedDomainsFileNeverEmptiesTheTable) {
+  Install(Entry("a.test") + std::string(10, 'x'), 3);
+  EXPECT_EQ(CountDomains(), 3u);  // short file: the count stays, missing entries empty
+  EXPECT_EQ(DomainListGetName(0), "a.test");
+  Install("", 2);
+  EXPECT_EQ(CountDomains(), 2u);
+  EXPECT_EQ(DomainListGetName(0), "");
+}
+
+TEST_F(DomainTest, FindAddRenameDeleteAndTheirBindings) {
+  Install(Entry("a.test") + Entry("b.test", std::string("\xC0\x00\x02\x05", 4)) + Entry("c.test") + Entry("d.test"), 4);
+  EXPECT_EQ(DomainListFind("C.TEST"), 2);
+  EXPECT_EQ(DomainListFind("nowhere.test"), -1);
+  EXPECT_EQ(DomainListFind("nowhere.test", false), 0);
+  EXPECT_TRUE(DomainListExists("Someone <x@D.Test>"));
+  EXPECT_FALSE(DomainListExists(""));
+
+  for (const char* name : {"b.test", "c.test", "d.test"})
+    Folder(name);
+  WriteDomainBind(2, "198.51.100.7", false);
+  WriteDomainBind(3, "198.51.100.9", false);
+  ASSERT_TRUE(DomainListDelete(1));
+  EXPECT_EQ(CountDomains(), 3u);
+  EXPECT_EQ(DomainListFind("d.test"), 2);
+  EXPECT_EQ(DomainListGetName(1), "c.test");
+  EXPECT_EQ(ReadDomainBind(1), "198.51.100.7");
+  EXPECT_EQ(ReadDomainBind(2), "198.51.100.9");
+  EXPECT_EQ(DomainListGetIP(2), "255.255.255.255");
+  EXPECT_FALSE(DomainListDelete(3));
+
+  ASSERT_TRUE(DomainListAdd(std::string(100, 'N')));
+  EXPECT_EQ(DomainListGetName(3), std::string(91, 'n'));
+  EXPECT_EQ(DomainListGetIP(3), "");
+  EXPECT_TRUE(DomainListRename(0, "Renamed.TEST"));
+  EXPECT_EQ(DomainListGetName(0), "renamed.test");
+  EXPECT_FALSE(DomainListRename(9, "x.test"));
+}
+
+TEST_F(DomainTest, PunycodeLabelsOnlyWhenOnAndOnlyWithExactCharacters) {
+  Install(Entry("b\xFC"
+                "cher.test") +
+              Entry("\xFC\xFC\xFC.test") + Entry("ab.test"),
+          3, 1);
+  EXPECT_EQ(DomainListFind("xn--bcher-kva.test"), 0);  // RFC 3492 style label
+  EXPECT_EQ(DomainListFind("XN--TDAAA.test"), 1);
+  // A full-width dot or backslash has no exact 8-bit form: never "." or "\".
+  std::string name = "xn--ab-yu3n.test";
+  EXPECT_FALSE(DecodeIDNName(name));
+  EXPECT_EQ(name, "xn--ab-yu3n.test");
+  name = "xn--ab-wy3n.test";
+  EXPECT_FALSE(DecodeIDNName(name));
+  name = "xn--egbpdaj6bu4bxfgehfvwxn.test";  // Arabic sample: no 8-bit form either
+  EXPECT_FALSE(DecodeIDNName(name));
+  name = "xn--";  // four characters: never decoded
+  EXPECT_FALSE(DecodeIDNName(name));
+
+  Install(Entry("b\xFC"
+                "cher.test"),
+          1, 0);
+  EXPECT_EQ(DomainListFind("xn--bcher-kva.test"), -1);
+}
+
+TEST_F(DomainTest, AddressLiteralsByBindingOrByThisMachinesAddresses) {
+  Install(Entry("a.test") + Entry("b.test"), 2, 0, 1);
+  const std::string local = GetLocalIPAddresses();
+  const std::string first = local.substr(0, local.find(';'));
+  if (!first.empty()) {
+    EXPECT_EQ(DomainListFind("[" + first + "]"), 0);  // no bindings: this machine's address is domain 0
+  }
+  EXPECT_EQ(DomainListFind("[203.0.113.77]"), -1);
+
+  Folder("a.test");
+  Folder("b.test");
+  WriteDomainBind(0, "192.0.2.4", false);
+  WriteDomainBind(1, "192.0.2.5;192.0.2.6", false);
+  ForgetDomainBindingAnswer();
+  std::string name = "[192.0.2.6]";
+  EXPECT_EQ(ResolveIPLiteralDomain(name), 1);
+  EXPECT_EQ(name, "b.test");
+  EXPECT_EQ(DomainListFind("[192.0.2.4]"), 0);
+  Install(Entry("a.test"), 1, 0, 0);
+  EXPECT_EQ(DomainListFind("[192.0.2.4]"), -1);  // literals off
+}
+
+TEST_F(DomainTest, SubdomainAliasesWildcardsSelfMapsCyclesAndUnservedTargets) {
+  WriteAll(config + "subdomains.dat",
+           "# aliases\nmail.a.test = a.test\n*.b.test=b.test\nself.test=self.test\n"
+           "x.test=y.test\ny.test=x.test\nlost.test=unserved.test\nhop.test=mail.a.test\n");
+  Install(Entry("a.test") + Entry("b.test"), 2);
+  EXPECT_EQ(DomainListFind("MAIL.A.TEST"), 0);
+  EXPECT_EQ(DomainListFind("deep.sub.b.test"), 1);
+  EXPECT_EQ(DomainListFind("hop.test"), 0);
+  EXPECT_EQ(DomainListFind("self.test"), -1);
+  EXPECT_EQ(DomainListFind("x.test"), -1);  // a cycle ends
+  EXPECT_EQ(DomainListFind("lost.test"), -1);
+  EXPECT_EQ(DomainListFind("lost.test", false), 0);  // only the caller's own leniency
+}
+
+TEST_F(DomainTest, RecordsRenameAndDeleteKeepFoldersSafe) {
+  WriteAll(config + "subdomains.dat", "alias.test=a.test\n");
+  Install(Entry("a.test") + Entry("b.test") + Entry("con.test"), 3);
+  DomainRecordBytes record{}, read{};
+  record[0] = 6;
+  record[912] = 0x7F;
+  ASSERT_TRUE(WriteDomainRecord(record, 0));
+  EXPECT_EQ(record[0], 6);  // the caller's record is never left scrambled
+  ASSERT_TRUE(LoadDomainConfig("ALIAS.test", read, false));
+  EXPECT_EQ(read, record);
+  const std::string stored = ReadAll(config + "a.test\\domain.cfg");
+  ASSERT_EQ(stored.size(), 913u);
+  EXPECT_EQ(static_cast<std::uint8_t>(stored[912]), 0x7F ^ Key[912 % 16]);
+  EXPECT_FALSE(WriteDomainRecord(record, 2));  // a device name is no folder
+  EXPECT_FALSE(AddDomainRecord(".."));
+  EXPECT_FALSE(AddDomainRecord("a\\b.test"));
+
+  ASSERT_TRUE(WriteDomainRecord(record, 1));
+  EXPECT_FALSE(RenameDomainRecord("alias.test", "b.test"));  // onto an existing folder: nothing changes
+  EXPECT_EQ(DomainListGetName(0), "a.test");
+  EXPECT_TRUE(FileExists(config + "a.test\\domain.cfg"));
+  EXPECT_TRUE(RenameDomainRecord("a.test", "a.test"));
+  ASSERT_TRUE(RenameDomainRecord("alias.test", "New.test"));
+  EXPECT_EQ(DomainListGetName(0), "new.test");
+  EXPECT_TRUE(FileExists(config + "new.test\\domain.cfg"));
+  EXPECT_FALSE(FileExists(config + "a.test"));
+
+  WriteAll(config + "b.test\\users.cfg", "u");
+  WriteAll(config + "b.test\\bind.dat", "192.0.2.1\r\n");
+  EXPECT_TRUE(DeleteDomainRecord(1));
+  EXPECT_FALSE(FileExists(config + "b.test\\domain.cfg"));
+  EXPECT_FALSE(FileExists(config + "b.test\\users.cfg"));
+  EXPECT_TRUE(FileExists(config + "b.test\\bind.dat"));  // the folder stays with what else it holds
+  EXPECT_TRUE(UnlistDomain(1));
+  EXPECT_EQ(CountDomains(), 2u);
+}
+
+TEST_F(DomainTest, TheCacheSeesARewriteWithinTheSameTwoSeconds) {
+  Install(Entry("a.test"), 1);
+  SizeDomainCache(4);
+  DomainRecordBytes record{}, read{};
+  record[10] = 1;
+  ASSERT_TRUE(WriteDomainRecord(record, 0));
+  ASSERT_TRUE(ReadDomainRecord(read, 0));
+  EXPECT_EQ(read[10], 1);
+  record[10] = 2;  // same size, rewritten at once
+  ASSERT_TRUE(WriteDomainRecord(record, 0));
+  ASSERT_TRUE(ReadDomainRecord(read, 0));
+  EXPECT_EQ(read[10], 2);
+  DomainRecordBytes fast{};
+  ASSERT_TRUE(LoadDomainConfig("a.test", fast, true, true));  // fast mode trusts a fresh entry
+  EXPECT_EQ(fast[10], 2);
+}
+
+TEST_F(DomainTest, StorageModeTwoGoesThroughTheBackEnd) {
+  CopyFileA(HostPath(DB_STANDIN_PATH).c_str(), (root + "DB.dll").c_str(), FALSE);
+  std::string settings = SettingsBytes(1, 0, 0, 2);
+  WriteAll(config + "settings.cfg", settings);
+  WriteAll(config + "domains.cfg", Entry("file.test"));
+  ASSERT_TRUE(Load());
+  HMODULE db = GetModuleHandleA((root + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  auto load =
+      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
+  auto fail = reinterpret_cast<standin::FailCallProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinFailCall")));
+  ASSERT_EQ(load("domain|One.test\ndomain|two.test\n"), 2);
+  EXPECT_EQ(CountDomains(), 2u);  // the pending reload replaces the file's table
+  EXPECT_EQ(DomainListGetName(0), "one.test");
+
+  DomainRecordBytes record{}, read{};
+  record[5] = 9;
+  ASSERT_TRUE(WriteDomainRecord(record, 1));
+  ASSERT_TRUE(LoadDomainConfig("two.test", read, false));
+  EXPECT_EQ(read[5], 9);
+  fail("DBSetDomain");
+  EXPECT_FALSE(WriteDomainRecord(record, 1));  // the back end's answer, whatever the mirror did
+  fail("");
+  EXPECT_TRUE(AddDomainRecord("three.test"));
+  ASSERT_TRUE(RenameDomainRecord("two.test", "deux.test"));
+  EXPECT_EQ(DomainListGetName(1), "deux.test");
+  fail("DBRenameDomain");
+  EXPECT_FALSE(RenameDomainRecord("deux.test", "zwei.test"));
+  EXPECT_EQ(DomainListGetName(1), "deux.test");
+  EXPECT_TRUE(FileExists(config + "deux.test\\domain.cfg"));  // the folder went back
+}
+
+}  // namespace
