@@ -1,5 +1,7 @@
 #include "core/mime/MessageBody.h"
 
+#include <cstdint>
+
 #include "core/mime/MessageHeaders.h"
 #include "core/mime/TransferCodecs.h"
 #include "core/util/StringUnit.h"
@@ -70,7 +72,7 @@ void TakeLine(Walk& walk, std::string_view line) {
   } else {
     DecodeMimeLineTo(walk.kind, line.substr(0, ShortTextLength), walk.collected);
   }
-  ++walk.lineIndex;
+  if (walk.lineIndex < INT32_MAX) ++walk.lineIndex;
 }
 
 void WalkLevel(Walk& walk, const std::string& boundary, int depth) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <new>
 
 #include "core/mime/MessageBody.h"
 #include "core/mime/MessageHeaders.h"
@@ -78,8 +79,12 @@ std::string ReadMessageHeader(const std::string& fileName, std::string_view name
 std::string ReadHeaderValue(const std::string& fileName, std::string_view name) {
   FileSource source;
   if (!source.Open(fileName)) return {};
-  LineReader reader(source);
-  return ReadHeaderValue(reader, name);
+  try {
+    LineReader reader(source);
+    return ReadHeaderValue(reader, name);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
 }
 
 std::string ReplaceMessageHeader(const std::string& fileName, std::string_view name, std::string_view value,
@@ -106,7 +111,7 @@ std::string ReplaceMessageHeader(const std::string& fileName, std::string_view n
     LineReader reader(source);
     FileSink sink(file.get());
     ok = ReplaceHeaderLines(reader, sink, name, value, addIfMissing);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     ok = false;
   }
   file.reset();
@@ -122,8 +127,12 @@ bool ReadMessageBody(const std::string& fileName, std::string& out, std::size_t 
                      std::int32_t& lineIndex) {
   FileSource source;
   if (!source.Open(fileName)) return false;
-  LineReader reader(source);
-  return ReadMessageBody(reader, out, maxLength, wantedType, lineIndex);
+  try {
+    LineReader reader(source);
+    return ReadMessageBody(reader, out, maxLength, wantedType, lineIndex);
+  } catch (const std::bad_alloc&) {
+    return false;  // out keeps what it held
+  }
 }
 
 }  // namespace core
