@@ -4,6 +4,7 @@
 
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
+#include "core/mime/LocalTimeZone.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/util/Numbers.h"
@@ -21,6 +22,7 @@ void InitialiseUnits() {
   core::CreateLockTable(true);
   core::InitPlatformUnit();
   core::SetDecimalSignProvider(&RegionalDecimalSign);
+  core::SetTimeZoneSource(&core::WindowsTimeZone);
 }
 
 void FinaliseUnits() {

@@ -6,6 +6,7 @@
 #include "core/config/ConfigStore.h"
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
+#include "core/mime/HeaderText.h"
 #include "core/platform/Files.h"
 #include "core/platform/System.h"
 #include "core/util/NameText.h"
@@ -23,19 +24,6 @@ constexpr std::size_t LineLength = 255;
 bool SettingOn(FieldRef field) { return GetU8(Settings().data(), field) != 0; }
 constexpr FieldRef PunycodeNames = ConfigField("PunycodeNames");
 constexpr FieldRef AddressLiterals = ConfigField("AddressLiterals");
-
-// The domain part of an address: its bare form (angle brackets and display
-// text dropped) after the first "@"; empty without "@".
-std::string DomainPartOf(std::string_view address) {
-  std::string_view bare = address;
-  const std::size_t open = bare.rfind('<');
-  if (open != std::string_view::npos) {
-    const std::size_t close = bare.find('>', open);
-    bare = bare.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
-  }
-  const std::size_t at = bare.find('@');
-  return at == std::string_view::npos ? std::string() : Trim(bare.substr(at + 1));
-}
 
 int IndexOf(std::string& name, bool noRefresh, int hops);
 
@@ -93,7 +81,7 @@ bool DomainListExists(std::string_view name) {
   std::string text = LowerCase(name);
   int index = -1;
   if (RecallLastLookup(text, index)) return true;
-  if (text.find('@') != std::string::npos && text.find(':') == std::string::npos) text = DomainPartOf(text);
+  if (text.find('@') != std::string::npos && text.find(':') == std::string::npos) text = ExtractDomainPart(text);
   const std::string asked = text;
   index = DomainListIndexOf(text, false);
   if (index < 0) return false;

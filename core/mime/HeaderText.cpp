@@ -1,0 +1,135 @@
+#include "core/mime/HeaderText.h"
+
+#include <algorithm>
+
+#include "core/mime/TransferCodecs.h"
+#include "core/util/Text.h"
+
+namespace core {
+
+namespace {
+
+bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsAllWhite(std::string_view text) { return std::all_of(text.begin(), text.end(), IsWhite); }
+
+// Letters, digits and the other characters of an RFC 2045 token.
+bool IsTokenChar(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("!#$%&'*+-.^_`{|}~").find(c) != std::string_view::npos;
+}
+
+struct EncodedWord {
+  std::size_t end = 0;  // past the closing "?="
+  char encoding = 0;
+  std::string_view text;
+};
+
+// The encoded word that starts at "=?" at position start, when it is whole:
+// a charset (no blank, control character or "="), "?", one letter, "?", the
+// text and "?=".
+bool ParseEncodedWord(std::string_view text, std::size_t start, EncodedWord& word) {
+  std::size_t charsetEnd = start + 2;
+  while (charsetEnd < text.size() && text[charsetEnd] != '?') {
+    if (static_cast<unsigned char>(text[charsetEnd]) <= 32 || text[charsetEnd] == '=') return false;
+    ++charsetEnd;
+  }
+  if (charsetEnd + 2 >= text.size()) return false;
+  if (text[charsetEnd + 1] == '?' || text[charsetEnd + 2] != '?') return false;
+  const std::size_t close = text.find("?=", charsetEnd + 3);
+  if (close == std::string_view::npos) return false;
+  word.encoding = text[charsetEnd + 1];
+  word.text = text.substr(charsetEnd + 3, close - charsetEnd - 3);
+  word.end = close + 2;
+  return true;
+}
+
+std::string DecodeWord(const EncodedWord& word, bool keepUnderscores) {
+  if (word.encoding == 'Q' || word.encoding == 'q') {
+    std::string encoded(word.text);
+    if (!keepUnderscores) std::replace(encoded.begin(), encoded.end(), '_', ' ');
+    return DecodeQuotedPrintable(encoded);
+  }
+  if (word.encoding == 'B' || word.encoding == 'b') return DecodeMimeLine(TransferBase64, word.text);
+  return std::string(word.text);
+}
+
+}  // namespace
+
+std::string DecodeHeaderText(std::string_view text, bool keepUnderscores) {
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+    text.remove_suffix(1);
+  std::string out;
+  out.reserve(text.size());
+  bool afterWord = false;
+  std::size_t searchFrom = 0;
+  for (;;) {
+    const std::size_t start = text.find("=?", searchFrom);
+    if (start == std::string_view::npos) {
+      out.append(text);
+      break;
+    }
+    EncodedWord word;
+    if (!ParseEncodedWord(text, start, word)) {
+      searchFrom = start + 1;  // plain text; look for the next "=?"
+      continue;
+    }
+    const std::string_view plain = text.substr(0, start);
+    if (!(afterWord && IsAllWhite(plain))) out.append(plain);
+    out.append(DecodeWord(word, keepUnderscores));
+    text.remove_prefix(word.end);
+    searchFrom = 0;
+    afterWord = true;
+  }
+  for (char& c : out)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return out;
+}
+
+std::string GetHeaderParameter(std::string_view name, std::string_view line) {
+  while (!name.empty() && name.back() == '=')
+    name.remove_suffix(1);
+  if (name.empty()) return {};
+  const std::string needle = LowerCase(name) + "=";
+  const std::string lower = LowerCase(line);
+  std::size_t at = lower.find(needle);
+  while (at != std::string::npos && at > 0 && IsTokenChar(lower[at - 1]))
+    at = lower.find(needle, at + 1);
+  if (at == std::string::npos) return {};
+  std::string_view value = line.substr(at + needle.size());
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+    value.remove_prefix(1);
+  if (!value.empty() && value.front() == '"') return GetDelimitedWord(value, 1, '"');
+  return Trim(value.substr(0, value.find(';')));
+}
+
+std::string ExtractEmailAddress(std::string_view text, bool withoutBrackets) {
+  std::string result;
+  const std::size_t open = text.rfind('<');
+  if (open != std::string_view::npos || text.find('>') == std::string_view::npos) {
+    std::string_view address = text;
+    if (open != std::string_view::npos) {
+      const std::size_t close = text.find('>', open + 1);
+      address = text.substr(open + 1, (close == std::string_view::npos ? text.size() : close) - open - 1);
+    }
+    result.push_back('<');
+    result.append(Trim(address));
+    result.push_back('>');
+  } else {
+    result = std::string(text);
+  }
+  std::erase_if(result, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+  if (withoutBrackets) {
+    if (!result.empty() && result.back() == '>') result.pop_back();
+    if (!result.empty() && result.front() == '<') result.erase(0, 1);
+  }
+  return result;
+}
+
+std::string ExtractDomainPart(std::string_view text) {
+  const std::string bare = ExtractEmailAddress(text, true);
+  const std::size_t at = bare.find('@');
+  return at == std::string::npos ? std::string() : bare.substr(at + 1);
+}
+
+}  // namespace core
