@@ -17,7 +17,7 @@ namespace {
 
 constexpr long long Total = 256LL << 20;
 constexpr int Chunk = 64 << 10;
-constexpr int Repetitions = 3;
+constexpr int Rounds = 5;
 
 // A listener on a free port of 127.0.0.1 whose first client gets Total bytes.
 struct Feeder {
@@ -53,31 +53,32 @@ int main() {
   ::WSAStartup(MAKEWORD(2, 2), &data);
   std::vector<char> buffer(Chunk);
 
-  const long long ours = bench::MedianNanoseconds(Repetitions, [&] {
-    Feeder feeder;
-    sender::TCustomWinSocket socket;
-    socket.SetEventStyles(0);
-    socket.ConnectTo("", "127.0.0.1", feeder.port, "");
-    sender::TWinSocketStream stream(socket, 5000);
-    long long got = 0;
-    for (std::int32_t n; got < Total && (n = stream.Read(buffer.data(), Chunk)) > 0;)
-      got += n;
-    return got;
-  });
-
-  const long long baseline = bench::MedianNanoseconds(Repetitions, [&] {
-    Feeder feeder;
-    core::UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = ::htons(feeder.port);
-    server.sin_addr.s_addr = ::inet_addr("127.0.0.1");
-    ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server);
-    long long got = 0;
-    for (int n; got < Total && (n = ::recv(socket.get(), buffer.data(), Chunk, 0)) > 0;)
-      got += n;
-    return got;
-  });
+  const auto [ours, baseline] = bench::AlternatingMedians(
+      Rounds,
+      [&] {
+        Feeder feeder;
+        sender::TCustomWinSocket socket;
+        socket.SetEventStyles(0);
+        socket.ConnectTo("", "127.0.0.1", feeder.port, "");
+        sender::TWinSocketStream stream(socket, 5000);
+        long long got = 0;
+        for (std::int32_t n; got < Total && (n = stream.Read(buffer.data(), Chunk)) > 0;)
+          got += n;
+        return got;
+      },
+      [&] {
+        Feeder feeder;
+        core::UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = ::htons(feeder.port);
+        server.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+        ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server);
+        long long got = 0;
+        for (int n; got < Total && (n = ::recv(socket.get(), buffer.data(), Chunk, 0)) > 0;)
+          got += n;
+        return got;
+      });
   ::WSACleanup();
   bench::Report("socket_read_256mb", ours, baseline);
   return 0;
