@@ -141,8 +141,9 @@ void TCustomWinSocket::ConnectTo(std::string_view hostName, std::string_view add
     if (core::IsIPv6Text(text)) {
       useIPv6 = true;
     } else if (!core::ParseIPv4Strict(text, literal)) {
-      // "mx01" is filed as an address because it ends in a digit.
-      host = std::move(text);
+      // No literal ("mx01" is filed as an address because it ends in a
+      // digit): a name, unless a host name was given as well.
+      if (host.empty()) host = std::move(text);
       text.clear();
     }
   }

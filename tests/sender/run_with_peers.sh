@@ -13,10 +13,10 @@ root="$(cd "$here/../.." && pwd)"
 work="$(mktemp -d)"
 pids=()
 stop() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do kill "$pid"; done
+  for pid in "${pids[@]}"; do wait "$pid"; done
   rm -rf "$work"
-}
+} 2>/dev/null
 trap stop EXIT
 trap 'exit 143' TERM INT
 
@@ -67,6 +67,13 @@ if [ -z "${VM_DNS_PORT:-}" ]; then
   cat "$work/dnsmasq.log" >&2
   exit 1
 fi
+
+# Should this script be killed before it can stop them, the watcher does.
+(
+  while kill -0 $$ 2>/dev/null; do sleep 1; done
+  kill "${pids[@]}" 2>/dev/null
+) &
+pids=($! "${pids[@]}")
 
 case "$1" in
   *.exe) "$root/scripts/wine-run.sh" "$@" ;;
