@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -25,6 +26,20 @@ long long MedianNanoseconds(int repetitions, Body&& body) {
   }
   std::sort(samples.begin(), samples.end());
   return samples[samples.size() / 2];
+}
+
+// Medians of ours and of the baseline measured in turn, round by round, so
+// a change in the machine's load touches both alike.
+template <class Ours, class Baseline>
+std::pair<long long, long long> AlternatingMedians(int rounds, Ours&& ours, Baseline&& baseline) {
+  std::vector<long long> a, b;
+  for (int r = 0; r < rounds; ++r) {
+    a.push_back(MedianNanoseconds(1, ours));
+    b.push_back(MedianNanoseconds(1, baseline));
+  }
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  return {a[a.size() / 2], b[b.size() / 2]};
 }
 
 inline void Report(const char* name, long long ours, long long baseline) {

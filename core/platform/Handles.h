@@ -2,7 +2,10 @@
 // The Windows resource kinds of the project, each one line over the
 // templates of UniqueResource.h. Later kinds (sockets, LDAP sessions, COM
 // references, mapped views) are declared here the same way.
+// The build defines WIN32_LEAN_AND_MEAN, so windows.h does not pull in the
+// older winsock.h that would clash with winsock2.h.
 #include <windows.h>
+#include <winsock2.h>
 
 #include "core/platform/UniqueResource.h"
 
@@ -17,6 +20,8 @@ inline void CloseService(SC_HANDLE handle) noexcept { ::CloseServiceHandle(handl
 inline void CloseKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void ReleaseModule(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
+inline void CloseSocket(SOCKET socket) noexcept { ::closesocket(socket); }
+inline bool IsUsableSocket(SOCKET socket) noexcept { return socket != INVALID_SOCKET; }
 
 using UniqueHandle = UniqueResource<HANDLE, &CloseKernelHandle, &IsUsableHandle>;
 using UniqueFindHandle = UniqueResource<HANDLE, &CloseFind, &IsUsableHandle>;
@@ -24,6 +29,7 @@ using UniqueServiceHandle = UniqueResource<SC_HANDLE, &CloseService>;
 using UniqueKey = UniqueResource<HKEY, &CloseKey>;
 using UniqueModule = UniqueResource<HMODULE, &ReleaseModule>;
 using UniqueView = UniqueResource<void*, &UnmapView>;
+using UniqueSocket = UniqueResource<SOCKET, &CloseSocket, &IsUsableSocket, INVALID_SOCKET>;
 
 inline void AcquireShared(SRWLOCK* lock) noexcept { ::AcquireSRWLockShared(lock); }
 inline void ReleaseShared(SRWLOCK* lock) noexcept { ::ReleaseSRWLockShared(lock); }
