@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <new>
 
+#include "core/accounts/AccountCache.h"
 #include "core/domains/DomainCache.h"
 #include "core/platform/LockTable.h"
 
@@ -12,22 +12,6 @@ namespace {
 
 std::atomic<std::uint32_t> g_accountRequested{DefaultCacheEntries};
 std::atomic<std::uint32_t> g_domainRequested{DefaultCacheEntries};
-
-// Guarded by lock 4, the lock of cache stores.
-std::vector<AccountCacheEntry>& AccountEntries() {
-  static std::vector<AccountCacheEntry> entries;
-  return entries;
-}
-
-template <typename Entry>
-void Resize(std::vector<Entry>& entries, std::uint32_t count) {
-  try {
-    std::vector<Entry> fresh(count);
-    entries.swap(fresh);
-  } catch (const std::bad_alloc&) {
-    std::vector<Entry>().swap(entries);
-  }
-}
 
 }  // namespace
 
@@ -43,9 +27,7 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
   TableLock hold(RecordCacheLock);
   std::uint32_t accounts = g_accountRequested.load();
   const std::uint32_t domains = g_domainRequested.load();
-  if (accounts != 0 && domains != 0 && AccountEntries().size() == accounts && DomainCacheSize() == domains) {
-    return;
-  }
+  if (accounts != 0 && domains != 0 && AccountCacheSize() == accounts && DomainCacheSize() == domains) return;
   if (storageMode == 0 && cacheSizeMegabytes != 0) {
     const std::uint64_t wanted = static_cast<std::uint64_t>(cacheSizeMegabytes) * 1048576u / CacheBytesPerEntry;
     const auto capped = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, MaxCacheEntries));
@@ -54,19 +36,13 @@ void SizeRecordCaches(std::uint8_t storageMode, std::uint32_t cacheSizeMegabytes
       g_accountRequested.store(accounts);
     }
   }
-  Resize(AccountEntries(), accounts);
+  SizeAccountCache(accounts);
   SizeDomainCache(domains);
 }
 
 void FreeRecordCaches() {
-  TableLock hold(RecordCacheLock);
-  std::vector<AccountCacheEntry>().swap(AccountEntries());
+  FreeAccountCache();
   FreeDomainCache();
-}
-
-std::size_t AccountCacheSize() {
-  TableLock hold(RecordCacheLock);
-  return AccountEntries().size();
 }
 
 }  // namespace core

@@ -135,6 +135,29 @@ std::string OutgoingBindAddress() { return Read(&StoreState::outgoingBind); }
 std::string IPv6BindList() { return Read(&StoreState::ipv6Bind); }
 bool SettingsFileUnreadable() { return g_settingsUnreadable.load(); }
 
+// ---- Paths the configuration names ---------------------------------------------
+
+bool IsAbsolutePath(std::string_view path) {
+  return path.find(':') != std::string_view::npos || path.find("\\\\") != std::string_view::npos;
+}
+
+std::string ConfigFilePath(std::string_view name) {
+  if (name.empty()) return {};
+  if (IsAbsolutePath(name)) return std::string(name);
+  return ConfigFolder() + std::string(name);
+}
+
+std::string GetMailboxPath(std::string_view path, bool withFolder, std::string_view folderText) {
+  std::string out = IsAbsolutePath(path) ? std::string() : GetShortString(Settings().data(), cfg::MailFolder);
+  out += NormalizePath(path, true, false);
+  if (!out.empty() && out.back() != '\\') out += '\\';
+  if (withFolder) {
+    std::string item = GetDelimitedItem(CutTo(folderText, 63), 0, ';');
+    out += (item.empty() ? std::string("inbox") : item) + "\\";
+  }
+  return out;
+}
+
 // ---- Steps of the load and save ----------------------------------------------
 
 void ReadPathConfig(const std::string& rootFolder) {

@@ -42,6 +42,18 @@ std::string IPv6BindList();
 // are refused meanwhile so that the file is not replaced by defaults.
 bool SettingsFileUnreadable();
 
+// ---- Paths the configuration names -----------------------------------------
+
+// True when the path contains ":" or "\\" (a drive or a share).
+bool IsAbsolutePath(std::string_view path);
+// Empty stays empty; an absolute name is kept; otherwise configuration
+// folder + name.
+std::string ConfigFilePath(std::string_view name);
+// An account's mailbox folder: mail root folder (unless the path is
+// absolute) + the path, ending in "\"; withFolder appends the first ";"
+// item of folderText (at most 63 characters; "inbox" when empty) and "\".
+std::string GetMailboxPath(std::string_view path, bool withFolder, std::string_view folderText);
+
 // ---- Steps of the load and save ------------------------------------------
 
 // Reads rootFolder + "path.cfg": line 1 configuration folder, 4 message-file

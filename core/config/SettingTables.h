@@ -224,6 +224,7 @@ inline constexpr FieldDef ConfigNoIdFields[] = {
     field_rows::Uint("PortAt160", -1, 2, 160, 5229).InitialAtLoad(),
     field_rows::Uint("InstantMessagingServerPort", -1, 2, 167, 5269).InitialAtLoad(),
     field_rows::Uint("ByteAt196", -1, 1, 196, 1),
+    field_rows::Flag("DirectorySyncEnabled", -1, 207),  // with id 109: accounts mirrored into the directory
     field_rows::Text("MessagePrefixPart", -1, 2, 201),  // tail of the message-file name prefix
     field_rows::Uint("NumberAt222", -1, 4, 222).DefaultAtLoad(40),
     field_rows::Uint("InstantMessagingPort", -1, 2, 228, 5222).InitialAtLoad(),
@@ -279,7 +280,7 @@ inline constexpr FieldDef AccountFields[] = {
     field_rows::Special("ResponderMode", 42, FieldKind::LowBits, 1, 1293, FieldGroup::Kind0),
     field_rows::Special("ResponderBits", 66, FieldKind::HighBits, 1, 1293, FieldGroup::Kind0),
     field_rows::Uint("ServiceRestrictions", 43, 1, 1294, 0, FieldGroup::Kind0),
-    field_rows::Flag("Flag44", 44, 1295, 0, FieldGroup::Kind0),
+    field_rows::Flag("SkipWelcomeMessages", 44, 1295, 0, FieldGroup::Kind0),
     field_rows::Text("Text45", 45, 255, 1296, {}, FieldGroup::Kind0),
     field_rows::Text("RespondWithFile", 46, 127, 1552, {}, FieldGroup::Kind0),
     field_rows::Text("Text61", 61, 63, 1680, {}, FieldGroup::Kind0),
@@ -322,7 +323,7 @@ inline constexpr FieldDef AccountFields[] = {
     field_rows::Text("Text198", 198, 255, 1287, {}, FieldGroup::Kind4),
     field_rows::Uint("Number199", 199, 1, 1543, 0, FieldGroup::Kind4),
     // Ids 80 to 84.
-    field_rows::Text("Text80", 80, 255, 516, {}, FieldGroup::Ids80),
+    field_rows::Text("DataFileAt516", 80, 255, 516, {}, FieldGroup::Ids80),  // kind 5: its data file
     field_rows::Text("Text81", 81, 255, 772, {}, FieldGroup::Ids80),
     field_rows::Text("Text82", 82, 255, 1028, {}, FieldGroup::Ids80),
     field_rows::Uint("Number83", 83, 1, 1284, 0, FieldGroup::Ids80),

@@ -335,4 +335,22 @@ bool WriteFileAtomic(const std::string& fileName, const void* data, std::size_t 
   }
 }
 
+bool DeleteFileInside(const std::string& fileName, const std::string& folder) {
+  if (fileName.empty() || folder.empty()) return false;
+  const auto fullPath = [](const std::string& path) {
+    char buffer[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    std::string full = length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+    for (char& c : full)
+      c = c == '/' ? '\\' : (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    return full;
+  };
+  std::string inside = fullPath(folder);
+  if (inside.empty()) return false;
+  if (inside.back() != '\\') inside += '\\';
+  const std::string full = fullPath(fileName);
+  if (full.size() <= inside.size() || full.compare(0, inside.size(), inside) != 0) return false;
+  return ::DeleteFileA(fileName.c_str()) != FALSE;
+}
+
 }  // namespace core

@@ -68,6 +68,10 @@ bool SetFileDate(const std::string& fileName, std::uint32_t dosDateTime);
 // True when the name exists and is not a folder.
 bool FileExists(const std::string& fileName);
 
+// Deletes the file only when its full path lies inside folder (after "..",
+// "." and short names are resolved); false otherwise or when it failed.
+bool DeleteFileInside(const std::string& fileName, const std::string& folder);
+
 // Writes a whole file through a temporary file in the same folder and an
 // atomic replace; the old file is untouched on any failure. When a reader
 // holds the file without delete sharing, the file is rewritten in place.

@@ -1,14 +1,11 @@
 #include "core/util/ListMatch.h"
 
-#include <string>
-#include <vector>
-
 #include "core/util/Text.h"
 
 namespace core {
 namespace {
 
-// The items of a list that ends with ";" (one is added when missing), trimmed.
+// The items of a list that ends with ";", trimmed.
 std::vector<std::string> Items(const std::string& list) {
   std::vector<std::string> items;
   std::size_t start = 0;
@@ -21,6 +18,22 @@ std::vector<std::string> Items(const std::string& list) {
   return items;
 }
 
+// Trims and lower-cases one item of b without allocating.
+bool ItemEquals(std::string_view item, const std::string& lowered) {
+  std::size_t begin = 0, end = item.size();
+  while (begin < end && static_cast<unsigned char>(item[begin]) <= 32)
+    ++begin;
+  while (end > begin && static_cast<unsigned char>(item[end - 1]) <= 32)
+    --end;
+  if (end - begin != lowered.size()) return false;
+  for (std::size_t i = 0; i < lowered.size(); ++i) {
+    char c = item[begin + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowered[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsGroupReference(std::string_view text) {
@@ -29,21 +42,51 @@ bool IsGroupReference(std::string_view text) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-bool MatchStringLists(std::string_view a, std::string_view b, const GroupMemberTest& isGroupMember) {
-  if (Trim(a).empty() || Trim(b).empty()) return false;
-  std::string left = LowerCase(a);
-  std::string right = LowerCase(b);
-  if (left.find(';') == std::string::npos && right.find(';') == std::string::npos) return left == right;
-  if (left.back() != ';') left += ';';
-  if (right.back() != ';') right += ';';
-  const std::vector<std::string> rightItems = Items(right);
-  for (const std::string& x : Items(left)) {
-    for (const std::string& y : rightItems) {
-      if (y == x) return true;
-      if (isGroupMember && y.find('[') != std::string::npos && IsGroupReference(y) && isGroupMember(x, y)) return true;
+ListMatcher::ListMatcher(std::string_view a, GroupMemberTest isGroupMember) : isGroupMember_(std::move(isGroupMember)) {
+  if (Trim(a).empty()) return;
+  empty_ = false;
+  whole_ = LowerCase(a);
+  single_ = whole_.find(';') == std::string::npos;
+  if (whole_.back() != ';') whole_ += ';';
+  items_ = Items(whole_);
+  if (single_) whole_.pop_back();
+}
+
+bool ListMatcher::Matches(std::string_view b) const {
+  if (empty_ || Trim(b).empty()) return false;
+  const bool bSingle = b.find(';') == std::string_view::npos;
+  if (single_ && bSingle) {
+    // Two single texts are compared whole, as they stand (lower-cased).
+    if (b.size() != whole_.size()) return false;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+      char c = b[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != whole_[i]) return false;
+    }
+    return true;
+  }
+  // The items of b, each followed by ";" (one is added at the end).
+  for (const std::string& x : items_) {
+    std::size_t start = 0;
+    while (start < b.size()) {
+      std::size_t semi = b.find(';', start);
+      const bool last = semi == std::string_view::npos;
+      if (last) semi = b.size();
+      const std::string_view y = b.substr(start, semi - start);
+      if (ItemEquals(y, x)) return true;
+      if (isGroupMember_ && y.find('[') != std::string_view::npos) {
+        const std::string group = LowerCase(Trim(y));
+        if (IsGroupReference(group) && isGroupMember_(x, group)) return true;
+      }
+      start = semi + 1;
+      if (last) break;
     }
   }
   return false;
+}
+
+bool MatchStringLists(std::string_view a, std::string_view b, const GroupMemberTest& isGroupMember) {
+  return ListMatcher(a, isGroupMember).Matches(b);
 }
 
 }  // namespace core

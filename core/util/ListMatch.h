@@ -3,7 +3,9 @@
 // trimmed and without regard to ASCII case. Group references are resolved by
 // the caller's test (the groups file is read above this floor).
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -19,5 +21,20 @@ bool MatchStringLists(std::string_view a, std::string_view b, const GroupMemberT
 
 // "[" + letter ... "]".
 bool IsGroupReference(std::string_view text);
+
+// MatchStringLists with list a prepared once, for matching it against many
+// lists b (every record of an account file, say).
+class ListMatcher {
+ public:
+  explicit ListMatcher(std::string_view a, GroupMemberTest isGroupMember = {});
+  bool Matches(std::string_view b) const;
+
+ private:
+  bool empty_ = true;
+  bool single_ = false;  // a holds no ";": compared whole when b holds none either
+  std::string whole_;    // a lower-cased (with a final ";" when it is a list)
+  std::vector<std::string> items_;
+  GroupMemberTest isGroupMember_;
+};
 
 }  // namespace core

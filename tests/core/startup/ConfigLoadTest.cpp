@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/accounts/AccountCache.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
 #include "core/config/ConfigStore.h"

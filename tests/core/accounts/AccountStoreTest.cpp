@@ -1,0 +1,377 @@
+// The account and remote-account store under Wine: files written and read by
+// an independent script, the edge cases of writes and deletions, the cache,
+// the walk, the back end in storage mode 2, and many threads at once.
+#include "core/accounts/AccountStore.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/accounts/AccountCache.h"
+#include "core/accounts/AccountHooks.h"
+#include "core/config/ConfigStore.h"
+#include "core/control/ServiceControl.h"
+#include "core/db/DbInterface.h"
+#include "core/db/DbLibrary.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
+#include "tests/support/db_standin/StandinControl.h"
+#include "tests/support/fake_services.h"
+
+namespace {
+
+using namespace core;
+
+const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+void WriteAll(const std::string& name, const std::string& data) {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
+}
+std::string ReadAll(const std::string& name) {
+  std::string data;
+  ReadFileToString(name, false, data);
+  return data;
+}
+std::string HostPath(const char* path) {
+  std::string text = std::string("Z:") + path;
+  for (char& c : text)
+    c = c == '/' ? '\\' : c;
+  return text;
+}
+
+void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
+  record[offset] = static_cast<std::uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), record + offset + 1);
+}
+std::string TextAt(const std::uint8_t* record, std::size_t offset) {
+  return std::string(reinterpret_cast<const char*>(record + offset + 1), record[offset]);
+}
+
+AccountRecordBytes Account(const std::string& aliases, const std::string& password = "pw", std::uint8_t kind = 0) {
+  AccountRecordBytes r{};
+  r[0] = kind;
+  PutText(r.data(), 260, aliases);
+  PutText(r.data(), 516, aliases.substr(0, aliases.find(';')));
+  PutText(r.data(), 772, password);
+  return r;
+}
+
+class AccountTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateLockTable(true);
+    InitPlatformUnit();
+  }
+  void SetUp() override {
+    static int serial = 0;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root =
+        std::string(temp) + "acctest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
+    config = root + "config\\";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+  }
+  void TearDown() override {
+    UnloadDBLibrary();
+    SizeAccountCache(0);
+    SetSyncUserHook({});
+    DeleteDirectory(root, "*.*", true);
+  }
+  // One domain "a.test" in the given storage mode; loads the configuration.
+  void Install(std::uint8_t storageMode = 1, std::uint8_t directorySync = 0) {
+    std::string r(20864, '\0');
+    r[7001] = 1;
+    r[3633] = static_cast<char>(storageMode);
+    r[7020] = 1;
+    r[207] = static_cast<char>(directorySync);
+    r[3382] = static_cast<char>(directorySync);
+    for (std::size_t i = 0; i < r.size(); ++i)
+      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
+    WriteAll(config + "settings.cfg", r);
+    std::string entry(96, '\0');
+    entry[0] = 6;
+    entry.replace(1, 6, "a.test");
+    WriteAll(config + "domains.cfg", entry);
+    SetRootFolder(root);
+    SetConfigFolder(config);
+    ReadPathConfig(root);
+    ASSERT_TRUE(InitServerConfig(true, false));
+  }
+  std::string Users() const { return config + "a.test\\users.cfg"; }
+  std::vector<std::string> Aliases() const {
+    std::vector<std::string> out;
+    AccountRecordBytes r{};
+    const std::int32_t count = ReadAccountRecord(0, r, -1);
+    for (std::int32_t i = 0; i < count; ++i) {
+      ReadAccountRecord(0, r, i);
+      out.push_back(TextAt(r.data(), 260));
+    }
+    return out;
+  }
+
+  std::string root, config;
+};
+
+TEST_F(AccountTest, FilesOfTheIndependentWriterReadAndWrittenBack) {
+  const char* fixtures = std::getenv("VM_ACCOUNT_FIXTURES");
+  ASSERT_NE(fixtures, nullptr);
+  const std::string from = HostPath(fixtures) + "\\config\\";
+  Install();
+  CreateDirectoryA((config + "a.test").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((from + "a.test\\users.cfg").c_str(), Users().c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((from + "remote.cfg").c_str(), (config + "remote.cfg").c_str(), FALSE));
+
+  AccountRecordBytes r{};
+  ASSERT_EQ(ReadAccountRecord(0, r, 1), 3);  // the partial tail is no account
+  EXPECT_EQ(TextAt(r.data(), 772),
+            "s\xE9"
+            "cret");
+  EXPECT_EQ(FindAccountIndex(0, "x;ANNA.b"), 0);
+  EXPECT_EQ(FindAccountIndex(0, "nobody"), -1);
+  SetAccountGroupTest(
+      [](std::string_view item, std::string_view group) { return group == "[staff]" && item == "zoe"; });
+  EXPECT_EQ(FindAccountIndex(0, "zoe"), 2);  // through the group in account 2's list
+  SetAccountGroupTest({});
+  RemoteAccountRecordBytes remote{};
+  EXPECT_EQ(ReadRemoteAccounts(remote, 0), 2);
+  EXPECT_EQ(TextAt(remote.data(), 0), "pop1");
+
+  ReadAccountRecord(0, r, 0);
+  PutText(r.data(), 772, "changed");
+  ASSERT_TRUE(WriteAccountRecord(0, r, 0));
+  ASSERT_TRUE(DeleteAccountRecord(0, 1));
+  ReadAccountRecord(0, r, 1);
+  PutText(r.data(), 260, "cy-new;[Staff]");
+  ASSERT_TRUE(WriteAccountRecord(0, r, 1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("dan", "d"), -1));
+  ASSERT_TRUE(DeleteRemoteAccount(0));
+  RemoteAccountRecordBytes pop3{};
+  PutText(pop3.data(), 0, "pop3");
+  ASSERT_TRUE(WriteRemoteAccount(pop3, -1));
+
+  const std::string written = HostPath(fixtures) + "\\written\\";
+  CreateDirectoryA(written.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(Users().c_str(), (written + "users.cfg").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((config + "remote.cfg").c_str(), (written + "remote.cfg").c_str(), FALSE));
+}
+
+TEST_F(AccountTest, AppendsRefusalsAndDeletionsKeepOrderAndNeverTouchTheCallersRecord) {
+  Install();
+  const AccountRecordBytes first = Account("one");
+  AccountRecordBytes copy = first;
+  ASSERT_TRUE(WriteAccountRecord(0, copy, 0));  // index 0 of a missing file creates it
+  EXPECT_EQ(copy, first);
+  ASSERT_TRUE(WriteAccountRecord(0, Account("two"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("three"), 2));  // the count appends too
+  EXPECT_FALSE(WriteAccountRecord(0, Account("four"), 4));  // a gap would unscramble into garbage
+  EXPECT_FALSE(WriteAccountRecord(0, Account("four"), -2));
+  EXPECT_FALSE(WriteAccountRecord(0, Account(""), -1));
+  EXPECT_EQ(Aliases(), (std::vector<std::string>{"one", "two", "three"}));
+
+  AccountRecordBytes untouched = Account("marker");
+  EXPECT_EQ(ReadAccountRecord(0, untouched, 7), 3);
+  EXPECT_EQ(untouched, Account("marker"));
+
+  EXPECT_FALSE(DeleteAccountRecord(0, -1));
+  EXPECT_FALSE(DeleteAccountRecord(0, 3));
+  ASSERT_TRUE(DeleteAccountRecord(0, 1));
+  EXPECT_EQ(Aliases(), (std::vector<std::string>{"one", "three"}));
+  {
+    // Held by another program without delete sharing: the deletion fails
+    // and the file stays as it was, with no temporary file left.
+    HANDLE held = CreateFileA(Users().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteAccountRecord(0, 0));
+    CloseHandle(held);
+  }
+  EXPECT_EQ(Aliases(), (std::vector<std::string>{"one", "three"}));
+  EXPECT_FALSE(FileExists(Users() + ".tmp"));
+}
+
+TEST_F(AccountTest, DataFilesAndRemoteCompanionsGoOnlyInsideTheRootAfterTheCommit) {
+  Install();
+  CreateDirectoryA((root + "data").c_str(), nullptr);
+  const std::string outside = root.substr(0, root.size() - 1) + "-outside.dat";
+  for (const std::string& file : {root + "data\\k3.dat", outside, config + "state1", config + "state1.hdr",
+                                  config + "state1.dom", config + "state1.rt", config + "keep.dat"})
+    WriteAll(file, "x");
+  AccountRecordBytes kind3 = Account("k3", "p", 3);
+  PutText(kind3.data(), 1304, root + "data\\k3.dat");
+  AccountRecordBytes escape = Account("esc", "p", 4);
+  PutText(escape.data(), 773, "..\\..\\" + outside.substr(outside.find_last_of('\\') + 1));
+  ASSERT_TRUE(WriteAccountRecord(0, kind3, -1));
+  ASSERT_TRUE(WriteAccountRecord(0, escape, -1));
+  ASSERT_TRUE(DeleteAccountRecord(0, 0));
+  EXPECT_FALSE(FileExists(root + "data\\k3.dat"));
+  ASSERT_TRUE(DeleteAccountRecord(0, 0));
+  EXPECT_TRUE(FileExists(outside));  // outside the installation: left alone
+  DeleteFileA(outside.c_str());
+
+  RemoteAccountRecordBytes remote{};
+  PutText(remote.data(), 1312, "state1");
+  ASSERT_TRUE(WriteRemoteAccount(remote, -1));
+  EXPECT_FALSE(DeleteRemoteAccount(1));  // past the end: nothing, and no success
+  ASSERT_TRUE(DeleteRemoteAccount(0));
+  for (const char* name : {"state1", "state1.hdr", "state1.dom", "state1.rt"})
+    EXPECT_FALSE(FileExists(config + name)) << name;
+  EXPECT_TRUE(FileExists(config + "keep.dat"));
+}
+
+TEST_F(AccountTest, ThePasswordChangedWithinTheSameTickIsNotServedFromTheCache) {
+  Install();
+  SizeAccountCache(8);
+  ASSERT_TRUE(WriteAccountRecord(0, Account("ann", "old"), -1));
+  // What an authentication does: stamp, read, store.
+  const AccountFileStamp before = CurrentAccountFileStamp("a.test");
+  AccountRecordBytes r{};
+  ReadAccountRecord(0, r, 0);
+  StoreAccountCache("ann", "a.test", before, r);
+  AccountRecordBytes hit{};
+  ASSERT_TRUE(LookUpAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), false, hit));
+  EXPECT_EQ(TextAt(hit.data(), 772), "old");
+
+  ASSERT_TRUE(WriteAccountRecord(0, Account("ann", "new"), 0));  // same size, same second
+  EXPECT_FALSE(LookUpAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), false, hit));
+  // Another program's rewrite of the same size within the tick shows in the full file time.
+  const AccountFileStamp again = CurrentAccountFileStamp("a.test");
+  StoreAccountCache("ann", "a.test", again, Account("ann", "new"));
+  Sleep(20);
+  const std::string bytes = ReadAll(Users());
+  WriteAll(Users(), bytes);
+  EXPECT_FALSE(LookUpAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), false, hit));
+  // The fast mode trusts a fresh entry for 30 seconds.
+  StoreAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), Account("ann", "fast"));
+  EXPECT_TRUE(LookUpAccountCache("ann", "a.test", AccountFileStamp{}, true, hit));
+  EXPECT_EQ(AccountCacheKey(Account("Ann;b").data()), "ann");
+}
+
+TEST_F(AccountTest, WalksAndDirectorySyncSeeTheRightRecords) {
+  Install(1, 1);
+  std::vector<std::pair<int, std::string>> synced;
+  SetSyncUserHook([&](SyncMode mode, const AccountRecordBytes& record, const AccountRecordBytes* replaced,
+                      std::string_view) {
+    synced.emplace_back(static_cast<int>(mode),
+                        TextAt(record.data(), 772) + (replaced != nullptr ? "<" + TextAt(replaced->data(), 772) : ""));
+  });
+  ASSERT_TRUE(WriteAccountRecord(0, Account("a", "1"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("b", "2"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("a", "3"), 0));
+  ASSERT_TRUE(DeleteAccountRecord(0, 1));
+  EXPECT_EQ(synced, (std::vector<std::pair<int, std::string>>{{0, "1"}, {0, "2"}, {1, "3<1"}, {2, "2"}}));
+
+  for (int i = 0; i < 100; ++i)
+    WriteAccountRecord(0, Account("w" + std::to_string(i)), -1);
+  std::vector<std::uint8_t> block(AccountEnumerationSize, 0xEE), other(AccountEnumerationSize);
+  EXPECT_EQ(NextUser(other.data()), 1);                      // never opened: at its end
+  ASSERT_TRUE(InitUsers("a.test", block.data(), "", 0, 2));  // skips two
+  int seen = 0;
+  std::int32_t position = 0;
+  while (NextUser(block.data()) == 0) {
+    std::memcpy(&position, &block[DbEnumPositionOffset], 4);
+    EXPECT_EQ(position, seen + 2);
+    ++seen;
+  }
+  EXPECT_EQ(seen, 99);
+  EXPECT_EQ(TextAt(block.data(), DbEnumDomainOffset), "a.test");
+  DoneUsers(block.data());
+  EXPECT_EQ(NextUser(block.data()), 1);
+  EXPECT_FALSE(InitUsers("nowhere.test", block.data(), "", 0, 0));
+}
+
+TEST_F(AccountTest, ManyThreadsLeaveExactlyTheAccountsTheModelSays) {
+  Install();
+  std::vector<std::set<std::string>> kept(8);
+  std::atomic<int> torn{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 40; ++i) {
+        const std::string alias = "t" + std::to_string(t) + "-" + std::to_string(i);
+        if (!WriteAccountRecord(0, Account(alias, alias), -1)) ++torn;
+        kept[t].insert(alias);
+        AccountRecordBytes r{};
+        const std::int32_t count = ReadAccountRecord(0, r, i % 7);
+        if (count > 0 && TextAt(r.data(), 772) != TextAt(r.data(), 260)) ++torn;
+        if (i % 3 == 0) {
+          // Find and delete one of this thread's own, as one step (the
+          // caller's lock 0 keeps the index from moving in between).
+          TableLock hold(AccountFilesLock);
+          const std::string victim = *kept[t].begin();
+          const std::int32_t index = FindAccountIndex(0, victim);
+          if (index < 0 || !DeleteAccountRecord(0, index)) ++torn;
+          kept[t].erase(victim);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(torn.load(), 0);
+  std::set<std::string> expected, found;
+  for (const auto& own : kept)
+    expected.insert(own.begin(), own.end());
+  for (const std::string& alias : Aliases())
+    found.insert(alias);
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(ReadAll(Users()).size() % AccountRecordSize, 0u);
+}
+
+TEST_F(AccountTest, StorageModeTwoGoesThroughTheBackEndAndWithoutItNowhere) {
+  Install(2);
+  AccountRecordBytes r{};
+  EXPECT_EQ(ReadAccountRecord(0, r, 0), 0);  // no back end: nothing found, nothing written
+  EXPECT_EQ(FindAccountIndex(0, "x"), -1);
+  EXPECT_FALSE(WriteAccountRecord(0, Account("x"), -1));
+  std::vector<std::uint8_t> block(AccountEnumerationSize);
+  EXPECT_FALSE(InitUsers("a.test", block.data(), "", 0, 0));
+
+  CopyFileA(HostPath(DB_STANDIN_PATH).c_str(), (root + "DB.dll").c_str(), FALSE);
+  Install(2);
+  HMODULE db = GetModuleHandleA((root + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  auto load =
+      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
+  ASSERT_EQ(load("domain|a.test\naccount|a.test|ann;anna|ann|p1\n"), 2);
+  ASSERT_TRUE(WriteAccountRecord(0, Account("bob", "p2"), -1));
+  EXPECT_EQ(ReadAccountRecord(0, r, 1), 2);
+  EXPECT_EQ(TextAt(r.data(), 260), "bob");
+  EXPECT_EQ(FindAccountIndex(0, "ANNA"), 0);
+  EXPECT_FALSE(DeleteAccountRecord(0, 5));  // nothing found: nothing deleted
+  ASSERT_TRUE(InitUsers("a.test", block.data(), "", 0, 0));
+  SetU8(Settings().data(), cfg::StorageMode, 1);  // the mode changes while the walk is open
+  int walked = 0;
+  while (NextUser(block.data()) == 0)
+    ++walked;
+  EXPECT_EQ(walked, 2);
+  DoneUsers(block.data());
+  SetU8(Settings().data(), cfg::StorageMode, 2);
+  ASSERT_TRUE(DeleteAccountRecord(0, 0));
+  EXPECT_EQ(ReadAccountRecord(0, r, 0), 1);
+  EXPECT_EQ(TextAt(r.data(), 260), "bob");
+}
+
+TEST_F(AccountTest, ARemoteAccountWriteTellsThePop3Service) {
+  fake::FakeServiceSet services;
+  ASSERT_TRUE(services.AddRunning({ServerPop3})) << services.Error();
+  Install();
+  RemoteAccountRecordBytes remote{};
+  PutText(remote.data(), 0, "pop");
+  ASSERT_TRUE(WriteRemoteAccount(remote, -1));
+  ASSERT_TRUE(services.WaitForRecords(ServerPop3, 1));
+  EXPECT_EQ(services.Records(ServerPop3)[0].Message(), ConfigChangedMessage);
+}
+
+}  // namespace
