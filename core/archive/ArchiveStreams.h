@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/archive/ArchiveFormat.h"
 
@@ -31,15 +33,38 @@ enum class StreamResult {
 // Deflates the first limit bytes of read (fewer when it ends sooner) into one
 // zlib stream at the default level, equal to the one-shot stream of the
 // same bytes. consumed and produced count both sides; more than outputCap
-// bytes of output stop the stream with TooLarge.
-StreamResult DeflateStream(const ReadCallback& read, std::uint64_t limit, const WriteCallback& write,
-                           std::uint64_t outputCap, std::uint64_t& consumed, std::uint64_t& produced);
+// bytes of output stop the stream with TooLarge. One Deflater keeps its
+// zlib state and buffers from stream to stream.
+class Deflater {
+ public:
+  Deflater();
+  ~Deflater();
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  StreamResult Run(const ReadCallback& read, std::uint64_t limit, const WriteCallback& write, std::uint64_t outputCap,
+                   std::uint64_t& consumed, std::uint64_t& produced);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Inflates one zlib stream from at most inputLength bytes of read. Ok only
 // when the stream ends, its Adler-32 good, within inputLength; what follows
 // its end is not read. More than outputCap bytes of output give TooLarge.
-StreamResult InflateStream(const ReadCallback& read, std::uint64_t inputLength, const WriteCallback& write,
-                           std::uint64_t outputCap = kMaxEntryBytes);
+class Inflater {
+ public:
+  Inflater();
+  ~Inflater();
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  StreamResult Run(const ReadCallback& read, std::uint64_t inputLength, const WriteCallback& write,
+                   std::uint64_t outputCap = kMaxEntryBytes);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Where the writer puts entries: appended at the end, patched, cut back.
 class ArchiveOutput {
@@ -63,9 +88,18 @@ enum class EntryWrite {
 // compressed, one zlib stream whose size is patched into L afterwards. A
 // source that fails, a name over 255 bytes, and data of 2^31 bytes or more
 // (raw or compressed) leave the entry out. On any failure the archive is cut
-// back to where the entry began.
-EntryWrite WriteEntry(ArchiveOutput& output, std::string_view name, bool compressed, std::uint64_t size,
-                      const ReadCallback& read);
+// back to where the entry began. One EntryWriter serves a whole pack.
+class EntryWriter {
+ public:
+  EntryWrite Write(ArchiveOutput& output, std::string_view name, bool compressed, std::uint64_t size,
+                   const ReadCallback& read);
+
+ private:
+  EntryWrite WriteFrom(ArchiveOutput& output, std::uint64_t start, std::string_view name, bool compressed,
+                       std::uint64_t size, const ReadCallback& read);
+  Deflater deflater_;
+  std::vector<std::uint8_t> buffer_;
+};
 
 // Receives the files a restore writes. Paths are relative, checked by
 // CheckEntryName, with "\" between folders.

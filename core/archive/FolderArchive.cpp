@@ -243,6 +243,7 @@ bool IsFolder(const std::string& path) {
 
 struct PackState {
   ArchiveOutput* output = nullptr;
+  EntryWriter writer;
   std::string prefix;
   bool compress = false;
   std::string skipList;
@@ -272,7 +273,7 @@ void PackFolderEntry(const std::wstring& file, const std::string& entryName, Pac
   }
   const FileId id = IdOf(source.get());
   if (id == state.archiveId || id == state.tempId) return;
-  switch (WriteEntry(*state.output, entryName, state.compress, size, ReaderOf(source.get()))) {
+  switch (state.writer.Write(*state.output, entryName, state.compress, size, ReaderOf(source.get()))) {
     case EntryWrite::Written:
       break;
     case EntryWrite::LeftOut:

@@ -69,12 +69,13 @@ TEST(ArchiveLayout, HeaderAndEntryHeadBytes) {
 }
 
 TEST(ArchiveStreams, DeflateMatchesTheOneShotStreamWhateverTheReadSizes) {
+  core::Deflater deflater;  // reset between streams
   for (const std::size_t step : {std::size_t{1}, std::size_t{65536}}) {
     for (const auto& [text, stream] : {std::pair{std::string("hello"), kHello}, std::pair{std::string(), kEmpty}}) {
       std::size_t at = 0;
       std::string out;
       std::uint64_t consumed = 0, produced = 0;
-      const auto result = core::DeflateStream(
+      const auto result = deflater.Run(
           ReaderOf(text, at, step), 1000,
           [&](const std::uint8_t* data, std::size_t size) {
             out.append(reinterpret_cast<const char*>(data), size);
@@ -89,11 +90,12 @@ TEST(ArchiveStreams, DeflateMatchesTheOneShotStreamWhateverTheReadSizes) {
 }
 
 TEST(ArchiveStreams, InflateStopsAtItsCapAndReadsByteWise) {
+  core::Inflater inflater;  // reset between streams, the first left unfinished
   for (const auto& [cap, step, expected] :
        {std::tuple{4u, 64u, core::StreamResult::TooLarge}, std::tuple{5u, 1u, core::StreamResult::Ok}}) {
     std::size_t at = 0;
     std::string out;
-    const auto result = core::InflateStream(
+    const auto result = inflater.Run(
         ReaderOf(kHello, at, step), kHello.size(),
         [&](const std::uint8_t* data, std::size_t size) {
           out.append(reinterpret_cast<const char*>(data), size);
@@ -287,6 +289,52 @@ class FailingOutput final : public core::ArchiveOutput {
   std::size_t failAt_;
 };
 
+// A source that shrank, grew or failed since it was opened, and entries too
+// large to declare: the archive holds whole entries only.
+TEST(ArchiveWriter, EntriesFromChangingSources) {
+  const std::string source = "abcdefghij";
+  struct Case {
+    const char* what;
+    std::string name;
+    bool compressed;
+    std::uint64_t declared;
+    std::size_t available;  // bytes the source gives before it ends
+    bool fails;             // then reports an error
+    core::EntryWrite result;
+    std::string entry;
+  };
+  const Case cases[] = {
+      {"shrank: L patched", "f", false, 10, 6, false, core::EntryWrite::Written,
+       "\x01"
+       "f" +
+           U32(6) + "abcdef"},
+      {"grew: the declared bytes only", "f", false, 4, 10, false, core::EntryWrite::Written,
+       "\x01"
+       "f" +
+           U32(4) + "abcd"},
+      {"raw read error", "f", false, 10, 6, true, core::EntryWrite::LeftOut, ""},
+      {"compressed read error", "f", true, 10, 6, true, core::EntryWrite::LeftOut, ""},
+      {"name over 255 bytes", std::string(256, 'n'), false, 1, 1, false, core::EntryWrite::LeftOut, ""},
+      {"2 GB", "f", false, 0x80000000u, 10, false, core::EntryWrite::LeftOut, ""},
+      {"compressed, empty", "e", true, 0, 0, false, core::EntryWrite::Written,
+       "\x01"
+       "e" +
+           U32(8) + kEmpty},
+  };
+  for (const Case& c : cases) {
+    FailingOutput output(1 << 20);
+    output.bytes = kRaw;
+    std::size_t at = 0;
+    const std::string data = source.substr(0, c.available);
+    const core::ReadCallback read = [&](std::uint8_t* out, std::size_t size) -> std::int64_t {
+      if (at == data.size() && c.fails) return -1;
+      return ReaderOf(data, at, 65536)(out, size);
+    };
+    EXPECT_EQ(core::EntryWriter().Write(output, c.name, c.compressed, c.declared, read), c.result) << c.what;
+    EXPECT_EQ(output.bytes, kRaw + c.entry) << c.what;
+  }
+}
+
 #ifndef _WIN32
 // A write error at every 4 KB of a small pack leaves an archive that the
 // independent reader reads whole, each entry equal to its file.
@@ -312,12 +360,13 @@ TEST(ArchiveWriter, WriteErrorsLeaveWholeEntriesOnly) {
       FailingOutput output(failAt);
       const auto header = core::MakeArchiveHeader(compressed);
       ASSERT_TRUE(output.Append(header.data(), header.size()));
+      core::EntryWriter writer;
       std::size_t written = 0;
       core::EntryWrite result = core::EntryWrite::Written;
       for (; written < files.size(); ++written) {
         std::size_t at = 0;
         const std::string& data = files[written].second;
-        result = core::WriteEntry(output, files[written].first, compressed, data.size(), ReaderOf(data, at, 65536));
+        result = writer.Write(output, files[written].first, compressed, data.size(), ReaderOf(data, at, 65536));
         if (result != core::EntryWrite::Written) break;
       }
       const fs::path image = folder / "image.ilds";

@@ -73,6 +73,21 @@ TEST_F(FolderArchive, FileHeldWithoutReadSharingIsLeftOutAndTheAnswerIsFalse) {
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "c.txt"}));
 }
 
+// Another writer holds the archive: neither a second packer nor a restore
+// may use it meanwhile.
+TEST_F(FolderArchive, ArchiveBeingWrittenIsNotShared) {
+  Write("src\\a.txt", "a");
+  ASSERT_TRUE(core::PackFolder(Path("x.ilds"), Path("src"), false, "", true, "", true));
+  const std::string before = Read("x.ilds");
+  HANDLE writer = ::CreateFileA(Path("x.ilds").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(core::PackFolder(Path("x.ilds"), Path("src"), true, "", true, "", true));
+  EXPECT_FALSE(core::UnpackFolder(Path("x.ilds"), Path("out"), true, "", 0));
+  ::CloseHandle(writer);
+  EXPECT_EQ(Read("x.ilds"), before);
+}
+
 TEST_F(FolderArchive, ConfigurationBackupAndRestore) {
   Write("root\\config\\settings.cfg", std::string(20864, '\x11'));
   Write("root\\config\\sub\\x.dat", "x");
