@@ -48,8 +48,10 @@ bool NarrowExact(std::wstring_view text, std::string& narrow) {
   return !usedDefault && Widen(narrow) == text;
 }
 
-// The full path in the "\\?\" form, so that a temporary name beside a path
-// near the length limit still fits. Empty when it cannot be formed.
+// The full path in the "\\?\" form: the file calls take it as it stands (no
+// second reading of dots, blanks or device names) and past 259 characters,
+// so that deep folders are walked and a temporary name beside a path near
+// the limit fits. Empty when it cannot be formed.
 std::wstring LongPath(const std::wstring& path) {
   if (path.empty()) return {};
   DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -301,13 +303,14 @@ void PackFolderTree(const std::wstring& base, const std::wstring& relative, cons
     const std::wstring name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder && !state.recurse) continue;
     std::string narrow;
     if (!NarrowExact(name, narrow)) {
       state.ok = false;
       continue;
     }
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      if (!state.recurse) continue;
+    if (isFolder) {
       if (depth >= kMaxWalkDepth) {
         state.ok = false;
         continue;
@@ -336,6 +339,9 @@ bool ReadAppendTarget(HANDLE file, std::uint64_t size, ArchiveHeader& header) {
   }
 }
 
+// Restores into a folder: folders only for files that are written, none of
+// them a link; each file written beside its target under a temporary name
+// and moved over it only when complete.
 class FileSink final : public RestoreSink {
  public:
   FileSink(std::string target, std::wstring targetLong, bool overwrite, std::string keepList)
@@ -491,11 +497,11 @@ bool UnpackFolder(const std::string& archive, const std::string& target, bool ov
     std::wstring targetLong = LongPath(Widen(targetText));
     if (targetLong.empty()) return false;
     if (targetLong.back() != L'\\') targetLong += L'\\';
-    if (!MakeFolders(targetLong)) return false;
+    // Not shared for writing: an archive still being written is not read.
     UniqueHandle file(::CreateFileW(LongPath(Widen(archive)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::uint64_t size = 0;
-    if (!file || !SizeOf(file.get(), size)) return false;
+    if (!file || !SizeOf(file.get(), size) || !MakeFolders(targetLong)) return false;
     FileInput input(file.get(), size);
     FileSink sink(targetText, targetLong, overwrite, keepList);
     return RestoreEntries(input, startOffset, sink);
