@@ -7,7 +7,7 @@ PKGS=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  libz-mingw-w64-dev libwine-dev
+  libz-mingw-w64-dev zlib1g-dev libwine-dev
   wine wine32:i386 wine64
   googletest libgtest-dev
   python3 clang-format

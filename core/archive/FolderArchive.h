@@ -1,0 +1,48 @@
+#pragma once
+// Packing folders into "ILDS" archives and restoring them, on the Win32 file
+// system. Names are 8-bit texts in the ANSI code page with "\" as separator.
+// Nothing is lost on failure: a new archive replaces the old one only when
+// it was written whole, an appended one is cut back to its last whole entry,
+// and a restored file replaces its target only when it is complete.
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Packs source (a folder, walked in directory-listing order, or one file)
+// into archive: a new archive, or entries added to the end of an existing
+// one of version 2 or later (then with that archive's compress flag).
+// Entry names are prefix + the path below source. skipList names files
+// (";"-separated, ASCII case ignored) left out in every subfolder; recurse
+// walks subfolders. Reparse points, the archive itself and its temporary
+// file are passed by. False when nothing could be written, the source is
+// missing, or any file was left out (unreadable, over 2 GB, a name without
+// an exact ANSI form or over 255 bytes); what was packed then stays.
+bool PackFolder(const std::string& archive, const std::string& source, bool append, const std::string& prefix,
+                bool compress, const std::string& skipList, bool recurse);
+
+// Restores the archive that starts at startOffset of the file archive into
+// target (created when missing). Without overwrite an existing file is kept
+// unless ShouldRestoreFile says otherwise. Each file is written to a
+// temporary file beside it and moved over the target only when complete.
+// False when an entry was refused or failed; the other entries are restored.
+bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
+                  std::uint64_t startOffset);
+
+// Whether a restore without overwrite writes targetFile: always when it is
+// missing; when it exists, only with a non-empty keep list that does not
+// hold entryName (ListHoldsName).
+bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryName, const std::string& keepList);
+
+// The configuration backup: configFolder as a new compressed archive, then,
+// when rootFolder + "webmail\config\" exists and the first pack succeeded,
+// that folder appended under the prefix "..webmail\config\". True when every
+// pack that ran succeeded.
+bool BackupConfigFolder(const std::string& archive, const std::string& configFolder, const std::string& rootFolder);
+
+// Restores a configuration backup into configFolder, overwriting; web-mail
+// entries land under configFolder + "..webmail\config\".
+bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder);
+
+}  // namespace core
