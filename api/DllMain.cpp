@@ -7,6 +7,7 @@
 #include "core/mime/LocalTimeZone.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
 #include "core/util/Numbers.h"
 
 namespace {
@@ -23,6 +24,7 @@ void InitialiseUnits() {
   core::InitPlatformUnit();
   core::SetDecimalSignProvider(&RegionalDecimalSign);
   core::SetTimeZoneSource(&core::WindowsTimeZone);
+  core::InstallUnitHooks();
 }
 
 void FinaliseUnits() {

@@ -158,6 +158,14 @@ std::string GetMailboxPath(std::string_view path, bool withFolder, std::string_v
   return out;
 }
 
+std::string GetLDAPHost() {
+  const std::uint8_t* settings = Settings().data();
+  std::string host;
+  if (GetU8(settings, ConfigField("LdapServerOn")) != 0)
+    host = Trim(GetDelimitedItem(GetShortString(settings, cfg::LdapServerList), 0, ';'));
+  return host.empty() ? std::string("localhost") : host;
+}
+
 // ---- Steps of the load and save ----------------------------------------------
 
 void ReadPathConfig(const std::string& rootFolder) {

@@ -54,6 +54,11 @@ std::string ConfigFilePath(std::string_view name);
 // item of folderText (at most 63 characters; "inbox" when empty) and "\".
 std::string GetMailboxPath(std::string_view path, bool withFolder, std::string_view folderText);
 
+// The LDAP server of directory synchronisation: the first item of the
+// configured server list when the LDAP server setting is on, else (or when
+// that is empty) "localhost".
+std::string GetLDAPHost();
+
 // ---- Steps of the load and save ------------------------------------------
 
 // Reads rootFolder + "path.cfg": line 1 configuration folder, 4 message-file

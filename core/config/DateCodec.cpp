@@ -2,6 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+
+#include "core/util/Numbers.h"
+#include "core/util/Text.h"
 
 namespace core {
 
@@ -96,6 +100,24 @@ bool DecodeTime(double value, int& hour, int& minute, int& second, int& msec) {
   second = static_cast<int>(msecOfDay / 1000 % 60);
   msec = static_cast<int>(msecOfDay % 1000);
   return true;
+}
+
+double ParseStatDate(std::string_view text) {
+  int parts[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    parts[i] = static_cast<int>(TextToInt(Trim(GetDelimitedItem(text, i, '/'))));
+  }
+  double date = 0.0;
+  return EncodeDate(parts[0], parts[1], parts[2], date) ? date : 0.0;
+}
+
+std::string FormatStatDate(bool emptyForZero, double date) {
+  if (date == 0.0 && emptyForZero) return {};
+  int year = 0, month = 0, day = 0;
+  if (!DecodeDate(date, year, month, day)) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%d/%02d/%02d", year, month, day);
+  return text;
 }
 
 }  // namespace core

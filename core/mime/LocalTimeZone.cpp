@@ -19,4 +19,14 @@ CivilTime CivilTimeOf(const SYSTEMTIME& time) {
   return CivilTime{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
 }
 
+std::string FormatLocalRFC822Date(const SYSTEMTIME& local, bool withoutZone) {
+  return FormatRFC822Date(CivilTimeOf(local), withoutZone, {});
+}
+
+std::string GetRFC822DateNow(bool withoutZone) {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  return FormatLocalRFC822Date(now, withoutZone);
+}
+
 }  // namespace core

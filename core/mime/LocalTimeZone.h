@@ -13,4 +13,10 @@ TimeZoneState WindowsTimeZone();
 
 CivilTime CivilTimeOf(const SYSTEMTIME& time);
 
+// The RFC 822 date of a local time, or of now, followed by the library's
+// own time-zone text; the administration library sets none, so the local
+// zone's offset follows instead (unless withoutZone).
+std::string FormatLocalRFC822Date(const SYSTEMTIME& local, bool withoutZone);
+std::string GetRFC822DateNow(bool withoutZone);
+
 }  // namespace core

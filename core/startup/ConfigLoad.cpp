@@ -6,6 +6,7 @@
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
+#include "core/lists/AccountLists.h"
 #include "core/platform/System.h"
 
 namespace core {
@@ -27,8 +28,8 @@ void RunStep(Step step) noexcept {
 
 // Attachment-scanner settings ("scan.cfg"): defaults until that unit reads them.
 void ReadScannerSettings() {}
-// Default account templates in the mode that fills no record (to come).
-void ReadDefaultTemplates() {}
+// "default.ini" in the mode that fills no record: the domain-administrator rights.
+void ReadDefaultTemplates() { ApplyDefaultsIni(false, nullptr, true, {}); }
 // Replacement message texts ("strings.dat"): built-in texts until that unit reads them.
 void LoadMessageTexts() {}
 
@@ -92,6 +93,8 @@ bool SaveServerConfig() {
     return false;
   }
 }
+
+void InstallUnitHooks() { InstallListHooks(); }
 
 void CompleteConfigLoad() {
   RunStep(DomainListMigrate);

@@ -17,6 +17,10 @@ bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd);
 // and while no full configuration folder is known.
 bool SaveServerConfig();
 
+// Installs what the units above the account store lend it (group tests,
+// message import, directory sync): the library start runs it once.
+void InstallUnitHooks();
+
 // Converts an older domain table and reads the attachment-scanner settings.
 void CompleteConfigLoad();
 

@@ -45,26 +45,13 @@ bool IsGroupReference(std::string_view text) {
 ListMatcher::ListMatcher(std::string_view a, GroupMemberTest isGroupMember) : isGroupMember_(std::move(isGroupMember)) {
   if (Trim(a).empty()) return;
   empty_ = false;
-  whole_ = LowerCase(a);
-  single_ = whole_.find(';') == std::string::npos;
-  if (whole_.back() != ';') whole_ += ';';
-  items_ = Items(whole_);
-  if (single_) whole_.pop_back();
+  std::string list = LowerCase(a);
+  if (list.back() != ';') list += ';';
+  items_ = Items(list);
 }
 
 bool ListMatcher::Matches(std::string_view b) const {
   if (empty_ || Trim(b).empty()) return false;
-  const bool bSingle = b.find(';') == std::string_view::npos;
-  if (single_ && bSingle) {
-    // Two single texts are compared whole, as they stand (lower-cased).
-    if (b.size() != whole_.size()) return false;
-    for (std::size_t i = 0; i < b.size(); ++i) {
-      char c = b[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != whole_[i]) return false;
-    }
-    return true;
-  }
   // The items of b, each followed by ";" (one is added at the end).
   for (const std::string& x : items_) {
     std::size_t start = 0;

@@ -12,11 +12,11 @@ namespace core {
 // Whether item x belongs to the group named by reference y ("[Name]").
 using GroupMemberTest = std::function<bool(std::string_view item, std::string_view groupReference)>;
 
-// True when some item of a equals some item of b. Two texts without ";" are
-// compared whole (after lower-casing); otherwise items are split at ";" and
-// trimmed, and empty items take part like any other. With isGroupMember, an
-// item of b that is a group reference (begins with "[" and a letter, ends
-// with "]") also matches every item of a that the test admits.
+// True when some item of a equals some item of b: items are split at ";",
+// trimmed and compared without regard to ASCII case; a text without ";" is a
+// list of one item; empty items take part like any other. With
+// isGroupMember, an item of b that is a group reference (begins with "[" and
+// a letter, ends with "]") also matches every item of a that the test admits.
 bool MatchStringLists(std::string_view a, std::string_view b, const GroupMemberTest& isGroupMember = {});
 
 // "[" + letter ... "]".
@@ -31,9 +31,7 @@ class ListMatcher {
 
  private:
   bool empty_ = true;
-  bool single_ = false;  // a holds no ";": compared whole when b holds none either
-  std::string whole_;    // a lower-cased (with a final ";" when it is a list)
-  std::vector<std::string> items_;
+  std::vector<std::string> items_;  // a's items, trimmed and lower-cased
   GroupMemberTest isGroupMember_;
 };
 

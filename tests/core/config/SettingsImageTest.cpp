@@ -1,6 +1,10 @@
 // The built-in settings image, the load defaults and the date codec.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include <cstdlib>
+
 #include <string_view>
 
 #include <utility>
@@ -122,6 +126,30 @@ TEST(LoadRules, DefaultsAndClampsOnAZeroRecord) {
   record[1038] = 7;
   ApplyLoadRules(record.data());
   EXPECT_EQ(record[1038], 7);
+}
+
+TEST(DateCodec, StatisticsDatesAgainstPythonsCalendar) {
+  const char* path = std::getenv("VM_STAT_DATES");
+  ASSERT_NE(path, nullptr);
+  std::string file = path;
+#ifdef _WIN32
+  if (file.size() > 1 && file[0] == '/') file = "Z:" + file;  // the host's root under Wine
+#endif
+  std::ifstream in(file);
+  std::string text;
+  long days = 0;
+  int rows = 0;
+  while (in >> text >> days) {
+    ++rows;
+    ASSERT_EQ(ParseStatDate(text), static_cast<double>(days)) << text;
+    ASSERT_EQ(FormatStatDate(false, static_cast<double>(days)), text);
+  }
+  EXPECT_GT(rows, 8000);
+  EXPECT_EQ(FormatStatDate(false, ParseStatDate(" 2004 / 3 / 7 ")), "2004/03/07");
+  EXPECT_EQ(ParseStatDate("2004/02/30"), 0.0);
+  EXPECT_EQ(ParseStatDate("garbage"), 0.0);
+  EXPECT_EQ(FormatStatDate(true, 0.0), "");
+  EXPECT_EQ(FormatStatDate(false, 0.0), "1899/12/30");
 }
 
 TEST(DateCodec, DayCountsAndTimes) {

@@ -80,14 +80,15 @@ TEST(ListMatch, ItemsCaseAndGroups) {
     const char* a;
     const char* b;
     bool match;
-  } cases[] = {{"Ann", "ann", true}, {"ann ", "ann", false}, {"x;Ann", " ann ;y", true}, {"x;y", "z;", false},
-               {"a;;", ";b", true},  {"", "a", false},       {"a", "  ", false},         {"a;b", "[Staff]", false}};
+  } cases[] = {{"Ann", "ann", true}, {"ann ", "ann", true}, {"x;Ann", " ann ;y", true}, {"x;y", "z;", false},
+               {"a;;", ";b", true},  {"", "a", false},      {"a", "  ", false},         {"a;b", "[Staff]", false}};
   for (const Case& c : cases)
     EXPECT_EQ(MatchStringLists(c.a, c.b), c.match) << c.a << " ~ " << c.b;
   const GroupMemberTest staff = [](std::string_view item, std::string_view group) {
     return group == "[staff]" && item == "bob";
   };
   EXPECT_TRUE(MatchStringLists("x;Bob", "[Staff];y", staff));
+  EXPECT_TRUE(MatchStringLists("bob", " [Staff] ", staff));  // a single item is a list of one
   EXPECT_FALSE(MatchStringLists("x;Bob", "[1abc];y", staff));
   EXPECT_TRUE(IsGroupReference("[Staff]"));
   EXPECT_FALSE(IsGroupReference("[1]"));

@@ -1,0 +1,171 @@
+// The checks and files above the account store, under Wine.
+#include "core/lists/AccountLists.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "core/accounts/AccountStore.h"
+#include "core/config/ConfigStore.h"
+#include "core/domains/DomainBindings.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
+
+namespace {
+
+using namespace core;
+
+const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+void WriteAll(const std::string& name, const std::string& data) {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
+}
+void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
+  record[offset] = static_cast<std::uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), record + offset + 1);
+}
+AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password) {
+  AccountRecordBytes r{};
+  PutText(r.data(), 260, aliases);
+  PutText(r.data(), 516, mailbox);
+  PutText(r.data(), 772, password);
+  return r;
+}
+
+class ListsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateLockTable(true);
+    InitPlatformUnit();
+    InstallUnitHooks();
+  }
+  void SetUp() override {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    static int serial = 0;
+    root = std::string(temp) + "liststest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) +
+           "\\";
+    config = root + "config\\";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+    // Three domains; the mail folder under the root.
+    std::string r(20864, '\0');
+    r[7001] = 1;
+    r[3633] = 1;
+    r[7020] = 3;
+    const std::string mail = root + "mail\\";
+    r[512] = static_cast<char>(mail.size());
+    r.replace(513, mail.size(), mail);
+    for (std::size_t i = 0; i < r.size(); ++i)
+      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
+    WriteAll(config + "settings.cfg", r);
+    std::string domains;
+    for (const std::string name : {"a.test", "b.test", "c.test"}) {
+      std::string entry(96, '\0');
+      entry[0] = static_cast<char>(name.size());
+      entry.replace(1, name.size(), name);
+      domains += entry;
+      CreateDirectoryA((config + name).c_str(), nullptr);
+    }
+    WriteAll(config + "domains.cfg", domains);
+    SetRootFolder(root);
+    SetConfigFolder(config);
+    ReadPathConfig(root);
+    ASSERT_TRUE(InitServerConfig(true, false));
+  }
+  void TearDown() override { DeleteDirectory(root, "*.*", true); }
+
+  std::string root, config;
+};
+
+TEST_F(ListsTest, NewAliasesWithGroupsAndAFileThatCannotBeRead) {
+  WriteAll(config + "groups.dat", "[Staff]\nann@a.test\n");
+  ASSERT_TRUE(WriteAccountRecord(0, Account("bob;[Staff]", "bob", "p"), -1));
+  EXPECT_TRUE(CheckNewAlias("a.test", "carl"));
+  EXPECT_FALSE(CheckNewAlias("A.TEST", "x; BOB"));
+  EXPECT_FALSE(CheckNewAlias("a.test", "ann@a.test"));  // a member of the account's group
+  EXPECT_TRUE(CheckNewAlias("b.test", "bob"));          // no account file: no conflict
+  EXPECT_EQ(FindAccountIndex(0, "ann@a.test"), 0);
+  HANDLE held =
+      CreateFileA((config + "a.test\\users.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(CheckNewAlias("a.test", "carl"));  // unreadable: counted as a conflict
+  EXPECT_TRUE(CheckForMailbox("nobody", "p", "carl", 0));
+  CloseHandle(held);
+}
+
+TEST_F(ListsTest, MailboxNamesAcrossDomainsBoundToOneAddress) {
+  ASSERT_TRUE(WriteAccountRecord(1, Account("box", "Box", "pw"), -1));
+  EXPECT_TRUE(CheckForMailbox("box", "pw", "new", 0));  // unbound: every domain is searched
+  EXPECT_FALSE(CheckForMailbox("box", "other", "new", 0));
+  EXPECT_FALSE(CheckForMailbox("box", "", "new", 0));    // an empty password never conflicts
+  EXPECT_FALSE(CheckForMailbox("box", "pw", "box", 1));  // the account being saved itself
+  WriteDomainBind(0, "192.0.2.1", false);
+  WriteDomainBind(1, "192.0.2.1", false);
+  WriteDomainBind(2, "192.0.2.9", false);
+  EXPECT_TRUE(CheckForMailbox("BOX", "pw", "new", 0));   // another domain on the same address
+  EXPECT_FALSE(CheckForMailbox("box", "pw", "new", 2));  // on another address
+  EXPECT_FALSE(CheckForMailbox("box", "pw", "new", 1));  // a bound domain does not search itself
+  SetU8(Settings().data(), ConfigField("FullAddressLogin"), 1);
+  EXPECT_FALSE(CheckForMailbox("box", "pw", "new", 0));
+}
+
+TEST_F(ListsTest, MailboxPathsDomainFileSizesAndDeletableFolders) {
+  const std::string mail = root + "mail\\";
+  EXPECT_EQ(GetMailboxPath("a.test\\ann", true, ""), mail + "a.test\\ann\\inbox\\");
+  EXPECT_EQ(GetMailboxPath("D:\\boxes\\ann\\", false, ""), "D:\\boxes\\ann\\");
+  EXPECT_EQ(GetMailboxPath("x", true, std::string(62, 'f') + "gh;second"), mail + "x\\" + std::string(62, 'f') + "g\\");
+
+  AccountRecordBytes ann = Account("ann", "ann", "p");
+  PutText(ann.data(), 1028, "a.test\\ann");
+  WriteMailboxDomainFile(ann, std::string(120, 'd'));
+  std::string text;
+  ASSERT_TRUE(ReadFileToString(mail + "a.test\\ann\\domain.dat", false, text));
+  EXPECT_EQ(text, std::string(95, 'd') + "\r\n");
+  WriteMailboxDomainFile(ann, "other");  // exists: unchanged
+  ReadFileToString(mail + "a.test\\ann\\domain.dat", false, text);
+  EXPECT_EQ(text.size(), 97u);
+
+  const std::string box = mail + "a.test\\ann\\";
+  ForceDirectory(box + "inbox");
+  WriteAll(box + "1.imap", std::string(100, 'x'));
+  WriteAll(box + "inbox\\2.tmp", std::string(50, 'x'));
+  WriteAll(box + "inbox\\3.txt", std::string(70, 'x'));
+  std::uint64_t size = 1;
+  std::uint32_t count = 0, oldest = 0xFFFFFFFFu;
+  GetMailboxSize(box, size, count, oldest);
+  EXPECT_EQ(size, 151u);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(oldest, GetFileStamp(box + "1.imap") < GetFileStamp(box + "inbox\\2.tmp")
+                        ? GetFileStamp(box + "1.imap")
+                        : GetFileStamp(box + "inbox\\2.tmp"));
+
+  EXPECT_TRUE(IsDeletableMailboxFolder(box));
+  for (const std::string& folder : {mail, mail.substr(0, mail.size() - 1), root, config, root + "..\\", box + "..\\..",
+                                    std::string("C:\\"), std::string("\\\\server\\share\\")})
+    EXPECT_FALSE(IsDeletableMailboxFolder(folder)) << folder;
+}
+
+TEST_F(ListsTest, DefaultsFromTheFileAndAddressesSplit) {
+  WriteAll(root + "default.ini", "maxmessagesize = 4096\r\nDomainAdminRights= 3;4 \r\nDomainAV=1\r\n");
+  AccountRecordBytes account{};
+  account.fill(0xEE);
+  ApplyDefaultsIni(true, account.data(), false, {});
+  EXPECT_EQ(account[760] | account[761] << 8, 4096);
+  EXPECT_EQ(account[0], 0);
+  ApplyDefaultsIni(false, nullptr, true, {});
+  EXPECT_EQ(DomainAdminRights(), "3;4");
+  std::string alias, domain;
+  SplitEmailAddress("Ann <ann@b.test>", alias, domain);
+  EXPECT_EQ(alias + "|" + domain, "ann|b.test");
+  SplitEmailAddress("plain", alias, domain);
+  EXPECT_EQ(alias + "|" + domain, "plain|a.test");
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// Group membership over in-memory files and the keys of "default.ini", with
+// the offsets written out from the record documentation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/lists/Defaults.h"
+#include "core/lists/Groups.h"
+
+namespace core {
+namespace {
+
+class MemoryFiles final : public GroupFiles {
+ public:
+  explicit MemoryFiles(std::map<std::string, std::string> files) : files_(std::move(files)) {}
+  Parsed Read(std::string_view name) override {
+    const auto found = files_.find(std::string(name));
+    if (found == files_.end()) return nullptr;
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : found->second) {
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    lines.push_back(line);
+    return ParseGroupFile(lines);
+  }
+
+ private:
+  std::map<std::string, std::string> files_;
+};
+
+TEST(Groups, SectionsNestingIncludesPatternsAndCycles) {
+  MemoryFiles files({{"groups.dat",
+                      "[Staff]\n"
+                      "Ann@Example.org\n"
+                      "@sales.example\n"
+                      "# a comment line does not end the section\n"
+                      "partner.example\n"
+                      "[Admins]\n"
+                      "{more.txt}\n"
+                      "10.1.*.*\n"
+                      "\n"
+                      "[Admins]\n"
+                      "root@example.org\n"
+                      "[Staff]\n"
+                      "\n"
+                      "[Loop]\n"
+                      "[Loop2]\n"
+                      "\n"
+                      "[Loop2]\n"
+                      "[loop]\n"
+                      "\n"
+                      "[Wild]\n"
+                      "*.example.net\n"},
+                     {"more.txt", "carol@example.org\n[Wild]\n"}});
+  const struct {
+    const char* item;
+    const char* group;
+    bool member;
+  } cases[] = {
+      {"ann@example.org", "[staff]", true},    // patterns compared in lower case
+      {"bob@sales.example", "[staff]", true},  // "@domain"
+      {"x@partner.example", "[staff]", true},  // a domain alone admits by the domain part
+      {"carol@example.org", "[staff]", true},  // through [Admins] and its include
+      {"z@a.example.net", "[staff]", true},    // through the include's own group
+      {"10.1.2.3", "[staff]", true},
+      {"10.2.2.3", "[staff]", false},
+      {"root@example.org", "[admins]", true},  // a second section of the same name
+      {"root@example.org", "[staff]", true},   // "[Admins]" inside a section is a reference, not a name
+      {"nobody@example.org", "[staff]", false},
+      {"anyone", "[loop]", false},  // a cycle ends as no match
+      {"", "[staff]", false},
+      {"ann@example.org", "[nobody]", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsGroupMember(c.item, c.group, false, files), c.member) << c.item << " in " << c.group;
+
+  const GroupMemberTest test = GroupTestOver(files);
+  EXPECT_TRUE(MatchStringLists("x;Ann@Example.org", "[Staff]", test));  // a single group reference
+  EXPECT_TRUE(MatchStringLists("a;b", "c; B ", test));
+  EXPECT_FALSE(MatchStringLists("", "[Staff]", test));
+}
+
+std::uint32_t Number(const std::vector<std::uint8_t>& r, std::size_t at, std::size_t width) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < width; ++i)
+    value |= static_cast<std::uint32_t>(r[at + i]) << (8 * i);
+  return value;
+}
+std::string Text(const std::vector<std::uint8_t>& r, std::size_t at) {
+  return std::string(reinterpret_cast<const char*>(&r[at + 1]), r[at]);
+}
+
+TEST(Defaults, EveryAccountKeyLandsAtItsOffset) {
+  std::vector<std::uint8_t> r(2848, 0xEE);
+  ApplyDefaultLines(true, r.data(),
+                    {"antispamindex = 3",
+                     "imap4=1",
+                     "allowselfconfiguration=1",
+                     "UserType=2",
+                     "UserType=3",
+                     "RespondWith=7",
+                     "RespondWithFile=  reply.txt ",
+                     "ValidityWarningFile=warn.txt",
+                     "LimitMailboxSize=1",
+                     "LimitMailboxSizeValue=70000",
+                     "MegabyteSendLimit=12",
+                     "NumberSendLimit=131077",
+                     "MaxMessageSize=1048576",
+                     "LocalMailOnly=1",
+                     "ServicesAccessSMTP=0",
+                     "ServicesAccessIM=1",
+                     "ServicesAccessAV=1",
+                     "DeleteMailOlder=1",
+                     "DeleteMailOlderValue=30",
+                     "IncomingCopy=in@x",
+                     "OutgoingCopy=out@x",
+                     "ExpiresIfInactive=30",
+                     "DeleteAccountWhenExpired=2",
+                     "XEnvelopeTo=1",
+                     "NoMailingList=1",
+                     "AuthMode=2",
+                     "AuthModeValue=cn=%s",
+                     "SpamFolderMode=4",
+                     "# nothing=1",
+                     "unknown=5"});
+  const struct {
+    std::size_t offset, width;
+    std::uint32_t value;
+  } numbers[] = {
+      {2, 2, 3},    {665, 1, 1},       {657, 1, 1},          {1022, 1, 1},        {1284, 1, 1},
+      {1293, 1, 7}, {1285, 1, 1},      {1288, 4, 70000},     {1026, 2, 12},       {1018, 2, 2},
+      {1024, 2, 5}, {760, 4, 1048576}, {1294, 1, 0b0000011},  // local mail only and the refused SMTP; IM allowed
+      {259, 1, 1},  {2320, 1, 1},      {2324, 4, 30},        {660, 4, 30u << 16}, {770, 1, 0},
+      {656, 1, 1},  {765, 1, 1},       {664, 1, 2},          {766, 1, 4},         {0, 1, 0}};
+  for (const auto& n : numbers)
+    EXPECT_EQ(Number(r, n.offset, n.width), n.value) << "offset " << n.offset;
+  EXPECT_EQ(Text(r, 1552), "reply.txt");
+  EXPECT_EQ(Text(r, 2064), "warn.txt");
+  EXPECT_EQ(Text(r, 1808), "in@x");
+  EXPECT_EQ(Text(r, 1936), "out@x");
+  EXPECT_EQ(Text(r, 900), "cn=%s");
+
+  ApplyDefaultLines(true, r.data(), {"SpamFilter=1", "MailboxType=1"});
+  EXPECT_EQ(Number(r, 2, 2), 2u);
+  EXPECT_EQ(r[665], 2);
+}
+
+TEST(Defaults, DomainKeysAndTheRightsText) {
+  std::vector<std::uint8_t> d(913, 0xEE);
+  ApplyDefaultLines(
+      false, d.data(),
+      {"AdministratorAlias=admin", "AddministratorEmail=boss@x", "AdministratorEmail=ignored@x", "InfoToAdmin=1",
+       "ForwardUnknown=2", "ForwardUnknownTo=catch@x", "DomainAdminLimit=9", "DomainDiskQuota=100",
+       "DomainMailboxSize=200", "DomainMBLimit=300", "DomainNumberLimit=400", "DomainMaxMessageSize=500",
+       "DomainMIAS=1", "DomainAV=1", "DomainChallengeResponse=1", "AntiSpamIndex=5"});
+  EXPECT_EQ(Text(d, 128), "admin");
+  EXPECT_EQ(Text(d, 384), "boss@x");
+  EXPECT_EQ(Text(d, 641), "catch@x");
+  const struct {
+    std::size_t offset, width;
+    std::uint32_t value;
+  } numbers[] = {{897, 1, 1},   {640, 1, 2},   {62, 2, 9},  {57, 4, 100}, {881, 4, 200}, {885, 4, 300},
+                 {889, 4, 400}, {893, 4, 500}, {879, 1, 1}, {61, 1, 1},   {878, 1, 1},   {2, 1, 0}};
+  for (const auto& n : numbers)
+    EXPECT_EQ(Number(d, n.offset, n.width), n.value) << "offset " << n.offset;
+  EXPECT_EQ(DomainAdminRightsOf({"x=1", "domainadminrights = 7,9", "DomainAdminRights=12"}), "12");
+}
+
+}  // namespace
+}  // namespace core
