@@ -122,6 +122,26 @@ void StoreAccountCache(std::string_view firstKey, std::string_view secondKey, co
   entry.used = true;
 }
 
+bool CopyAccountCacheEntry(std::size_t index, CachedAccount& out) {
+  TableLock hold(RecordCacheLock);
+  const std::vector<Entry>& entries = Entries();
+  if (index >= entries.size() || !entries[index].used) return false;
+  const Entry& entry = entries[index];
+  out.firstKey = entry.firstKey;
+  out.secondKey = entry.secondKey;
+  out.record = entry.record;
+  out.stamp = entry.stamp;
+  return true;
+}
+
+void TouchAccountCacheEntry(std::size_t index, std::string_view firstKey, std::string_view secondKey) {
+  TableLock hold(RecordCacheLock);
+  std::vector<Entry>& entries = Entries();
+  if (index < entries.size() && entries[index].used && entries[index].firstKey == firstKey &&
+      entries[index].secondKey == secondKey)
+    entries[index].lastUse = Clock::now();
+}
+
 std::string AccountCacheKey(const std::uint8_t* record) {
   return CutTo(LowerCase(FirstListItem(FieldText(record, account::AliasList))), KeyLength);
 }

@@ -41,6 +41,18 @@ bool LookUpAccountCache(std::string_view firstKey, std::string_view secondKey, c
 void StoreAccountCache(std::string_view firstKey, std::string_view secondKey, const AccountFileStamp& stamp,
                        const AccountRecordBytes& record);
 
+// One entry as copied out for a walk over the cache (the authentication tries
+// cached accounts before it reads any file).
+struct CachedAccount {
+  std::string firstKey, secondKey;
+  AccountRecordBytes record{};
+  AccountFileStamp stamp;
+};
+// Copies entry index out; false at the first empty entry or past the end.
+bool CopyAccountCacheEntry(std::size_t index, CachedAccount& out);
+// Renews the last use of entry index when it still holds these keys.
+void TouchAccountCacheEntry(std::size_t index, std::string_view firstKey, std::string_view secondKey);
+
 // The keys of an account: its first alias and its domain, lower case.
 std::string AccountCacheKey(const std::uint8_t* record);
 

@@ -219,6 +219,7 @@ inline constexpr FieldDef ConfigFields[] = {
 // configuration store, the account functions or the built-in image use.
 inline constexpr FieldDef ConfigNoIdFields[] = {
     field_rows::Flag("PunycodeNames", -1, 149),    // "xn--" labels of domain names are decoded
+    field_rows::Flag("AliasCheck", -1, 159),       // policy: a password may not be the mailbox name or an alias
     field_rows::Uint("DbNoLock", -1, 1, 152),      // calls into the database back end take no lock
     field_rows::Flag("AddressLiterals", -1, 155),  // "[192.0.2.1]" names a domain
     field_rows::Uint("PortAt160", -1, 2, 160, 5229).InitialAtLoad(),
@@ -232,9 +233,13 @@ inline constexpr FieldDef ConfigNoIdFields[] = {
     field_rows::Uint("RecordCacheSizeMb", -1, 4, 233).DefaultAtLoad(10),  // record-cache size in megabytes
     field_rows::Uint("ByteAt238", -1, 1, 238, 1),
     field_rows::Uint("ByteAt7002", -1, 1, 7002, 1),
-    field_rows::Uint("DomainCount", -1, 4, 7020),         // count of served domains
-    field_rows::Flag("MaskAllPasswords", -1, 20848),      // mask every account password on reading
-    field_rows::Flag("ShowFlaggedPasswords", -1, 20849),  // show passwords of accounts flagged at 1022 / 1284
+    field_rows::Uint("DomainCount", -1, 4, 7020),           // count of served domains
+    field_rows::Flag("LockoutOn", -1, 20433),               // failed logins lock an account
+    field_rows::Uint("LockoutThreshold", -1, 4, 20436, 5),  // signed; <= 0: no lockout
+    field_rows::Uint("LockoutMinutes", -1, 4, 20440, 10),
+    field_rows::Uint("MinOtherCharacters", -1, 1, 20445),  // policy: neither digit nor letter
+    field_rows::Flag("MaskAllPasswords", -1, 20848),       // mask every account password on reading
+    field_rows::Flag("ShowFlaggedPasswords", -1, 20849),   // show passwords of accounts flagged at 1022 / 1284
 };
 
 // Account record, by account setting id. Bytes 0-515 are common; the rest

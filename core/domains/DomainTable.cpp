@@ -91,6 +91,14 @@ bool DomainListLoad() {
       return false;
     }
     DomainEntries loaded = LoadDomainEntries(stored, bytes, legacy);
+    if (legacy && !bytes.empty()) {
+      // The bytes of the settings record that held domain entries are no
+      // settings: they take the built-in values again.
+      const std::size_t end = std::min<std::size_t>(SettingsRecordSize, LegacyDomainListOffset + bytes.size());
+      const SettingsRecord& image = BuiltInSettingsImage();
+      std::copy(image.begin() + LegacyDomainListOffset, image.begin() + static_cast<std::ptrdiff_t>(end),
+                Settings().begin() + LegacyDomainListOffset);
+    }
     ExclusiveSrwGuard hold(table.lock);
     table.entries = std::move(loaded);
     table.unreadable = false;

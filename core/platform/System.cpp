@@ -311,4 +311,14 @@ bool WideToAnsiExact(std::u16string_view text, std::string& out) {
   return true;
 }
 
+bool CheckWindowsLogon(const std::string& user, const char* domain, const std::string& password) {
+  LogonFunction logon = g_logonFunction.load();
+  if (logon == nullptr) logon = &::LogonUserA;
+  HANDLE token = nullptr;
+  if (!logon(user.c_str(), domain, password.c_str(), LOGON32_LOGON_NETWORK, LOGON32_PROVIDER_DEFAULT, &token))
+    return false;
+  UniqueHandle closeIt(token);
+  return true;
+}
+
 }  // namespace core

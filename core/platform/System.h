@@ -30,6 +30,10 @@ bool ExecuteAndCapture(const std::string& command, std::uint32_t& exitCode, int 
 using LogonFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, DWORD, PHANDLE);
 void SetLogonFunction(LogonFunction function);
 
+// Whether Windows accepts the user's password (network logon, type 3, the
+// default provider); the token is closed at once. Goes through the logon seam.
+bool CheckWindowsLogon(const std::string& user, const char* domain, const std::string& password);
+
 // Binds the process to the first processor, or with allProcessors to every
 // processor of the system.
 void SetProcessAffinity(bool allProcessors);

@@ -116,6 +116,11 @@ TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {
     if (std::string(name) == "layout32")
       CopyFileA((from + "config\\domains.cfg").c_str(), (config + "domains.cfg").c_str(), FALSE);
     ASSERT_TRUE(Load());
+    // Where the old list lay, the settings are the built-in ones, not bytes of domain names.
+    if (std::string(name) == "legacy-list") {
+      EXPECT_EQ(Settings()[20436], 5);
+      EXPECT_EQ(Settings()[20445], 0);
+    }
     ASSERT_TRUE(SaveServerConfig());
     EXPECT_EQ(ReadAll(config + "domains.cfg"), ReadAll(from + "expected-domains.cfg"));
     EXPECT_EQ(Settings()[7001], 1);

@@ -1,0 +1,333 @@
+// Authentication under Wine: the search plan, the lockout and its counting,
+// bindings, outside checks and the back end.
+#include "core/auth/Authenticate.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/accounts/AccountCache.h"
+#include "core/accounts/AccountStore.h"
+#include "core/auth/LoginFailures.h"
+#include "core/config/ConfigStore.h"
+#include "core/db/DbLibrary.h"
+#include "core/domains/DomainBindings.h"
+#include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
+#include "tests/support/db_standin/StandinControl.h"
+
+namespace {
+
+using namespace core;
+
+const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
+                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+
+void WriteAll(const std::string& name, const std::string& data) {
+  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
+}
+void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
+  record[offset] = static_cast<std::uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), record + offset + 1);
+}
+
+// A kind-0 account: aliases, mailbox name, password, mailbox path.
+AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
+                           const std::string& path, std::uint8_t authMode = 0, const std::string& authValue = "") {
+  AccountRecordBytes r{};
+  PutText(r.data(), 260, aliases);
+  PutText(r.data(), 516, mailbox);
+  PutText(r.data(), 772, password);
+  PutText(r.data(), 1028, path);
+  r[664] = authMode;
+  PutText(r.data(), 900, authValue);
+  return r;
+}
+
+// The Windows logon seam's fake: only "alice" with "pw", in CORP or without a
+// domain; the token it hands out is an event the test checks was closed.
+HANDLE g_lastToken = nullptr;
+BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD provider, PHANDLE token) {
+  if (type != LOGON32_LOGON_NETWORK || provider != LOGON32_PROVIDER_DEFAULT) return FALSE;
+  const bool domainAccepted = domain == nullptr || std::string(domain) == "CORP";
+  if (std::string(user) != "alice" || std::string(password) != "pw" || !domainAccepted) return FALSE;
+  *token = g_lastToken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return TRUE;
+}
+
+double g_now = 45000.0;
+double TestClock() { return g_now; }
+std::atomic<int> g_pauses{0};
+void CountPause(unsigned) { ++g_pauses; }
+
+// "login.dat" as an independent writer lays it out: i32, 4 zero bytes, f64.
+std::string LoginRecord(std::int32_t count, double days) {
+  std::string bytes(16, '\0');
+  std::memcpy(&bytes[0], &count, 4);
+  std::memcpy(&bytes[8], &days, 8);
+  return bytes;
+}
+
+class AuthTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateLockTable(true);
+    InitPlatformUnit();
+    InstallUnitHooks();
+  }
+  void SetUp() override {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    static int serial = 0;
+    root =
+        std::string(temp) + "authtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
+    config = root + "config\\";
+    mail = root + "mail\\";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+    g_now = 45000.0;
+    g_pauses = 0;
+    SetAuthenticationClock(&TestClock);
+    SetAuthenticationPause(&CountPause);
+  }
+  void TearDown() override {
+    SetAuthenticationClock(nullptr);
+    SetAuthenticationPause(nullptr);
+    SetLdapBindFunction({});
+    SetLogonFunction(nullptr);
+    UnloadDBLibrary();
+    SizeAccountCache(0);
+    DeleteDirectory(root, "*.*", true);
+  }
+  // Domains a.test and b.test; settings bytes as given (offset, value).
+  void Install(std::vector<std::pair<std::size_t, std::uint8_t>> bytes = {}, std::uint8_t storageMode = 1) {
+    std::string r(20864, '\0');
+    r[7001] = 1;
+    r[3633] = static_cast<char>(storageMode);
+    r[7020] = 2;
+    r[513 - 1] = static_cast<char>(mail.size());
+    r.replace(513, mail.size(), mail);
+    r[20433] = 1;  // lockout on, threshold 5, ten minutes
+    r[20436] = 5;
+    r[20440] = 10;
+    for (const auto& [offset, value] : bytes)
+      r[offset] = static_cast<char>(value);
+    for (std::size_t i = 0; i < r.size(); ++i)
+      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
+    WriteAll(config + "settings.cfg", r);
+    std::string domains;
+    for (const std::string name : {"a.test", "b.test"}) {
+      std::string entry(96, '\0');
+      entry[0] = static_cast<char>(name.size());
+      entry.replace(1, name.size(), name);
+      domains += entry;
+    }
+    WriteAll(config + "domains.cfg", domains);
+    SetRootFolder(root);
+    SetConfigFolder(config);
+    ReadPathConfig(root);
+    ASSERT_TRUE(InitServerConfig(true, false));
+  }
+  bool Login(const std::string& login, const std::string& password, const std::string& ip = "",
+             std::string* domain = nullptr) {
+    LoginAttempt attempt;
+    attempt.login = login;
+    attempt.password = password;
+    attempt.ip = ip;
+    attempt.noDelay = true;
+    AccountRecordBytes record{};
+    std::string found;
+    const bool ok = AuthenticateAccount(attempt, record, found);
+    if (domain != nullptr) *domain = found;
+    return ok;
+  }
+  std::int32_t Failures(const std::string& path) {
+    LoginFailureRecord record;
+    return ReadLoginFailures(mail + path + "\\", record) ? record.count : -1;
+  }
+
+  std::string root, config, mail;
+};
+
+TEST_F(AuthTest, TheSearchPlanNamesAndNormalForms) {
+  Install();
+  ASSERT_TRUE(WriteAccountRecord(1, Account("john;jd", "John", "pw", "b.test\\john"), -1));
+  std::string domain;
+  EXPECT_TRUE(Login("JOHN", "pw", "", &domain));
+  EXPECT_EQ(domain, "b.test");
+  EXPECT_FALSE(Login("jd@b.test", "pw"));  // an alias login only with the full-address option
+  EXPECT_FALSE(Login("john%b.test", "pw"));
+  Install({{3638, 1}});  // normalisation: "%" and "/" stand for "@"
+  EXPECT_FALSE(Login("jd%b.test", "pw"));
+  Install({{3631, 1}, {3638, 1}});
+  EXPECT_TRUE(Login("jd/b.test", "pw"));
+  EXPECT_TRUE(Login("JD@B.TEST", "pw"));
+  EXPECT_FALSE(Login("john", "pw"));  // without "@" nothing is searched
+  EXPECT_FALSE(Login("jd@a.test", "pw"));
+  // Refused without a search, and without a file touched.
+  for (const char* login : {"", "  ", "@b.test", "a;jd@b.test"}) {
+    g_pauses = 0;
+    LoginAttempt attempt;
+    attempt.login = login;
+    attempt.password = "pw";
+    AccountRecordBytes record{};
+    std::string found;
+    EXPECT_FALSE(AuthenticateAccount(attempt, record, found)) << login;
+    EXPECT_EQ(g_pauses.load(), 1) << login;  // the pause still applies
+  }
+  EXPECT_EQ(Failures("b.test\\john"), -1);
+}
+
+TEST_F(AuthTest, AuthModesAndTheOutsideChecks) {
+  Install();
+  std::vector<std::string> binds;
+  SetLdapBindFunction([&](const std::string& server, std::uint16_t port, const std::string& name, const std::string&) {
+    binds.push_back(server + ":" + std::to_string(port) + "|" + name);
+    return name == "uid=bob,dc=x" ? 0 : 49;
+  });
+  ASSERT_TRUE(WriteAccountRecord(0, Account("any", "any", "", "a.test\\any", 3), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("none", "none", "pw", "a.test\\none", 7), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("bob", "bob", "", "a.test\\bob", 2, "127.0.0.1:1389;uid=bob,dc=x"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("carl;c2", "carl", "", "a.test\\carl", 2, ";carl"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("dora", "dora", "", "a.test\\dora", 2), -1));
+  EXPECT_TRUE(Login("any", ""));
+  EXPECT_TRUE(Login("any", "whatever"));
+  EXPECT_FALSE(Login("none", "pw"));
+  EXPECT_FALSE(Login("bob", ""));  // no bind at all for an empty password
+  EXPECT_TRUE(binds.empty());
+  EXPECT_TRUE(Login("bob", "secret"));
+  EXPECT_FALSE(Login("carl", "secret"));
+  EXPECT_FALSE(Login("dora", "secret"));
+  EXPECT_EQ(binds, (std::vector<std::string>{"127.0.0.1:1389|uid=bob,dc=x", "localhost:389|carl@a.test",
+                                             "localhost:389|dora@a.test"}));
+
+  // Windows logon through the seam: only CORP\alice with "pw".
+  SetLogonFunction(&FakeLogon);
+  ASSERT_TRUE(WriteAccountRecord(0, Account("w1", "w1", "", "a.test\\w1", 1, "CORP;alice"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("w2", "w2", "", "a.test\\w2", 1, ";alice"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("alice", "alice", "", "a.test\\alice", 1, ""), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("w3", "w3", "", "a.test\\w3", 1, "OTHER;alice"), -1));
+  for (const char* login : {"w1", "w2", "alice"}) {
+    EXPECT_TRUE(Login(login, "pw")) << login;
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(g_lastToken, &flags)) << "token left open";
+  }
+  EXPECT_FALSE(Login("w3", "pw"));
+  EXPECT_FALSE(Login("w1", "wrong"));
+}
+
+TEST_F(AuthTest, LockoutWindowAndItsCounting) {
+  Install();
+  ASSERT_TRUE(WriteAccountRecord(0, Account("ann", "ann", "right", "a.test\\ann"), -1));
+  for (int i = 0; i < 5; ++i)
+    EXPECT_FALSE(Login("ann", "wrong"));
+  EXPECT_EQ(Failures("a.test\\ann"), 5);
+  EXPECT_FALSE(Login("ann", "right"));  // locked, and not counted
+  EXPECT_EQ(Failures("a.test\\ann"), 5);
+  g_now += 11.0 / 1440;
+  EXPECT_TRUE(Login("ann", "right"));
+  EXPECT_FALSE(FileExists(mail + "a.test\\ann\\login.dat"));
+
+  // A back-dated record of five failures: after the window a sixth locks again.
+  WriteAll(mail + "a.test\\ann\\login.dat", LoginRecord(5, g_now - 20.0 / 1440));
+  EXPECT_FALSE(Login("ann", "wrong"));
+  EXPECT_FALSE(Login("ann", "right"));
+  // A failure "in the future" (a clock set back) counts from now: the lock
+  // ends its ten minutes later, not a hundred days later.
+  WriteAll(mail + "a.test\\ann\\login.dat", LoginRecord(9, g_now + 100));
+  EXPECT_FALSE(Login("ann", "right"));
+  g_now += 11.0 / 1440;
+  EXPECT_TRUE(Login("ann", "right"));
+  WriteAll(mail + "a.test\\ann\\login.dat", LoginRecord(-7, g_now));  // a negative count reads as 0
+  EXPECT_TRUE(Login("ann", "right"));
+  // Unreadable: refused, uncounted.
+  WriteAll(mail + "a.test\\ann\\login.dat", LoginRecord(1, g_now));
+  HANDLE held =
+      CreateFileA((mail + "a.test\\ann\\login.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(Login("ann", "right"));
+  CloseHandle(held);
+  EXPECT_EQ(Failures("a.test\\ann"), 1);
+}
+
+TEST_F(AuthTest, EachCandidateIsChargedOnceAndOnlyOnRefusal) {
+  Install();
+  ASSERT_TRUE(WriteAccountRecord(0, Account("john", "john", "a-pw", "a.test\\john"), -1));
+  ASSERT_TRUE(WriteAccountRecord(1, Account("john", "john", "b-pw", "b.test\\john"), -1));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_TRUE(Login("john", "b-pw"));
+  EXPECT_EQ(Failures("a.test\\john"), -1);  // the other domain's john is not charged
+  EXPECT_FALSE(Login("john", "nothing"));   // each candidate charged once
+  EXPECT_EQ(Failures("b.test\\john"), 1);
+  EXPECT_EQ(Failures("a.test\\john"), 1);
+  SizeAccountCache(8);
+  EXPECT_TRUE(Login("john", "a-pw"));  // stored in the cache
+  EXPECT_FALSE(Login("john", "nothing"));
+  EXPECT_EQ(Failures("a.test\\john"), 1);  // cache and scan: one failure each
+  EXPECT_EQ(Failures("b.test\\john"), 2);
+
+  // The domain's binding.
+  WriteDomainBind(0, "10.0.0.1", false);
+  ForgetDomainBindingAnswer();
+  EXPECT_TRUE(Login("john", "a-pw", ""));
+  EXPECT_TRUE(Login("john", "a-pw", "10.0.0.1"));
+  EXPECT_FALSE(Login("john", "a-pw", "10.0.0.2"));
+  EXPECT_FALSE(Login("john", "a-pw", "10.0.0.9;10.0.0.1"));
+  EXPECT_EQ(Failures("a.test\\john"), -1);  // a right password refused by the binding: no charge
+}
+
+TEST_F(AuthTest, ParallelAttemptsCountExactly) {
+  Install({{20436, 0x40}, {20437, 0x42}, {20438, 0x0F}});  // threshold 1,000,000
+  ASSERT_TRUE(WriteAccountRecord(0, Account("eve", "eve", "right", "a.test\\eve"), -1));
+  std::vector<std::thread> threads;
+  std::atomic<int> accepted{0};
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 25; ++i)
+        accepted += Login("eve", "wrong") ? 1 : 0;
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(accepted.load(), 0);
+  EXPECT_EQ(Failures("a.test\\eve"), 400);
+}
+
+TEST_F(AuthTest, TheBackEndDecidesInModeTwoAndARealRefusalPauses) {
+  CopyFileA((std::string("Z:") + DB_STANDIN_PATH).c_str(), (root + "DB.dll").c_str(), FALSE);
+  Install({{20848, 0}}, 2);
+  HMODULE db = GetModuleHandleA((root + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  auto load =
+      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
+  auto raise =
+      reinterpret_cast<standin::RaiseInCallProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinRaiseInCall")));
+  ASSERT_EQ(load("domain|a.test\naccount|a.test|kim|kim|pw\n"), 2);
+  std::string domain;
+  EXPECT_TRUE(Login("kim@a.test", "pw", "", &domain));
+  EXPECT_EQ(domain, "a.test");
+  EXPECT_FALSE(Login("kim@a.test", "wrong"));
+  raise("DBGetMailBoxUser", standin::RaiseAccessViolation);
+  EXPECT_FALSE(Login("kim@a.test", "pw"));
+
+  SetAuthenticationPause(nullptr);
+  LoginAttempt attempt;
+  attempt.login = "kim@a.test";
+  attempt.password = "wrong";
+  AccountRecordBytes record{};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(AuthenticateAccount(attempt, record, domain));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2950));
+}
+
+}  // namespace
