@@ -28,36 +28,13 @@
 #include "core/startup/ConfigLoad.h"
 #include "tests/support/db_standin/StandinControl.h"
 #include "tests/support/fake_services.h"
+#include "tests/support/installation.h"
 
 namespace {
 
 using namespace core;
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-void WriteAll(const std::string& name, const std::string& data) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
-}
-std::string ReadAll(const std::string& name) {
-  std::string data;
-  ReadFileToString(name, false, data);
-  return data;
-}
-std::string HostPath(const char* path) {
-  std::string text = std::string("Z:") + path;
-  for (char& c : text)
-    c = c == '/' ? '\\' : c;
-  return text;
-}
-
-void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
-std::string TextAt(const std::uint8_t* record, std::size_t offset) {
-  return std::string(reinterpret_cast<const char*>(record + offset + 1), record[offset]);
-}
+using namespace testinst;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& password = "pw", std::uint8_t kind = 0) {
   AccountRecordBytes r{};
@@ -74,41 +51,15 @@ class AccountTest : public ::testing::Test {
     CreateLockTable(true);
     InitPlatformUnit();
   }
-  void SetUp() override {
-    static int serial = 0;
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    root =
-        std::string(temp) + "acctest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
-    config = root + "config\\";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(config.c_str(), nullptr);
-  }
   void TearDown() override {
     UnloadDBLibrary();
     SizeAccountCache(0);
     SetSyncUserHook({});
-    DeleteDirectory(root, "*.*", true);
   }
   // One domain "a.test" in the given storage mode; loads the configuration.
   void Install(std::uint8_t storageMode = 1, std::uint8_t directorySync = 0) {
-    std::string r(20864, '\0');
-    r[7001] = 1;
-    r[3633] = static_cast<char>(storageMode);
-    r[7020] = 1;
-    r[207] = static_cast<char>(directorySync);
-    r[3382] = static_cast<char>(directorySync);
-    for (std::size_t i = 0; i < r.size(); ++i)
-      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
-    WriteAll(config + "settings.cfg", r);
-    std::string entry(96, '\0');
-    entry[0] = 6;
-    entry.replace(1, 6, "a.test");
-    WriteAll(config + "domains.cfg", entry);
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ReadPathConfig(root);
-    ASSERT_TRUE(InitServerConfig(true, false));
+    ASSERT_TRUE(install.Install(SettingsFile(1).U8(3633, storageMode).U8(207, directorySync).U8(3382, directorySync),
+                                {"a.test"}));
   }
   std::string Users() const { return config + "a.test\\users.cfg"; }
   std::vector<std::string> Aliases() const {
@@ -122,7 +73,9 @@ class AccountTest : public ::testing::Test {
     return out;
   }
 
-  std::string root, config;
+  testinst::Installation install{"acctest"};
+  const std::string& root = install.root;
+  const std::string& config = install.config;
 };
 
 TEST_F(AccountTest, FilesOfTheIndependentWriterReadAndWrittenBack) {

@@ -26,21 +26,13 @@
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "tests/support/db_standin/StandinControl.h"
+#include "tests/support/installation.h"
 
 namespace {
 
 using namespace core;
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-void WriteAll(const std::string& name, const std::string& data) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
-}
-void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
+using namespace testinst;
 
 // A kind-0 account: aliases, mailbox name, password, mailbox path.
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
@@ -87,15 +79,6 @@ class AuthTest : public ::testing::Test {
     InstallUnitHooks();
   }
   void SetUp() override {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    static int serial = 0;
-    root =
-        std::string(temp) + "authtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
-    config = root + "config\\";
-    mail = root + "mail\\";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(config.c_str(), nullptr);
     g_now = 45000.0;
     g_pauses = 0;
     SetAuthenticationClock(&TestClock);
@@ -108,36 +91,15 @@ class AuthTest : public ::testing::Test {
     SetLogonFunction(nullptr);
     UnloadDBLibrary();
     SizeAccountCache(0);
-    DeleteDirectory(root, "*.*", true);
   }
-  // Domains a.test and b.test; settings bytes as given (offset, value).
+  // Domains a.test and b.test, the mail folder under the root, lockout on
+  // (threshold 5, ten minutes); then the given settings bytes.
   void Install(std::vector<std::pair<std::size_t, std::uint8_t>> bytes = {}, std::uint8_t storageMode = 1) {
-    std::string r(20864, '\0');
-    r[7001] = 1;
-    r[3633] = static_cast<char>(storageMode);
-    r[7020] = 2;
-    r[513 - 1] = static_cast<char>(mail.size());
-    r.replace(513, mail.size(), mail);
-    r[20433] = 1;  // lockout on, threshold 5, ten minutes
-    r[20436] = 5;
-    r[20440] = 10;
+    SettingsFile settings(2);
+    settings.U8(3633, storageMode).Text(512, mail).U8(20433, 1).U8(20436, 5).U8(20440, 10);
     for (const auto& [offset, value] : bytes)
-      r[offset] = static_cast<char>(value);
-    for (std::size_t i = 0; i < r.size(); ++i)
-      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
-    WriteAll(config + "settings.cfg", r);
-    std::string domains;
-    for (const std::string name : {"a.test", "b.test"}) {
-      std::string entry(96, '\0');
-      entry[0] = static_cast<char>(name.size());
-      entry.replace(1, name.size(), name);
-      domains += entry;
-    }
-    WriteAll(config + "domains.cfg", domains);
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ReadPathConfig(root);
-    ASSERT_TRUE(InitServerConfig(true, false));
+      settings.U8(offset, value);
+    ASSERT_TRUE(install.Install(settings, {"a.test", "b.test"}));
   }
   bool Login(const std::string& login, const std::string& password, const std::string& ip = "",
              std::string* domain = nullptr) {
@@ -157,7 +119,10 @@ class AuthTest : public ::testing::Test {
     return ReadLoginFailures(mail + path + "\\", record) ? record.count : -1;
   }
 
-  std::string root, config, mail;
+  testinst::Installation install{"authtest"};
+  const std::string& root = install.root;
+  const std::string& config = install.config;
+  const std::string mail = root + "mail\\";
 };
 
 TEST_F(AuthTest, TheSearchPlanNamesAndNormalForms) {

@@ -19,43 +19,18 @@
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "tests/support/db_standin/StandinControl.h"
+#include "tests/support/installation.h"
 
 namespace {
 
 using namespace core;
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-std::string ReadAll(const std::string& name) {
-  std::string data;
-  ReadFileToString(name, false, data);
-  return data;
-}
-void WriteAll(const std::string& name, const std::string& data) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
-}
-std::string HostPath(const char* path) {  // Wine shows the host's root as Z:
-  std::string text = std::string("Z:") + path;
-  for (char& c : text)
-    c = c == '/' ? '\\' : c;
-  return text;
-}
+using namespace testinst;
 
 // A settings record of a current installation with count domains.
 std::string SettingsBytes(std::uint32_t count, std::uint8_t punycode = 0, std::uint8_t literals = 0,
                           std::uint8_t storageMode = 1) {
-  std::string r(20864, '\0');
-  r[7001] = 1;
-  r[1542] = 0;
-  r[149] = static_cast<char>(punycode);
-  r[155] = static_cast<char>(literals);
-  r[3633] = static_cast<char>(storageMode);
-  for (int i = 0; i < 4; ++i)
-    r[7020 + i] = static_cast<char>(count >> (8 * i));
-  for (std::size_t i = 0; i < r.size(); ++i)
-    r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
-  return r;
+  return SettingsFile(count).U8(149, punycode).U8(155, literals).U8(3633, storageMode).Scrambled();
 }
 
 std::string Entry(const std::string& name, std::string address = std::string(4, '\0')) {
@@ -72,20 +47,9 @@ class DomainTest : public ::testing::Test {
     CreateLockTable(true);
     InitPlatformUnit();
   }
-  void SetUp() override {
-    static int serial = 0;
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    root =
-        std::string(temp) + "domtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
-    config = root + "config\\";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(config.c_str(), nullptr);
-  }
   void TearDown() override {
     UnloadDBLibrary();
     SizeDomainCache(0);
-    DeleteDirectory(root, "*.*", true);
   }
   // Installs the domains (names in table order) and loads the configuration.
   void Install(const std::string& domains, std::uint32_t count, std::uint8_t punycode = 0, std::uint8_t literals = 0) {
@@ -93,15 +57,12 @@ class DomainTest : public ::testing::Test {
     WriteAll(config + "domains.cfg", domains);
     ASSERT_TRUE(Load());
   }
-  bool Load() {
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ReadPathConfig(root);
-    return InitServerConfig(true, false);
-  }
+  bool Load() { return install.Load(); }
   void Folder(const std::string& name) const { CreateDirectoryA((config + name).c_str(), nullptr); }
 
-  std::string root, config;
+  testinst::Installation install{"domtest"};
+  const std::string& root = install.root;
+  const std::string& config = install.config;
 };
 
 TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {

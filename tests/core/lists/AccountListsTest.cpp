@@ -15,21 +15,14 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
+#include "tests/support/installation.h"
 
 namespace {
 
 using namespace core;
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+using namespace testinst;
 
-void WriteAll(const std::string& name, const std::string& data) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
-}
-void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password) {
   AccountRecordBytes r{};
   PutText(r.data(), 260, aliases);
@@ -45,43 +38,16 @@ class ListsTest : public ::testing::Test {
     InitPlatformUnit();
     InstallUnitHooks();
   }
+  // Three domains with their folders; the mail folder under the root.
   void SetUp() override {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    static int serial = 0;
-    root = std::string(temp) + "liststest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) +
-           "\\";
-    config = root + "config\\";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(config.c_str(), nullptr);
-    // Three domains; the mail folder under the root.
-    std::string r(20864, '\0');
-    r[7001] = 1;
-    r[3633] = 1;
-    r[7020] = 3;
-    const std::string mail = root + "mail\\";
-    r[512] = static_cast<char>(mail.size());
-    r.replace(513, mail.size(), mail);
-    for (std::size_t i = 0; i < r.size(); ++i)
-      r[i] = static_cast<char>(r[i] ^ Key[i % 16]);
-    WriteAll(config + "settings.cfg", r);
-    std::string domains;
-    for (const std::string name : {"a.test", "b.test", "c.test"}) {
-      std::string entry(96, '\0');
-      entry[0] = static_cast<char>(name.size());
-      entry.replace(1, name.size(), name);
-      domains += entry;
+    for (const char* name : {"a.test", "b.test", "c.test"})
       CreateDirectoryA((config + name).c_str(), nullptr);
-    }
-    WriteAll(config + "domains.cfg", domains);
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ReadPathConfig(root);
-    ASSERT_TRUE(InitServerConfig(true, false));
+    ASSERT_TRUE(install.Install(SettingsFile(3).Text(512, root + "mail\\"), {"a.test", "b.test", "c.test"}));
   }
-  void TearDown() override { DeleteDirectory(root, "*.*", true); }
 
-  std::string root, config;
+  testinst::Installation install{"liststest"};
+  const std::string& root = install.root;
+  const std::string& config = install.config;
 };
 
 TEST_F(ListsTest, NewAliasesWithGroupsAndAFileThatCannotBeRead) {
