@@ -31,6 +31,9 @@ void Connection::Open(const std::string& text) {
         SQL_HANDLE_ENV, environment.get());
   SQLHDBC raw = SQL_NULL_HDBC;
   Check(SQLAllocHandle(SQL_HANDLE_DBC, environment.get(), &raw), SQL_HANDLE_ENV, environment.get());
+  // A server that does not answer must not hold the caller (and lock 5) for
+  // the network's own time-out; drivers without the attribute ignore it.
+  SQLSetConnectAttr(raw, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(15)), 0);
   // Not owned by UniqueConnection until connected: a failed connect must not
   // be followed by SQLDisconnect.
   const SQLRETURN rc = SQLDriverConnect(raw, nullptr, Text(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/db/DbInterface.h"
 #include "core/util/NameText.h"
 #include "core/util/PathText.h"
 #include "core/util/Text.h"
@@ -46,13 +45,9 @@ void PutShortText(std::uint8_t* record, std::size_t offset, std::size_t maxLengt
   if (length != 0) std::memcpy(record + offset + 1, text.data(), length);
 }
 
-std::string AccountAliases(const std::uint8_t* record) { return ShortText(record, core::DbAccountAliasOffset, 255); }
-std::string AccountPassword(const std::uint8_t* record) {
-  return ShortText(record, core::DbAccountPasswordOffset, 127);
-}
-std::string MailboxKey(const std::uint8_t* record) {
-  return core::LowerCase(ShortText(record, core::DbAccountMailboxOffset, 127));
-}
+std::string AccountAliases(const std::uint8_t* record) { return ShortText(record, AliasOffset, 255); }
+std::string AccountPassword(const std::uint8_t* record) { return ShortText(record, PasswordOffset, 127); }
+std::string MailboxKey(const std::uint8_t* record) { return core::LowerCase(ShortText(record, MailboxOffset, 127)); }
 
 bool SamePassword(std::string_view stored, std::string_view given) {
   // Both texts are short strings; every byte of a fixed span is compared.

@@ -32,6 +32,12 @@ bool ShareAlias(std::string_view a, std::string_view b);
 std::string ShortText(const std::uint8_t* record, std::size_t offset, std::size_t maxLength);
 void PutShortText(std::uint8_t* record, std::size_t offset, std::size_t maxLength, std::string_view text);
 
+// Offsets of the account record fields the back end reads (the same as
+// core/db/DbInterface.h gives, which is not portable; Store.cpp checks them).
+constexpr std::size_t AliasOffset = 260;
+constexpr std::size_t MailboxOffset = 516;
+constexpr std::size_t PasswordOffset = 772;
+
 // Fields of an account record that the back end reads.
 std::string AccountAliases(const std::uint8_t* record);
 std::string AccountPassword(const std::uint8_t* record);

@@ -13,6 +13,9 @@ namespace backend {
 
 namespace {
 
+static_assert(AliasOffset == core::DbAccountAliasOffset && MailboxOffset == core::DbAccountMailboxOffset &&
+              PasswordOffset == core::DbAccountPasswordOffset);
+
 constexpr int WalkReadAhead = 32;
 constexpr std::size_t DomainEntryNameLength = 91;
 constexpr std::size_t DomainEntryAddressOffset = 92;
