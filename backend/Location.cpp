@@ -2,23 +2,19 @@
 
 #include <windows.h>
 
+#include <fstream>
+
 #include "backend/RecordText.h"
-#include "core/platform/Handles.h"
 
 namespace backend {
 
 namespace {
 
 std::string ReadSmallFile(const std::string& path) {
-  const core::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::string();
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  // path.cfg is a handful of lines; more than 64 KiB is not one.
-  while (text.size() < 65536 && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got != 0)
-    text.append(buffer, got);
+  std::ifstream file(path, std::ios::binary);
+  std::string text(65536, '\0');  // path.cfg is a handful of lines; more is not one
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
   return text;
 }
 

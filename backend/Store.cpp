@@ -428,10 +428,10 @@ bool Store::MailboxTaken(const std::string& mailbox, const std::string& password
               "WHERE a.mailbox = ?");
   query.Bytes(core::LowerCase(mailbox)).Run();
   while (query.Next()) {
-    const std::string stored = query.BytesAt(1).value_or(std::string());
+    std::string stored = query.BytesAt(1).value_or(std::string());
     const std::string name = query.BytesAt(2).value_or(std::string());
     const std::string binding = query.BytesAt(3).value_or(std::string());
-    if (stored.size() < static_cast<std::size_t>(core::DbAccountRecordSize)) continue;
+    stored.resize(core::DbAccountRecordSize, '\0');
     const auto* record = reinterpret_cast<const std::uint8_t*>(stored.data());
     if (!SamePassword(AccountPassword(record), password)) continue;
     const bool own = name == key;
@@ -452,7 +452,8 @@ void Store::ReadCandidates(Query& query, std::map<std::int64_t, Candidate>& into
     c.position = query.IntAt(5).value_or(0);
     c.domainName = query.BytesAt(6).value_or(std::string());
     c.binding = query.BytesAt(7).value_or(std::string());
-    if (c.record.size() >= static_cast<std::size_t>(core::DbAccountRecordSize)) into.emplace(id, std::move(c));
+    c.record.resize(core::DbAccountRecordSize, '\0');  // a shorter stored record reads as zero-filled
+    into.emplace(id, std::move(c));
   }
 }
 
