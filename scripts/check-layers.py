@@ -19,7 +19,7 @@ FLOORS = [
     ["core/lists"],                       # checks and defaults over accounts and domains
     ["core/auth"],                        # login checks over accounts, lists and the back end
     ["core/startup"],                     # load and save sequences over all of the above
-    ["api", "sender"],                    # the libraries' own code
+    ["api", "sender", "backend"],         # the libraries' own code; DB.dll
     ["installer"],
 ]
 
@@ -31,6 +31,9 @@ SUBFLOORS = {
     "core/lists/Defaults": "core/lists/rules",
     "core/auth/PasswordRules": "core/auth/rules",
 }
+
+# Folders of one floor that are separate libraries: neither includes the other.
+APART = {("backend", "api"), ("backend", "sender")}
 
 
 def floor_of(path: str):
@@ -50,7 +53,7 @@ def main() -> int:
     root = pathlib.Path(__file__).resolve().parent.parent
     include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
     failures = []
-    for top in ("core", "api", "sender", "installer", "include"):
+    for top in ("core", "api", "sender", "backend", "installer", "include"):
         for file in sorted((root / top).rglob("*")):
             if file.suffix not in (".h", ".cpp", ".c"):
                 continue
@@ -68,6 +71,8 @@ def main() -> int:
                     continue  # a header beside it, or outside the tree
                 if other[0] > own[0]:
                     failures.append(f"{rel} (floor {own[0]}, {own[1]}) includes {target} (floor {other[0]}, {other[1]})")
+                elif (own[1], other[1]) in APART or (other[1], own[1]) in APART:
+                    failures.append(f"{rel} ({own[1]}) includes {target} of the separate library {other[1]}")
     for line in failures:
         print(line)
     print(f"layers: {len(failures)} violation(s)")

@@ -12,6 +12,10 @@ PKGS=(
   googletest libgtest-dev
   python3 clang-format
   dnsmasq-base python3-dnslib
+  # The database back end: ODBC driver manager, SQLite and PostgreSQL drivers
+  # for both Wine architectures, the PostgreSQL server and the sqlite3 tool.
+  libodbc2 libodbc2:i386 odbcinst libsqliteodbc libsqliteodbc:i386
+  odbc-postgresql odbc-postgresql:i386 postgresql sqlite3
 )
 
 SUDO=""

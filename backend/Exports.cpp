@@ -1,0 +1,249 @@
+// The entry points of the database back end "DB.dll" (calling conventions in
+// core/db/DbInterface.h). Each runs under one process-wide mutex, because a
+// setting lets the loader call without its own lock, and inside one guard:
+// nothing raised inside ever leaves an entry point, a failure answers the
+// entry point's failure value, and a lost connection is dropped so that the
+// next call connects again.
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <type_traits>
+
+#include "backend/Location.h"
+#include "backend/Odbc.h"
+#include "backend/Store.h"
+#include "core/db/DbInterface.h"
+
+namespace {
+
+struct BackEnd {
+  std::mutex mutex;
+  std::string connectionText;
+  backend::Store store;
+};
+
+// Never destroyed: a destructor at unload would call into ODBC under the
+// loader's lock. DBDoneConnection closes the connection before the unload.
+BackEnd& State() {
+  static BackEnd* state = new BackEnd;
+  return *state;
+}
+
+void Connect(BackEnd& state) {
+  if (!state.connectionText.empty()) {
+    state.store.Connect(state.connectionText);
+    return;
+  }
+  const std::vector<std::string> texts = backend::DefaultConnectionTexts();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    try {
+      state.store.Connect(texts[i]);
+      return;
+    } catch (const backend::OdbcError&) {
+      if (i + 1 == texts.size()) throw;
+    }
+  }
+  throw backend::OdbcError("IM002", "no installation folder for the default database");
+}
+
+// Runs body(store) connected; any failure gives failure.
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body&& body) noexcept {
+  try {
+    BackEnd& state = State();
+    std::lock_guard<std::mutex> hold(state.mutex);
+    try {
+      if (!state.store.Connected()) Connect(state);
+      return body(state.store);
+    } catch (const backend::OdbcError& error) {
+      if (error.connectionLost()) state.store.Disconnect();
+    }
+  } catch (...) {
+  }
+  return failure;
+}
+
+std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+}  // namespace
+
+extern "C" {
+
+// --- connection ---------------------------------------------------------------
+
+std::int32_t __stdcall DBSetConnection(const char* connection) {
+  try {
+    BackEnd& state = State();
+    std::lock_guard<std::mutex> hold(state.mutex);
+    state.connectionText = Text(connection);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::int32_t __stdcall DBReloadConfig() {
+  try {
+    BackEnd& state = State();
+    std::lock_guard<std::mutex> hold(state.mutex);
+    state.store.Disconnect();
+    state.store.ForgetWalks();
+    Connect(state);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::int32_t __stdcall DBDoneConnection() {
+  try {
+    BackEnd& state = State();
+    std::lock_guard<std::mutex> hold(state.mutex);
+    state.store.Disconnect();
+    state.store.ForgetWalks();
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+// --- domains --------------------------------------------------------------------
+
+std::int32_t __stdcall DBGetDomain(const char* domain, std::uint8_t* record) {
+  if (record == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.GetDomain(Text(domain), record) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBSetDomain(const char* domain, const std::uint8_t* record) {
+  if (record == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.SetDomain(Text(domain), record) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBAddDomain(const char* domain) {
+  return Guarded(0, [&](backend::Store& s) { return s.AddDomain(Text(domain)) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBDeleteDomain(const char* domain) {
+  return Guarded(0, [&](backend::Store& s) { return s.DeleteDomain(Text(domain)) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBRenameDomain(const char* oldName, const char* newName) {
+  return Guarded(0, [&](backend::Store& s) { return s.RenameDomain(Text(oldName), Text(newName)) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBSetDomainIP(const char* domain, const char* binding) {
+  return Guarded(0, [&](backend::Store& s) { return s.SetDomainBinding(Text(domain), Text(binding)) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBGetDomainCount() {
+  return Guarded(0, [&](backend::Store& s) { return s.DomainCount(); });
+}
+
+std::int32_t __stdcall DBGetDomains(std::uint8_t* entries, std::int32_t count) {
+  if (entries == nullptr || count <= 0) return 0;
+  return Guarded(0, [&](backend::Store& s) {
+    s.GetDomains(entries, count);
+    return 1;
+  });
+}
+
+// --- accounts ---------------------------------------------------------------------
+
+std::int32_t __stdcall DBSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index) {
+  if (record == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.SaveAccount(Text(domain), record, index) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
+  if (record == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.GetAccount(Text(domain), record, index); });
+}
+
+std::int32_t __stdcall DBDeleteUsers(std::int32_t index) {
+  return Guarded(0, [&](backend::Store& s) { return s.DeleteAccount(index) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBGetUsersIndex(const char* domain, const char* aliases) {
+  return Guarded(-1, [&](backend::Store& s) { return s.FindAccount(Text(domain), Text(aliases)); });
+}
+
+// --- account walk (the filter is not used: every caller passes an empty one) ------
+
+std::int32_t __stdcall DBInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, std::int32_t skipCount,
+                                   const char* /*filter*/) {
+  if (block == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.OpenWalk(Text(domain), block, start, skipCount) ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBNextUser(std::uint8_t* block) {
+  if (block == nullptr) return 1;
+  return Guarded(1, [&](backend::Store& s) { return s.NextInWalk(block) ? 0 : 1; });
+}
+
+// Needs no connection: it only forgets the walk.
+std::int32_t __stdcall DBDoneUsers(std::uint8_t* block) {
+  if (block == nullptr) return 0;
+  try {
+    BackEnd& state = State();
+    std::lock_guard<std::mutex> hold(state.mutex);
+    state.store.CloseWalk(block);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+// --- checks and logins ----------------------------------------------------------------
+
+std::int32_t __stdcall DBCheckNewAlias(const char* domain, const char* aliases) {
+  return Guarded(0, [&](backend::Store& s) { return s.FindAccount(Text(domain), Text(aliases)) < 0 ? 1 : 0; });
+}
+
+std::int32_t __stdcall DBCheckForMailbox(const char* mailbox, const char* password, const char* aliases,
+                                         std::int32_t usesBinding, const char* domain) {
+  return Guarded(0, [&](backend::Store& s) {
+    return s.MailboxTaken(Text(mailbox), Text(password), Text(aliases), usesBinding != 0, Text(domain)) ? 1 : 0;
+  });
+}
+
+// Method 0 (the plain password) is the only one the callers use; others are refused.
+std::int32_t __stdcall DBGetMailBoxUser(std::int32_t method, const char* login, const char* password,
+                                        std::uint8_t* record, char* domainOut, const char* ip,
+                                        std::int32_t fullAddress) {
+  if (method != 0 || record == nullptr || domainOut == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) {
+    return s.Login(Text(login), Text(password), record, domainOut, Text(ip), fullAddress != 0) ? 1 : 0;
+  });
+}
+
+std::int32_t __stdcall DBGetLocalUser(const char* address, std::uint8_t* record) {
+  if (record == nullptr) return 0;
+  return Guarded(0, [&](backend::Store& s) { return s.LocalUser(Text(address), record) ? 1 : 0; });
+}
+
+}  // extern "C"
+
+// The exports must keep the shared interface's signatures.
+static_assert(std::is_same_v<decltype(&DBSetConnection), core::DBSetConnectionProc>);
+static_assert(std::is_same_v<decltype(&DBReloadConfig), core::DBReloadConfigProc>);
+static_assert(std::is_same_v<decltype(&DBDoneConnection), core::DBDoneConnectionProc>);
+static_assert(std::is_same_v<decltype(&DBGetDomain), core::DBGetDomainProc>);
+static_assert(std::is_same_v<decltype(&DBSetDomain), core::DBSetDomainProc>);
+static_assert(std::is_same_v<decltype(&DBAddDomain), core::DBAddDomainProc>);
+static_assert(std::is_same_v<decltype(&DBDeleteDomain), core::DBDeleteDomainProc>);
+static_assert(std::is_same_v<decltype(&DBRenameDomain), core::DBRenameDomainProc>);
+static_assert(std::is_same_v<decltype(&DBSetDomainIP), core::DBSetDomainIPProc>);
+static_assert(std::is_same_v<decltype(&DBGetDomainCount), core::DBGetDomainCountProc>);
+static_assert(std::is_same_v<decltype(&DBGetDomains), core::DBGetDomainsProc>);
+static_assert(std::is_same_v<decltype(&DBSaveUsers), core::DBSaveUsersProc>);
+static_assert(std::is_same_v<decltype(&DBGetUsers), core::DBGetUsersProc>);
+static_assert(std::is_same_v<decltype(&DBDeleteUsers), core::DBDeleteUsersProc>);
+static_assert(std::is_same_v<decltype(&DBGetUsersIndex), core::DBGetUsersIndexProc>);
+static_assert(std::is_same_v<decltype(&DBInitUsers), core::DBInitUsersProc>);
+static_assert(std::is_same_v<decltype(&DBNextUser), core::DBNextUserProc>);
+static_assert(std::is_same_v<decltype(&DBDoneUsers), core::DBDoneUsersProc>);
+static_assert(std::is_same_v<decltype(&DBCheckNewAlias), core::DBCheckNewAliasProc>);
+static_assert(std::is_same_v<decltype(&DBCheckForMailbox), core::DBCheckForMailboxProc>);
+static_assert(std::is_same_v<decltype(&DBGetMailBoxUser), core::DBGetMailBoxUserProc>);
+static_assert(std::is_same_v<decltype(&DBGetLocalUser), core::DBGetLocalUserProc>);
