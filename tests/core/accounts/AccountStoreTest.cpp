@@ -26,7 +26,6 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
-#include "tests/support/db_standin/StandinControl.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/installation.h"
 
@@ -282,27 +281,35 @@ TEST_F(AccountTest, ManyThreadsLeaveExactlyTheAccountsTheModelSays) {
   EXPECT_EQ(ReadAll(Users()).size() % AccountRecordSize, 0u);
 }
 
-TEST_F(AccountTest, StorageModeTwoGoesThroughTheBackEndAndWithoutItNowhere) {
+TEST_F(AccountTest, StorageModeTwoWithoutABackEndFindsAndWritesNothing) {
   Install(2);
   AccountRecordBytes r{};
-  EXPECT_EQ(ReadAccountRecord(0, r, 0), 0);  // no back end: nothing found, nothing written
+  EXPECT_EQ(ReadAccountRecord(0, r, 0), 0);
   EXPECT_EQ(FindAccountIndex(0, "x"), -1);
   EXPECT_FALSE(WriteAccountRecord(0, Account("x"), -1));
   std::vector<std::uint8_t> block(AccountEnumerationSize);
   EXPECT_FALSE(InitUsers("a.test", block.data(), "", 0, 0));
+}
 
-  CopyFileA(HostPath(DB_STANDIN_PATH).c_str(), (root + "DB.dll").c_str(), FALSE);
+// The same sequence against the test stand-in and the real back end; both
+// are filled through the entry points only.
+class AccountBackEndTest : public AccountTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
+  CopyFileA(HostPath(GetParam()).c_str(), (root + "DB.dll").c_str(), FALSE);
   Install(2);
   HMODULE db = GetModuleHandleA((root + "DB.dll").c_str());
   ASSERT_NE(db, nullptr);
-  auto load =
-      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
-  ASSERT_EQ(load("domain|a.test\naccount|a.test|ann;anna|ann|p1\n"), 2);
+  const auto add = reinterpret_cast<DBAddDomainProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBAddDomain")));
+  ASSERT_EQ(add("a.test"), 1);
+  ASSERT_TRUE(WriteAccountRecord(0, Account("ann;anna", "p1"), -1));
   ASSERT_TRUE(WriteAccountRecord(0, Account("bob", "p2"), -1));
+  AccountRecordBytes r{};
   EXPECT_EQ(ReadAccountRecord(0, r, 1), 2);
   EXPECT_EQ(TextAt(r.data(), 260), "bob");
   EXPECT_EQ(FindAccountIndex(0, "ANNA"), 0);
   EXPECT_FALSE(DeleteAccountRecord(0, 5));  // nothing found: nothing deleted
+  std::vector<std::uint8_t> block(AccountEnumerationSize);
   ASSERT_TRUE(InitUsers("a.test", block.data(), "", 0, 0));
   SetU8(Settings().data(), cfg::StorageMode, 1);  // the mode changes while the walk is open
   int walked = 0;
@@ -314,7 +321,10 @@ TEST_F(AccountTest, StorageModeTwoGoesThroughTheBackEndAndWithoutItNowhere) {
   ASSERT_TRUE(DeleteAccountRecord(0, 0));
   EXPECT_EQ(ReadAccountRecord(0, r, 0), 1);
   EXPECT_EQ(TextAt(r.data(), 260), "bob");
+  EXPECT_FALSE(FileExists(config + "a.test\\users.cfg"));  // the back end holds the accounts
 }
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, AccountBackEndTest, ::testing::Values(DB_STANDIN_PATH, DB_BACKEND_PATH));
 
 TEST_F(AccountTest, ARemoteAccountWriteTellsThePop3Service) {
   fake::FakeServiceSet services;
