@@ -1,13 +1,11 @@
 #include "core/accounts/AccountCache.h"
 
-#include <chrono>
 #include <map>
 #include <mutex>
-#include <new>
-#include <vector>
+#include <utility>
 
 #include "core/config/ConfigStore.h"
-#include "core/platform/LockTable.h"
+#include "core/platform/RecordCacheTable.h"
 #include "core/util/NameText.h"
 #include "core/util/Text.h"
 
@@ -15,21 +13,16 @@ namespace core {
 namespace {
 
 constexpr std::size_t KeyLength = 127;
-constexpr auto FastValidity = std::chrono::seconds(30);
-using Clock = std::chrono::steady_clock;
 
-struct Entry {
-  std::string firstKey, secondKey;
-  AccountRecordBytes record{};
-  Clock::time_point lastUse{};
-  AccountFileStamp stamp;
-  bool used = false;
-};
+using Keys = std::pair<std::string, std::string>;  // first alias, domain
 
-// Guarded by lock 4.
-std::vector<Entry>& Entries() {
-  static std::vector<Entry> entries;
-  return entries;
+RecordCacheTable<Keys, AccountRecordBytes, AccountFileStamp>& Table() {
+  static RecordCacheTable<Keys, AccountRecordBytes, AccountFileStamp> table;
+  return table;
+}
+
+Keys KeysOf(std::string_view firstKey, std::string_view secondKey) {
+  return {CutTo(firstKey, KeyLength), CutTo(secondKey, KeyLength)};
 }
 
 // Changes this library made, per account file. A leaf lock: nothing else is
@@ -59,87 +52,32 @@ void NoteAccountFileChanged(std::string_view domainName) {
   ++Generations()[LowerCase(domainName)];
 }
 
-void SizeAccountCache(std::uint32_t count) {
-  TableLock hold(RecordCacheLock);
-  try {
-    std::vector<Entry> fresh(count);
-    Entries().swap(fresh);
-  } catch (const std::bad_alloc&) {
-    std::vector<Entry>().swap(Entries());
-  }
-}
-
-void FreeAccountCache() {
-  TableLock hold(RecordCacheLock);
-  std::vector<Entry>().swap(Entries());
-}
-
-std::size_t AccountCacheSize() {
-  TableLock hold(RecordCacheLock);
-  return Entries().size();
-}
+void SizeAccountCache(std::uint32_t count) { Table().Resize(count); }
+void FreeAccountCache() { Table().Resize(0); }
+std::size_t AccountCacheSize() { return Table().Size(); }
 
 bool LookUpAccountCache(std::string_view firstKey, std::string_view secondKey, const AccountFileStamp& current,
                         bool fast, AccountRecordBytes& record) {
-  TableLock hold(RecordCacheLock);
-  const Clock::time_point now = Clock::now();
-  for (Entry& entry : Entries()) {
-    if (!entry.used) return false;
-    if (entry.firstKey != firstKey || entry.secondKey != secondKey) continue;
-    const bool valid = fast ? now <= entry.lastUse + FastValidity : entry.stamp == current;
-    if (!valid) return false;
-    record = entry.record;
-    entry.lastUse = now;
-    return true;
-  }
-  return false;
+  return Table().LookUp(KeysOf(firstKey, secondKey), current, fast, record);
 }
 
 void StoreAccountCache(std::string_view firstKey, std::string_view secondKey, const AccountFileStamp& stamp,
                        const AccountRecordBytes& record) {
-  TableLock hold(RecordCacheLock);
-  std::vector<Entry>& entries = Entries();
-  if (entries.empty()) return;
-  const Clock::time_point now = Clock::now();
-  std::size_t slot = 0;
-  Clock::time_point oldest = now;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!entries[i].used || (entries[i].firstKey == firstKey && entries[i].secondKey == secondKey)) {
-      slot = i;
-      break;
-    }
-    if (entries[i].lastUse < oldest) {
-      oldest = entries[i].lastUse;
-      slot = i;
-    }
-  }
-  Entry& entry = entries[slot];
-  entry.firstKey = CutTo(firstKey, KeyLength);
-  entry.secondKey = CutTo(secondKey, KeyLength);
-  entry.record = record;
-  entry.stamp = stamp;
-  entry.lastUse = now;
-  entry.used = true;
+  Table().Store(KeysOf(firstKey, secondKey), stamp, record);
 }
 
 bool CopyAccountCacheEntry(std::size_t index, CachedAccount& out) {
-  TableLock hold(RecordCacheLock);
-  const std::vector<Entry>& entries = Entries();
-  if (index >= entries.size() || !entries[index].used) return false;
-  const Entry& entry = entries[index];
-  out.firstKey = entry.firstKey;
-  out.secondKey = entry.secondKey;
+  RecordCacheTable<Keys, AccountRecordBytes, AccountFileStamp>::Entry entry;
+  if (!Table().Copy(index, entry)) return false;
+  out.firstKey = entry.key.first;
+  out.secondKey = entry.key.second;
   out.record = entry.record;
   out.stamp = entry.stamp;
   return true;
 }
 
 void TouchAccountCacheEntry(std::size_t index, std::string_view firstKey, std::string_view secondKey) {
-  TableLock hold(RecordCacheLock);
-  std::vector<Entry>& entries = Entries();
-  if (index < entries.size() && entries[index].used && entries[index].firstKey == firstKey &&
-      entries[index].secondKey == secondKey)
-    entries[index].lastUse = Clock::now();
+  Table().Touch(index, KeysOf(firstKey, secondKey));
 }
 
 std::string AccountCacheKey(const std::uint8_t* record) {

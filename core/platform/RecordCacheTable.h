@@ -1,0 +1,101 @@
+#pragma once
+// The one shape of the record caches (domain and account records): entries
+// of a key, a record, the stamp of the record's file when it was read, and
+// the time of last use. An entry is valid while its file keeps that stamp,
+// or, in the fast mode, for 30 seconds after its last use; a store refreshes
+// the entry of the same key, else takes an empty one, else the one used
+// longest ago. Everything happens under lock 4 and only copies records in
+// and out: no file is touched and no other lock taken there.
+#include <chrono>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "core/platform/LockTable.h"
+
+namespace core {
+
+template <typename Key, typename Record, typename Stamp>
+class RecordCacheTable {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Entry {
+    Key key{};
+    Record record{};
+    Stamp stamp{};
+    Clock::time_point lastUse{};
+    bool used = false;
+  };
+
+  // Sizes the table and empties every entry; a size that cannot be
+  // allocated leaves no entries.
+  void Resize(std::uint32_t count) {
+    TableLock hold(RecordCacheLock);
+    try {
+      std::vector<Entry> fresh(count);
+      entries_.swap(fresh);
+    } catch (const std::bad_alloc&) {
+      std::vector<Entry>().swap(entries_);
+    }
+  }
+
+  std::size_t Size() {
+    TableLock hold(RecordCacheLock);
+    return entries_.size();
+  }
+
+  // The first entry of the key decides; an empty entry ends the search.
+  bool LookUp(const Key& key, const Stamp& current, bool fast, Record& out) {
+    TableLock hold(RecordCacheLock);
+    const Clock::time_point now = Clock::now();
+    for (Entry& entry : entries_) {
+      if (!entry.used) return false;
+      if (!(entry.key == key)) continue;
+      const bool valid = fast ? now <= entry.lastUse + std::chrono::seconds(30) : entry.stamp == current;
+      if (!valid) return false;
+      out = entry.record;
+      entry.lastUse = now;
+      return true;
+    }
+    return false;
+  }
+
+  void Store(const Key& key, const Stamp& stamp, const Record& record) {
+    TableLock hold(RecordCacheLock);
+    if (entries_.empty()) return;
+    const Clock::time_point now = Clock::now();
+    std::size_t slot = 0;
+    Clock::time_point oldest = now;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (!entries_[i].used || entries_[i].key == key) {
+        slot = i;
+        break;
+      }
+      if (entries_[i].lastUse < oldest) {
+        oldest = entries_[i].lastUse;
+        slot = i;
+      }
+    }
+    entries_[slot] = Entry{key, record, stamp, now, true};
+  }
+
+  // Copies entry index out; false at the first empty entry or past the end.
+  bool Copy(std::size_t index, Entry& out) {
+    TableLock hold(RecordCacheLock);
+    if (index >= entries_.size() || !entries_[index].used) return false;
+    out = entries_[index];
+    return true;
+  }
+
+  // Renews the last use of entry index while it still holds the key.
+  void Touch(std::size_t index, const Key& key) {
+    TableLock hold(RecordCacheLock);
+    if (index < entries_.size() && entries_[index].used && entries_[index].key == key)
+      entries_[index].lastUse = Clock::now();
+  }
+
+ private:
+  std::vector<Entry> entries_;  // guarded by lock 4
+};
+
+}  // namespace core
