@@ -11,12 +11,13 @@ FLOORS = [
     ["include"],                          # public C headers of the DLLs
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
-    ["core/config", "core/archive", "core/lists/rules"],  # settings record and tables; archive format; group rules
+    ["core/config", "core/archive", "core/lists/rules", "core/messages/text"],  # settings record and tables; archive format; group rules; message-file forms
     ["core/control", "core/accounts/records", "core/domains/entries"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
     ["core/lists"],                       # checks and defaults over accounts and domains
+    ["core/messages"],                    # mailbox message files, welcome messages, address lists
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender"],                    # the libraries' own code
     ["installer"],
@@ -28,6 +29,9 @@ SUBFLOORS = {
     "core/domains/DomainEntries": "core/domains/entries",
     "core/lists/Groups": "core/lists/rules",
     "core/lists/Defaults": "core/lists/rules",
+    "core/messages/MessageText": "core/messages/text",
+    "core/messages/MessageContext": "core/messages/text",
+    "core/messages/AddressList": "core/messages/text",
 }
 
 
