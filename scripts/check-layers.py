@@ -11,13 +11,13 @@ FLOORS = [
     ["include"],                          # public C headers of the DLLs
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
-    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules"],  # records, archive format, pure rules
+    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text"],  # records, archive format, pure rules
     ["core/control", "core/accounts/records", "core/domains/entries"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
     ["core/lists"],                       # checks and defaults over accounts and domains
-    ["core/auth"],                        # login checks over accounts, lists and the back end
+    ["core/auth", "core/messages"],       # login checks; mailbox message files and address lists
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender", "backend"],         # the libraries' own code; DB.dll
     ["installer"],
@@ -30,6 +30,9 @@ SUBFLOORS = {
     "core/lists/Groups": "core/lists/rules",
     "core/lists/Defaults": "core/lists/rules",
     "core/auth/PasswordRules": "core/auth/rules",
+    "core/messages/MessageText": "core/messages/text",
+    "core/messages/MessageContext": "core/messages/text",
+    "core/messages/AddressList": "core/messages/text",
 }
 
 # Folders of one floor that are separate libraries: neither includes the other.

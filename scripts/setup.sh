@@ -11,7 +11,7 @@ PKGS=(
   wine wine32:i386 wine64
   googletest libgtest-dev
   python3 clang-format
-  dnsmasq-base python3-dnslib
+  dnsmasq-base python3-dnslib python3-aiosmtpd
   # The database back end: ODBC driver manager, SQLite and PostgreSQL drivers
   # for both Wine architectures, the PostgreSQL server and the sqlite3 tool.
   libodbc2 libodbc2:i386 odbcinst libsqliteodbc libsqliteodbc:i386

@@ -132,4 +132,9 @@ std::string ExtractDomainPart(std::string_view text) {
   return at == std::string::npos ? std::string() : bare.substr(at + 1);
 }
 
+std::string ExtractAliasPart(std::string_view text) {
+  const std::string bare = ExtractEmailAddress(text, true);
+  return bare.substr(0, bare.find('@'));
+}
+
 }  // namespace core

@@ -34,4 +34,8 @@ std::string ExtractEmailAddress(std::string_view text, bool withoutBrackets);
 // empty when it holds no "@".
 std::string ExtractDomainPart(std::string_view text);
 
+// The alias of an address text: the bare address before its first "@"; the
+// whole bare address when it holds no "@".
+std::string ExtractAliasPart(std::string_view text);
+
 }  // namespace core

@@ -7,6 +7,7 @@
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
 #include "core/lists/AccountLists.h"
+#include "core/messages/MailboxFiles.h"
 #include "core/platform/System.h"
 
 namespace core {
@@ -94,7 +95,10 @@ bool SaveServerConfig() {
   }
 }
 
-void InstallUnitHooks() { InstallListHooks(); }
+void InstallUnitHooks() {
+  InstallListHooks();
+  InstallMessageHooks();
+}
 
 void CompleteConfigLoad() {
   RunStep(DomainListMigrate);
