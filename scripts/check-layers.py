@@ -12,11 +12,12 @@ FLOORS = [
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
     ["core/config", "core/archive", "core/lists/rules"],  # settings record and tables; archive format; group rules
-    ["core/control", "core/accounts/records", "core/domains/entries"],
+    ["core/control", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
     ["core/lists"],                       # checks and defaults over accounts and domains
+    ["core/userstat"],                    # user statistics report over accounts and mailboxes
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender"],                    # the libraries' own code
     ["installer"],
@@ -28,6 +29,7 @@ SUBFLOORS = {
     "core/domains/DomainEntries": "core/domains/entries",
     "core/lists/Groups": "core/lists/rules",
     "core/lists/Defaults": "core/lists/rules",
+    "core/userstat/StatReport": "core/userstat/report",
 }
 
 
