@@ -12,12 +12,13 @@ FLOORS = [
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
     ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text"],  # records, archive format, pure rules
-    ["core/control", "core/accounts/records", "core/domains/entries"],
+    ["core/control", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
     ["core/lists"],                       # checks and defaults over accounts and domains
     ["core/auth", "core/messages"],       # login checks; mailbox message files and address lists
+    ["core/userstat"],                    # user statistics report over accounts and mailboxes
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender", "backend"],         # the libraries' own code; DB.dll
     ["installer"],
@@ -33,6 +34,7 @@ SUBFLOORS = {
     "core/messages/MessageText": "core/messages/text",
     "core/messages/MessageContext": "core/messages/text",
     "core/messages/AddressList": "core/messages/text",
+    "core/userstat/StatReport": "core/userstat/report",
 }
 
 # Folders of one floor that are separate libraries: neither includes the other.
