@@ -22,6 +22,7 @@
 #include "core/platform/System.h"
 #include "core/util/NameText.h"
 #include "core/util/NetText.h"
+#include "core/util/RecordScrambling.h"
 #include "core/util/Text.h"
 
 namespace core {
@@ -83,13 +84,17 @@ bool LockoutApplies(const Attempt& attempt, const std::string& folder) {
   return attempt.lockout && attempt.threshold > 0 && !folder.empty();
 }
 
+// Whether the login names this record: a kind-0 account by its mailbox
+// name, or by an alias with the full-address login in the named domain.
+bool LoginNames(const Attempt& attempt, const std::uint8_t* record) {
+  if (GetU8(record, account::Kind) != 0) return false;
+  if (SameText(FieldText(record, account::MailboxName), attempt.login)) return true;
+  return attempt.fullAddress && SameText(attempt.searched, attempt.loginDomain) &&
+         MatchStringLists(attempt.aliasPart, FieldText(record, account::AliasList), GroupTestOver(ConfigGroupFiles()));
+}
+
 Verdict CheckAccountPassword(Attempt& attempt, const AccountRecordBytes& record, int domainIndex) {
-  if (GetU8(record.data(), account::Kind) != 0) return Verdict::NotThisAccount;
-  const bool byMailbox = SameText(FieldText(record.data(), account::MailboxName), attempt.login);
-  const bool byAlias = attempt.fullAddress && SameText(attempt.searched, attempt.loginDomain) &&
-                       MatchStringLists(attempt.aliasPart, FieldText(record.data(), account::AliasList),
-                                        GroupTestOver(ConfigGroupFiles()));
-  if (!byMailbox && !byAlias) return Verdict::NotThisAccount;
+  if (!LoginNames(attempt, record.data())) return Verdict::NotThisAccount;
 
   const std::string folder = MailboxFolder(record);
   if (LockoutApplies(attempt, folder) &&
@@ -149,11 +154,22 @@ bool SearchDomain(Attempt& attempt, int index, AccountRecordBytes& found, Accoun
   stamp = CurrentAccountFileStamp(attempt.searched);
   RecordFile file(folder + "users.cfg", AccountRecordSize);
   if (!file.OpenRead()) return false;
+  // Only the fields that say whether the login names a record are
+  // unscrambled in place; the few records it names are unscrambled whole.
+  constexpr FieldRef Kind = account::Kind;
+  constexpr std::uint32_t namesFrom = account::AliasList.offset;
+  constexpr std::uint32_t namesEnd = account::MailboxName.offset + account::MailboxName.width + 1;
+  static_assert(account::MailboxName.offset > namesFrom && Kind.offset + Kind.width <= namesFrom);
   AccountRecordBytes record{};
   bool accepted = false;
   file.ForEach(0, [&](std::uint32_t, std::uint8_t* bytes) {
+    ScrambleBuffer(bytes + Kind.offset, Kind.width, Kind.offset);
+    ScrambleBuffer(bytes + namesFrom, namesEnd - namesFrom, namesFrom);
+    if (!LoginNames(attempt, bytes)) return false;
     std::copy(bytes, bytes + AccountRecordSize, record.begin());
-    ScrambleRecord(record.data(), AccountRecordSize);
+    ScrambleBuffer(record.data() + Kind.offset, Kind.width, Kind.offset);  // back to the stored form,
+    ScrambleBuffer(record.data() + namesFrom, namesEnd - namesFrom, namesFrom);
+    ScrambleRecord(record.data(), AccountRecordSize);  // then all of it at once
     if (!attempt.tried.insert(Identity(attempt.searched, record)).second) return false;
     if (CheckAccountPassword(attempt, record, index) != Verdict::Accepted) return false;
     found = record;
