@@ -11,7 +11,7 @@ PKGS=(
   wine wine32:i386 wine64
   googletest libgtest-dev
   python3 clang-format
-  dnsmasq-base python3-dnslib
+  dnsmasq-base python3-dnslib python3-aiosmtpd
 )
 
 SUDO=""
