@@ -66,7 +66,7 @@ std::unique_ptr<SmtpClientThread> SmtpClientThread::Create(std::string_view host
 
 SmtpClientThread::~SmtpClientThread() { WaitFor(); }
 
-void SmtpClientThread::WaitFor() {
+void SmtpClientThread::WaitFor() const {
   if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
 }
 

@@ -30,14 +30,24 @@ class SmtpClientThread {
   SmtpClientThread(const SmtpClientThread&) = delete;
   SmtpClientThread& operator=(const SmtpClientThread&) = delete;
 
-  // Waits for the end of the conversation; the results are read after it.
-  void WaitFor();
+  // Waits for the end of the conversation. Each result waits for it too, so
+  // none is read while the thread may still write it.
+  void WaitFor() const;
   // A connection to the server was made.
-  bool Connected() const { return connected_; }
+  bool Connected() const {
+    WaitFor();
+    return connected_;
+  }
   // The server answered 250 to the message data.
-  bool Sent() const { return outcome_.sent; }
+  bool Sent() const {
+    WaitFor();
+    return outcome_.sent;
+  }
   // The last reply the conversation handled, without its CRLF.
-  const std::string& LastReply() const { return outcome_.lastReply; }
+  const std::string& LastReply() const {
+    WaitFor();
+    return outcome_.lastReply;
+  }
 
   // For tests: the time-outs of threads created from now on.
   static void SetTimeouts(const SmtpTimeouts& timeouts);

@@ -26,18 +26,21 @@ class SmtpTransport final : public sender::SmtpTransport {
   explicit SmtpTransport(std::vector<ServerChunk> script) : script_(std::move(script)) {}
 
   bool WaitReadable(std::uint32_t timeoutMs) override {
-    if (closed || next_ == script_.size()) return Wait(timeoutMs), false;
-    const std::uint64_t at = delivered_ + script_[next_].delayMs;
-    if (at > now_ + timeoutMs) return Wait(timeoutMs), false;
-    now_ = std::max(now_, at);
-    return true;
+    const bool silent = closed || next_ == script_.size();
+    const std::uint64_t at = silent ? UINT64_MAX : delivered_ + script_[next_].delayMs;
+    now_ = at > now_ + timeoutMs ? now_ + timeoutMs : std::max(now_, at);
+    return at <= now_;
   }
   std::int32_t Read(char* buffer, std::int32_t count, std::uint32_t) override {
     if (closed || next_ == script_.size() || script_[next_].bytes.empty()) return 0;
     const std::string& bytes = script_[next_].bytes;
     const std::size_t n = std::min(static_cast<std::size_t>(count), bytes.size() - offset_);
     std::memcpy(buffer, bytes.data() + offset_, n);
-    if ((offset_ += n) == bytes.size()) offset_ = 0, ++next_, delivered_ = now_;
+    if ((offset_ += n) == bytes.size()) {
+      offset_ = 0;
+      ++next_;
+      delivered_ = now_;
+    }
     return static_cast<std::int32_t>(n);
   }
   std::int32_t Write(const char* data, std::int32_t count, std::uint32_t) override {
@@ -59,8 +62,6 @@ class SmtpTransport final : public sender::SmtpTransport {
   bool closed = false;
 
  private:
-  void Wait(std::uint32_t ms) { now_ += ms; }
-
   std::vector<ServerChunk> script_;
   std::size_t next_ = 0, offset_ = 0;
   std::uint64_t now_ = 0, delivered_ = 0;
