@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/util/Text.h"
+#include "sender/SocketStartup.h"
 
 namespace sender {
 
@@ -22,12 +23,12 @@ std::uint16_t RandomId() {
 
 DnsQuery::DnsQuery() : idCounter_(RandomId()), datagram_(LargestDatagram) {
   WSADATA data;
-  started_ = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  started_ = StartWindowsSockets(data) == 0;
 }
 
 DnsQuery::~DnsQuery() {
   socket_.reset();
-  if (started_) ::WSACleanup();
+  if (started_) EndWindowsSockets();
 }
 
 void DnsQuery::SetServer(std::string_view address, std::uint16_t port, std::string_view hostName) {

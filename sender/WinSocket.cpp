@@ -8,6 +8,7 @@
 #include "core/util/NetText.h"
 #include "core/util/Text.h"
 #include "sender/IPv6Lookup.h"
+#include "sender/SocketStartup.h"
 
 namespace sender {
 
@@ -42,7 +43,7 @@ int CheckSocketResult(int result, const char* api) {
 
 CustomWinSocket::CustomWinSocket(SOCKET handle) {
   WSADATA data;
-  if (const int code = ::WSAStartup(MAKEWORD(1, 1), &data); code != 0) RaiseSocketError(code, "WSAStartup");
+  if (const int code = StartWindowsSockets(data); code != 0) RaiseSocketError(code, "WSAStartup");
   ::InitializeCriticalSection(&lock_);
   handle_.reset(handle);
   connected_ = handle_.valid();
@@ -54,7 +55,7 @@ CustomWinSocket::~CustomWinSocket() {
   CloseConnection();
   ::DeleteCriticalSection(&lock_);
   // Nothing is to be gained from a failing cleanup while destroying.
-  ::WSACleanup();
+  EndWindowsSockets();
 }
 
 void CustomWinSocket::SetEventStyles(std::uint8_t styles) {

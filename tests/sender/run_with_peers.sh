@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs one program of the sender tests or benchmarks with the network peers
 # it talks to, each on free high ports of the loopback chosen now: dnsmasq
-# serving the test zone, and peers.py (raw DNS scenarios, TCP servers on
-# 127.0.0.1 and [::1]). The ports reach the program as VM_DNS_PORT,
+# serving the test zone, peers.py (raw DNS scenarios, TCP servers on
+# 127.0.0.1 and [::1]) and smtp_peers.py (aiosmtpd on both, scripted raw SMTP
+# servers, their report port). The ports reach the program as VM_DNS_PORT,
 # VM_SCENARIO_PORT, VM_CLOSED_PORT, VM_TCP4_PORT and VM_TCP6_PORT (empty: no
-# [::1]). A Windows program runs under Wine. Whatever happens, the peers
+# [::1]), and VM_SMTP4_PORT, VM_SMTP6_PORT, VM_S_<SCENARIO>_PORT and
+# VM_REPORT_PORT. A Windows program runs under Wine. Whatever happens, the peers
 # started here are stopped by their process ids.
 #   run_with_peers.sh PROGRAM [ARGS...]
 set -u
@@ -20,20 +22,25 @@ stop() {
 trap stop EXIT
 trap 'exit 143' TERM INT
 
-/usr/bin/python3 "$here/peers.py" >"$work/ports" 2>"$work/peers.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  grep -q '^READY' "$work/ports" && break
-  sleep 0.1
+# Each peer script prints NAME=port lines, then READY.
+for script in peers.py smtp_peers.py; do
+  /usr/bin/python3 "$here/$script" >"$work/$script.ports" 2>"$work/$script.log" &
+  pids+=($!)
 done
-if ! grep -q '^READY' "$work/ports"; then
-  echo "run_with_peers: peers.py did not start" >&2
-  cat "$work/peers.log" >&2
-  exit 1
-fi
-while IFS='=' read -r name value; do
-  [ "$name" = READY ] || export "VM_${name}_PORT=$value"
-done <"$work/ports"
+for script in peers.py smtp_peers.py; do
+  for _ in $(seq 100); do
+    grep -q '^READY' "$work/$script.ports" && break
+    sleep 0.1
+  done
+  if ! grep -q '^READY' "$work/$script.ports"; then
+    echo "run_with_peers: $script did not start" >&2
+    cat "$work/$script.log" >&2
+    exit 1
+  fi
+  while IFS='=' read -r name value; do
+    [ "$name" = READY ] || export "VM_${name}_PORT=$value"
+  done <"$work/$script.ports"
+done
 
 # The test zone; nothing outside "test" is answered (REFUSED).
 zone=(--host-record=mx6.test,2001:db8::25 --host-record=loop6.test,::1 --host-record=v4only.test,192.0.2.7
