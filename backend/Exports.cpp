@@ -225,25 +225,4 @@ std::int32_t __stdcall DBGetLocalUser(const char* address, std::uint8_t* record)
 }  // extern "C"
 
 // The exports must keep the shared interface's signatures.
-static_assert(std::is_same_v<decltype(&DBSetConnection), core::DBSetConnectionProc>);
-static_assert(std::is_same_v<decltype(&DBReloadConfig), core::DBReloadConfigProc>);
-static_assert(std::is_same_v<decltype(&DBDoneConnection), core::DBDoneConnectionProc>);
-static_assert(std::is_same_v<decltype(&DBGetDomain), core::DBGetDomainProc>);
-static_assert(std::is_same_v<decltype(&DBSetDomain), core::DBSetDomainProc>);
-static_assert(std::is_same_v<decltype(&DBAddDomain), core::DBAddDomainProc>);
-static_assert(std::is_same_v<decltype(&DBDeleteDomain), core::DBDeleteDomainProc>);
-static_assert(std::is_same_v<decltype(&DBRenameDomain), core::DBRenameDomainProc>);
-static_assert(std::is_same_v<decltype(&DBSetDomainIP), core::DBSetDomainIPProc>);
-static_assert(std::is_same_v<decltype(&DBGetDomainCount), core::DBGetDomainCountProc>);
-static_assert(std::is_same_v<decltype(&DBGetDomains), core::DBGetDomainsProc>);
-static_assert(std::is_same_v<decltype(&DBSaveUsers), core::DBSaveUsersProc>);
-static_assert(std::is_same_v<decltype(&DBGetUsers), core::DBGetUsersProc>);
-static_assert(std::is_same_v<decltype(&DBDeleteUsers), core::DBDeleteUsersProc>);
-static_assert(std::is_same_v<decltype(&DBGetUsersIndex), core::DBGetUsersIndexProc>);
-static_assert(std::is_same_v<decltype(&DBInitUsers), core::DBInitUsersProc>);
-static_assert(std::is_same_v<decltype(&DBNextUser), core::DBNextUserProc>);
-static_assert(std::is_same_v<decltype(&DBDoneUsers), core::DBDoneUsersProc>);
-static_assert(std::is_same_v<decltype(&DBCheckNewAlias), core::DBCheckNewAliasProc>);
-static_assert(std::is_same_v<decltype(&DBCheckForMailbox), core::DBCheckForMailboxProc>);
-static_assert(std::is_same_v<decltype(&DBGetMailBoxUser), core::DBGetMailBoxUserProc>);
-static_assert(std::is_same_v<decltype(&DBGetLocalUser), core::DBGetLocalUserProc>);
+DB_CHECK_ALL_SIGNATURES()

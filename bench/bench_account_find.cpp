@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/accounts/AccountStore.h"
 #include "core/config/ConfigStore.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr std::uint32_t Accounts = 100000;
-constexpr std::size_t RecordSize = 2848;
 constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
                                   0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
 
@@ -46,28 +46,15 @@ std::uint64_t ReadAndXor(const std::string& path) {
 
 int main() {
   core::CreateLockTable(true);
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string config = std::string(temp) + "vmbench-accounts-" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryA(config.c_str(), nullptr);
+  const std::string config = bench::TempBenchFolder("accounts");
   CreateDirectoryA((config + "a.test").c_str(), nullptr);
   core::SetConfigFolder(config);
   core::DomainListAdd("a.test");
 
-  // The file, written directly: record i has the alias "user<i>".
-  std::vector<std::uint8_t> all(static_cast<std::size_t>(Accounts) * RecordSize, 0);
-  for (std::uint32_t i = 0; i < Accounts; ++i) {
-    std::uint8_t* r = all.data() + static_cast<std::size_t>(i) * RecordSize;
-    const std::string alias = "user" + std::to_string(i);
-    r[260] = static_cast<std::uint8_t>(alias.size());
-    std::copy(alias.begin(), alias.end(), r + 261);
-    for (std::size_t b = 0; b < RecordSize; ++b)
-      r[b] ^= Key[b % 16];
-  }
+  // Record i has the alias "user<i>".
   const std::string users = config + "a.test\\users.cfg";
-  core::WriteFileAtomic(users, all.data(), all.size());
-  all.clear();
-  all.shrink_to_fit();
+  bench::WriteAccountFile(users, Accounts,
+                          [](std::uint32_t i, std::uint8_t* r) { bench::PutText(r, 260, "user" + std::to_string(i)); });
 
   ReadAndXor(users);  // warm the cache
   const long long find = bench::MedianNanoseconds(5, [] { return core::FindAccountIndex(0, "user99999"); });

@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/config/ConfigStore.h"
 #include "core/domains/DomainTable.h"
@@ -26,10 +27,7 @@ std::string Name(int i) { return "domain" + std::to_string(i) + ".example"; }
 
 int main() {
   core::CreateLockTable(true);
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string config = std::string(temp) + "vmbench-domains-" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryA(config.c_str(), nullptr);
+  const std::string config = bench::TempBenchFolder("domains");
   core::SetConfigFolder(config);
   std::unordered_map<std::string, int> hash;
   for (int i = 0; i < Domains; ++i) {

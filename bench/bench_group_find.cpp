@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/accounts/AccountStore.h"
 #include "core/config/ConfigStore.h"
@@ -41,10 +42,7 @@ void WriteUsers(const std::string& path, bool withGroups) {
 int main() {
   core::CreateLockTable(true);
   core::InstallListHooks();
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string config = std::string(temp) + "vmbench-groups-" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryA(config.c_str(), nullptr);
+  const std::string config = bench::TempBenchFolder("groups");
   CreateDirectoryA((config + "a.test").c_str(), nullptr);
   core::SetConfigFolder(config);
   core::DomainListAdd("a.test");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/accounts/AccountRecord.h"
 #include "core/config/ConfigStore.h"
@@ -100,9 +101,7 @@ std::uint64_t WalkAndRead(const std::string& folder) {
 
 int main() {
   core::CreateLockTable(true);
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string root = std::string(temp) + "vmbench-userstat-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string root = bench::TempBenchFolder("userstat");
   const std::string config = root + "config\\", mail = root + "mail\\";
   core::ForceDirectory(config);
   core::SetConfigFolder(config);

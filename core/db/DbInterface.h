@@ -7,6 +7,7 @@
 // below; every result is a 32-bit integer, where a boolean answer is non-zero
 // for true.
 #include <cstdint>
+#include <type_traits>
 
 namespace core {
 
@@ -83,3 +84,16 @@ using DBGetMailBoxUserProc = std::int32_t(__stdcall*)(std::int32_t method, const
 using DBGetLocalUserProc = std::int32_t(__stdcall*)(const char* address, std::uint8_t* record);
 
 }  // namespace core
+
+// Every entry point by name, for checks that must cover all of them.
+#define DB_ENTRY_POINTS(X)                                                                                       \
+  X(DBSetConnection)                                                                                             \
+  X(DBReloadConfig)                                                                                              \
+  X(DBDoneConnection) X(DBGetDomain) X(DBSetDomain) X(DBAddDomain) X(DBDeleteDomain) X(DBRenameDomain)           \
+      X(DBSetDomainIP) X(DBGetDomainCount) X(DBGetDomains) X(DBSaveUsers) X(DBGetUsers) X(DBDeleteUsers)         \
+          X(DBGetUsersIndex) X(DBInitUsers) X(DBNextUser) X(DBDoneUsers) X(DBCheckNewAlias) X(DBCheckForMailbox) \
+              X(DBGetMailBoxUser) X(DBGetLocalUser)
+
+// An exporting library states that its entry points keep these signatures.
+#define DB_CHECK_SIGNATURE(name) static_assert(std::is_same_v<decltype(&name), core::name##Proc>);
+#define DB_CHECK_ALL_SIGNATURES() DB_ENTRY_POINTS(DB_CHECK_SIGNATURE)

@@ -13,6 +13,8 @@
 
 #include "core/config/ConfigStore.h"
 #include "core/platform/Files.h"
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 
 namespace testinst {
@@ -83,6 +85,14 @@ inline std::string DomainEntries(std::initializer_list<std::string> names) {
     all += entry;
   }
   return all;
+}
+
+// What the library's start makes once per process before any call: the lock
+// table, the platform unit and the hooks between the core's units.
+inline void StartLibraryProcess() {
+  core::CreateLockTable(true);
+  core::InitPlatformUnit();
+  core::InstallUnitHooks();
 }
 
 class Installation {

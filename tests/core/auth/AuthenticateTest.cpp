@@ -73,11 +73,7 @@ std::string LoginRecord(std::int32_t count, double days) {
 
 class AuthTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    CreateLockTable(true);
-    InitPlatformUnit();
-    InstallUnitHooks();
-  }
+  static void SetUpTestSuite() { StartLibraryProcess(); }
   void SetUp() override {
     g_now = 45000.0;
     g_pauses = 0;

@@ -33,11 +33,7 @@ AccountRecordBytes Account(const std::string& aliases, const std::string& mailbo
 
 class ListsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    CreateLockTable(true);
-    InitPlatformUnit();
-    InstallUnitHooks();
-  }
+  static void SetUpTestSuite() { StartLibraryProcess(); }
   // Three domains with their folders; the mail folder under the root.
   void SetUp() override {
     for (const char* name : {"a.test", "b.test", "c.test"})

@@ -20,6 +20,7 @@
 #include "core/startup/ConfigLoad.h"
 #include "core/util/Numbers.h"
 #include "tests/api/Fixture.h"
+#include "tests/support/installation.h"
 
 namespace core {
 namespace {
@@ -38,11 +39,7 @@ void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) 
 
 class MailboxTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    CreateLockTable(true);
-    InitPlatformUnit();
-    InstallUnitHooks();
-  }
+  static void SetUpTestSuite() { testinst::StartLibraryProcess(); }
   void SetUp() override {
     fixture::Settings settings;  // three domains, welcome messages on
     settings.U8(3633, 1);

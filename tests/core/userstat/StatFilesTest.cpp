@@ -16,6 +16,7 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
+#include "tests/support/installation.h"
 
 namespace {
 
@@ -30,9 +31,7 @@ std::string ReadAll(const std::string& name) {
 class StatFilesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    CreateLockTable(true);
-    InitPlatformUnit();
-    InstallUnitHooks();
+    testinst::StartLibraryProcess();
     const char* fixtures = std::getenv("VM_USERSTAT_FIXTURES");
     ASSERT_NE(fixtures, nullptr);
     root = std::string("Z:") + fixtures + "\\";
