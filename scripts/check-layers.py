@@ -11,12 +11,12 @@ FLOORS = [
     ["include"],                          # public C headers of the DLLs
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
-    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules"],  # records, archive format, pure rules
+    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/ldap/rules"],  # records, archive format, pure rules
     ["core/control", "core/accounts/records", "core/domains/entries"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
-    ["core/lists"],                       # checks and defaults over accounts and domains
+    ["core/lists", "core/ldap"],          # checks and defaults over accounts and domains; directory sync
     ["core/auth"],                        # login checks over accounts, lists and the back end
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender"],                    # the libraries' own code
@@ -30,6 +30,8 @@ SUBFLOORS = {
     "core/lists/Groups": "core/lists/rules",
     "core/lists/Defaults": "core/lists/rules",
     "core/auth/PasswordRules": "core/auth/rules",
+    "core/ldap/SlapdConfig": "core/ldap/rules",
+    "core/ldap/DirectoryEntry": "core/ldap/rules",
 }
 
 

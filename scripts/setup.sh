@@ -12,6 +12,7 @@ PKGS=(
   googletest libgtest-dev
   python3 clang-format
   dnsmasq-base python3-dnslib
+  slapd ldap-utils
 )
 
 SUDO=""
@@ -41,4 +42,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq
+# The LDAP tests run slapd of their own: the package must not configure or
+# start a system server.
+echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

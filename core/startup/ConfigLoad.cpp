@@ -1,11 +1,15 @@
 #include "core/startup/ConfigLoad.h"
 
+#include "core/accounts/AccountHooks.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
+#include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
+#include "core/ldap/LdapClient.h"
+#include "core/ldap/LdapSync.h"
 #include "core/lists/AccountLists.h"
 #include "core/platform/System.h"
 
@@ -94,7 +98,11 @@ bool SaveServerConfig() {
   }
 }
 
-void InstallUnitHooks() { InstallListHooks(); }
+void InstallUnitHooks() {
+  InstallListHooks();
+  SetSyncUserHook(&SyncUserToLDAP);
+  SetLdapBindFunction(&LdapBindCheck);
+}
 
 void CompleteConfigLoad() {
   RunStep(DomainListMigrate);
