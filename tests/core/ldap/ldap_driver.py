@@ -26,14 +26,9 @@ BASE = "ou=example.test," + SUFFIX
 DOMAINS = ["example.test"] + [f"d{i}.test" for i in range(8)]
 
 
-def fail(message):
-    print("FAIL:", message)
-    sys.exit(1)
-
-
 def check(condition, message):
     if not condition:
-        fail(message)
+        sys.exit(f"FAIL: {message}")
 
 
 def closed_port():
@@ -93,23 +88,9 @@ def ldap_tool(tool, ldif):
 
 
 def unescape(value):
-    out, i = bytearray(), 0
-    raw = value.encode("utf-8")
-    while i < len(raw):
-        if raw[i:i + 1] == b"\\":
-            pair = raw[i + 1:i + 3]
-            if re.fullmatch(rb"[0-9A-Fa-f]{2}", pair):
-                out.append(int(pair, 16))
-                i += 3
-                continue
-            i += 1
-        out.append(raw[i])
-        i += 1
-    return out.decode("utf-8")
-
-
-def split_dn(dn):
-    return [part for part in re.split(r"(?<!\\),", dn.replace("\\\\", "\x00"))]
+    """An RFC 4514 value as text: "\\XX" is one byte, "\\c" is c."""
+    return re.sub(rb"\\([0-9A-Fa-f]{2}|.)", lambda m: bytes([int(m[1], 16)]) if len(m[1]) == 2 else m[1],
+                  value.encode()).decode()
 
 
 def directory(base=BASE):
@@ -126,9 +107,9 @@ def directory(base=BASE):
             attrs.setdefault(name, []).append(value)
         if "dn" not in attrs:
             continue
-        rdns = [r.replace("\x00", "\\\\") for r in split_dn(attrs.pop("dn")[0])]
-        check([r.lower() for r in rdns[1:]] == [r.lower() for r in split_dn(base)] and rdns[0][:3].lower() == "cn=",
-              f"entry outside its place: {rdns}")
+        # Split at the commas that are not escaped.
+        rdns = [r.replace("\0", "\\\\") for r in re.split(r"(?<!\\),", attrs.pop("dn")[0].replace("\\\\", "\0"))]
+        check(",".join(rdns[1:]).lower() == base.lower() and rdns[0][:3].lower() == "cn=", f"entry misplaced: {rdns}")
         entries[unescape(rdns[0][3:])] = {k: sorted(v) for k, v in attrs.items()}
     return entries
 
@@ -256,7 +237,7 @@ B, A, M, D = ("BIND", 0), ("ADD", 0), ("MOD", 0), ("DEL", 0)
 write("no slapd.conf", "", "bob", "Bob Smith", [])
 write_slapd_conf(ROOTPW)
 write("slapd.conf read once", "bob", "bob;robert", "Bob Smith", [])
-probe("reload")
+probe("client", b"LDAP32.Dll".hex())
 write("modify adds", "bob", "bob;robert", "Bob Smith", [B, ("MOD", 32), A])
 check(probe("loaded", b"LDAP32.dll".hex())["words"] == ["1", "1"], "a sync unloaded the client")
 write("second modify", "bob", "bob;bobby;BOB", "Robert Smith  Jr", [B, M])
@@ -286,18 +267,18 @@ step("deletion", ["delete", "example.test", hx("rob")], [B, D], gone=["rob@examp
 
 # A wrong root password: the bind is refused and nothing else is sent.
 write_slapd_conf("wrong")
-probe("reload")
+probe("client", b"LDAP32.Dll".hex())
 write("wrong rootpw", "jos\xe9", "jos\xe9", "Changed", [("BIND", 49)])
 write_slapd_conf(ROOTPW)
-probe("reload")
+probe("client", b"LDAP32.Dll".hex())
 
 # A closed port: the bind is not sent, and no time is lost.
 write_settings(closed_port())
-probe("load")
+probe("init", winpath(install).encode().hex())
 reply = write("closed port", "jos\xe9", "jos\xe9", "Changed", [])
 check(reply["ops"] == [("bind", -1)] and reply["ms"] < 2000, f"closed port: {reply}")
 write_settings(PORT)
-probe("load")
+probe("init", winpath(install).encode().hex())
 
 # A server that does not answer: one 5-second wait, no change, and syncing
 # works again afterwards.
