@@ -251,6 +251,7 @@ log.ops()
 write("stale entry", "", "carol", "Carol New", [B, ("ADD", 68), M], classes=("inetOrgPerson", "extensibleObject"))
 write("kind 0 to 3 deletes", "carol", "carol", "Carol New", [B, D], kind=3, gone=["carol@example.test"])
 write("kind 3", "", "dave", "Dave", [], kind=3)
+write("blank first alias", "", " ;zed", "Zed", [])
 
 with open(os.path.join(config, "ldapbypass.dat"), "w") as f:
     f.write("eve@example.test\n")
