@@ -4,6 +4,7 @@
 
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
+#include "core/ldap/LdapSync.h"
 #include "core/mime/LocalTimeZone.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
@@ -28,6 +29,7 @@ void InitialiseUnits() {
 }
 
 void FinaliseUnits() {
+  core::FinaliseLdapUnit();
   core::FreeRecordCaches();
   core::DonePlatformUnit();
   core::CreateLockTable(false);

@@ -7,6 +7,7 @@
 #include "api/ExportGuard.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/config/ConfigStore.h"
+#include "core/config/InstallKey.h"
 #include "core/control/ServiceControl.h"
 #include "core/db/DbLibrary.h"
 #include "core/platform/Files.h"
@@ -56,7 +57,7 @@ std::int32_t InitSession(const char* path) {
 std::int32_t InitFromInstallDir() {
   std::int32_t result = API_SETTINGS_UNREADABLE;
   try {
-    std::string root = core::ReadMachineRegistryText(InstallKey, "InstallDir");
+    std::string root = core::ReadMachineRegistryText(core::InstallKey, "InstallDir");
     // An empty value stays empty, so the load works relative to the current folder.
     if (!root.empty() && root.back() != '\\') root += '\\';
     root = core::CutTo(root, 255);

@@ -11,9 +11,6 @@ struct ServiceNotifier;
 
 namespace api {
 
-// Registry key of the installation (under HKEY_LOCAL_MACHINE, no leading "\").
-inline constexpr const char* InstallKey = "Software\\Velmora\\Parlinex MailServer";
-
 bool IsInitialised();
 void MarkChanged();
 bool IsChanged();

@@ -11,12 +11,12 @@ FLOORS = [
     ["include"],                          # public C headers of the DLLs
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
-    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text"],  # records, archive format, pure rules
+    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text", "core/ldap/rules"],  # records, archive format, pure rules
     ["core/control", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings
-    ["core/lists"],                       # checks and defaults over accounts and domains
+    ["core/lists", "core/ldap"],          # checks and defaults over accounts and domains; directory sync
     ["core/auth", "core/messages"],       # login checks; mailbox message files and address lists
     ["core/userstat"],                    # user statistics report over accounts and mailboxes
     ["core/startup"],                     # load and save sequences over all of the above
@@ -35,6 +35,8 @@ SUBFLOORS = {
     "core/messages/MessageContext": "core/messages/text",
     "core/messages/AddressList": "core/messages/text",
     "core/userstat/StatReport": "core/userstat/report",
+    "core/ldap/SlapdConfig": "core/ldap/rules",
+    "core/ldap/DirectoryEntry": "core/ldap/rules",
 }
 
 # Folders of one floor that are separate libraries: neither includes the other.

@@ -12,6 +12,7 @@ PKGS=(
   googletest libgtest-dev
   python3 clang-format
   dnsmasq-base python3-dnslib python3-aiosmtpd
+  slapd ldap-utils
   # The database back end: ODBC driver manager, SQLite and PostgreSQL drivers
   # for both Wine architectures, the PostgreSQL server and the sqlite3 tool.
   libodbc2 libodbc2:i386 odbcinst libsqliteodbc libsqliteodbc:i386
@@ -45,4 +46,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq
+# The LDAP tests run slapd of their own: the package must not configure or
+# start a system server.
+echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

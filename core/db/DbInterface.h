@@ -86,13 +86,31 @@ using DBGetLocalUserProc = std::int32_t(__stdcall*)(const char* address, std::ui
 }  // namespace core
 
 // Every entry point by name, for checks that must cover all of them.
-#define DB_ENTRY_POINTS(X)                                                                                       \
-  X(DBSetConnection)                                                                                             \
-  X(DBReloadConfig)                                                                                              \
-  X(DBDoneConnection) X(DBGetDomain) X(DBSetDomain) X(DBAddDomain) X(DBDeleteDomain) X(DBRenameDomain)           \
-      X(DBSetDomainIP) X(DBGetDomainCount) X(DBGetDomains) X(DBSaveUsers) X(DBGetUsers) X(DBDeleteUsers)         \
-          X(DBGetUsersIndex) X(DBInitUsers) X(DBNextUser) X(DBDoneUsers) X(DBCheckNewAlias) X(DBCheckForMailbox) \
-              X(DBGetMailBoxUser) X(DBGetLocalUser)
+// clang-format off
+#define DB_ENTRY_POINTS(X) \
+  X(DBSetConnection) \
+  X(DBReloadConfig) \
+  X(DBDoneConnection) \
+  X(DBGetDomain) \
+  X(DBSetDomain) \
+  X(DBAddDomain) \
+  X(DBDeleteDomain) \
+  X(DBRenameDomain) \
+  X(DBSetDomainIP) \
+  X(DBGetDomainCount) \
+  X(DBGetDomains) \
+  X(DBSaveUsers) \
+  X(DBGetUsers) \
+  X(DBDeleteUsers) \
+  X(DBGetUsersIndex) \
+  X(DBInitUsers) \
+  X(DBNextUser) \
+  X(DBDoneUsers) \
+  X(DBCheckNewAlias) \
+  X(DBCheckForMailbox) \
+  X(DBGetMailBoxUser) \
+  X(DBGetLocalUser)
+// clang-format on
 
 // An exporting library states that its entry points keep these signatures.
 #define DB_CHECK_SIGNATURE(name) static_assert(std::is_same_v<decltype(&name), core::name##Proc>);

@@ -1,12 +1,17 @@
 #include "core/startup/ConfigLoad.h"
 
+#include "core/accounts/AccountHooks.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
+#include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
+#include "core/ldap/LdapClient.h"
+#include "core/ldap/LdapSync.h"
 #include "core/lists/AccountLists.h"
+#include "core/messages/AddressListFiles.h"
 #include "core/messages/MailboxFiles.h"
 #include "core/platform/System.h"
 
@@ -98,6 +103,10 @@ bool SaveServerConfig() {
 void InstallUnitHooks() {
   InstallListHooks();
   InstallMessageHooks();
+  SetSyncUserHook(&SyncUserToLDAP);
+  SetLdapBindFunction(&LdapBindCheck);
+  // "ldapbypass.dat" is an address list with the message files' rules.
+  SetLdapBypassTest([](std::string_view address, const std::string& file) { return !AddressNotInList(address, file); });
 }
 
 void CompleteConfigLoad() {
