@@ -2,6 +2,7 @@
 // it), then the session start; unload frees what the units hold.
 #include <windows.h>
 
+#include "api/ExportSupport.h"
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/mime/LocalTimeZone.h"
@@ -28,6 +29,7 @@ void InitialiseUnits() {
 }
 
 void FinaliseUnits() {
+  api::FreeEnumerations();
   core::FreeRecordCaches();
   core::DonePlatformUnit();
   core::CreateLockTable(false);
