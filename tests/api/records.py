@@ -102,7 +102,7 @@ def check(out, mode, expected):
     expect("remote.cfg", [(text(r, 0), text(r, 1312)) for r in records(os.path.join(config, "remote.cfg"), REMOTE)],
            [("pop2b", ""), ("pop3", "")])
     gone = ["config/st1", "config/st1.hdr", "config/st1.dom", "config/st1.rt", "config/b.test",
-            "config/c.test/domain.cfg", "mail/a.test/bob", "mail/c.test", "config/a.test/users.cfg.tmp"]
+            "config/c.test/domain.cfg", "config/e.test", "config/f.test", "mail/a.test/bob", "mail/c.test", "config/a.test/users.cfg.tmp"]
     expect("files that should be gone", [g for g in gone if os.path.exists(os.path.join(install, g))], [])
     for line in problems:
         print(line)
