@@ -131,19 +131,9 @@ TEST(AdminLogins, RefusedLoginsPauseWithoutHoldingUpADomainChange) {
     login.join();
 }
 
-TEST(AdminEdges, DefaultsSavedFieldsMailFoldersAndAnAddThatCannotWrite) {
+TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   Session session;
   const std::string config = session.install.config();
-  std::ofstream(session.install.root() + "default.ini") << "MaxMessageSize=77\nDomainMBLimit = 5\n";
-  std::vector<std::uint8_t> record(2848, 0xAA), domain(913, 0xAA);
-  EXPECT_EQ(SetUserDefaults(record.data(), 2848, 0), 0);  // setting 77 off: nothing done
-  EXPECT_EQ(record[760], 0xAA);
-  EXPECT_EQ(SetUserDefaults(record.data(), 2848, 1), 2848);
-  EXPECT_EQ(record[760], 77);
-  EXPECT_EQ(record[0], 0);
-  EXPECT_EQ(SetDomainDefaults(domain.data(), 913, 1), 913);
-  EXPECT_EQ(domain[885], 5);
-
   // A folder that cannot be made: the added entry is taken back.
   std::ofstream(config + "x.test") << "a file where the folder would be";
   EXPECT_EQ(AddDomain("x.test", dom.data(), 913), -1);

@@ -56,6 +56,7 @@ def make(out, mode, db):
     write(os.path.join(config, "remote.cfg"), remote)
     for suffix in ("", ".hdr", ".dom", ".rt"):
         write(os.path.join(config, "st1" + suffix), b"state")
+    write(os.path.join(install, "default.ini"), b"MaxMessageSize=77\r\ndomainmblimit = 5\r\n")
     write(os.path.join(install, "mail", "a.test", "bob", "1.imap"), b"mail")
     write(os.path.join(install, "mail", "c.test", "2.imap"), b"mail")
     if mode == 2:
