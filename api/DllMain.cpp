@@ -2,6 +2,7 @@
 // it), then the session start; unload frees what the units hold.
 #include <windows.h>
 
+#include "api/ExportSupport.h"
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/ldap/LdapSync.h"
@@ -29,6 +30,7 @@ void InitialiseUnits() {
 }
 
 void FinaliseUnits() {
+  api::FreeEnumerations();
   core::FinaliseLdapUnit();
   core::FreeRecordCaches();
   core::DonePlatformUnit();

@@ -70,16 +70,20 @@ std::int32_t InitFromInstallDir() {
 }
 
 void SaveConfigSession() {
+  if (WriteConfigSession()) UpdateConfigurationSession();
+}
+
+bool WriteConfigSession() {
   g_changed.store(false);
   if (!core::SaveServerConfig()) {
     // Nothing was written (for instance an unreadable file is not replaced by
     // defaults): the change is still pending and the services have nothing new.
     g_changed.store(true);
-    return;
+    return false;
   }
   // Our own write must not look like a change made behind our back.
   g_settingsStamp.store(SettingsFileAge());
-  UpdateConfigurationSession();
+  return true;
 }
 
 void UpdateConfigurationSession() {

@@ -19,6 +19,9 @@ std::int32_t InitSession(const char* path);
 std::int32_t InitFromInstallDir();
 void DoneSession();
 void SaveConfigSession();
+// SaveConfigSession without the notices: true when the configuration was
+// written. Callers that hold the state lock send the notices after leaving it.
+bool WriteConfigSession();
 void UpdateConfigurationSession();
 std::int32_t ReloadServicesSession();
 

@@ -68,6 +68,57 @@ int32_t API_CALL SetDomainSetting(void* record, int32_t recordLen, int32_t id, c
 int32_t API_CALL GetRASetting(const void* record, int32_t recordLen, int32_t id, void* value, int32_t valueLen);
 int32_t API_CALL SetRASetting(void* record, int32_t recordLen, int32_t id, const void* value, int32_t valueLen);
 
+/* Accounts of a domain (ordinals 23-17, 14-10, 8). Records are the
+ * 2,848-byte account record; lists are items each ended by a zero byte plus
+ * one more zero byte. AddUser answers 0; GetUserIndex with the first alias
+ * finds the new account. */
+int32_t API_CALL GetUserCount(const char* domain);
+int32_t API_CALL GetUserList(const char* domain, void* buffer, int32_t bufLen);
+int32_t API_CALL GetUserIndex(const char* domain, const char* alias);
+int32_t API_CALL LoadUser(const char* domain, int32_t index, void* record, int32_t recordLen);
+int32_t API_CALL SaveUser(const char* domain, int32_t index, const void* record, int32_t recordLen);
+int32_t API_CALL AddUser(const char* domain, const void* record, int32_t recordLen);
+int32_t API_CALL DeleteUser(const char* domain, int32_t index);
+int32_t API_CALL SetUserDefaults(void* record, int32_t recordLen, int32_t force);
+/* 2848 and the account's domain index when the login is accepted; -1, after
+ * a pause of three seconds, when it is refused. */
+int32_t API_CALL AuthenticateUser(const char* user, const char* password, const char* ip, int32_t* domainIndex,
+                                  void* record, int32_t recordLen);
+/* Walking a domain's accounts: the handle is valid from a true APIInitUsers
+ * to APIDoneUsers; the booleans are 1 or 0. */
+int32_t API_CALL APIInitUsers(void** handle, const char* domain);
+int32_t API_CALL APINextUser(void* handle, void* record, int32_t recordLen);
+void API_CALL APIDoneUsers(void* handle);
+/* 1 when the password passes the policy (or the policy is off), 0 when not. */
+int32_t API_CALL CheckPasswordPolicy(const char* password, const char* mailbox, const char* aliases);
+/* Writes the user statistics report of the days from..to ("yyyy/mm/dd") for
+ * the accounts the filter names ("*" or empty: all) into fileName: 0 written,
+ * -1 failed (no partial file is left), -3 fileName null or over 259
+ * characters. */
+int32_t API_CALL GetUserStat(const char* from, const char* to, const char* filter, const char* fileName);
+
+/* Domains (ordinals 37-24 but 28 and 26). Records are the 913-byte domain
+ * record; a domain is addressed by its index in the domain table. */
+int32_t API_CALL GetDomainCount(void);
+int32_t API_CALL GetDomainList(void* buffer, int32_t bufLen);
+int32_t API_CALL GetDomainName(int32_t index, void* buffer, int32_t bufLen);
+int32_t API_CALL GetDomainIndex(const char* name);
+int32_t API_CALL LoadDomain(int32_t index, void* record, int32_t recordLen);
+int32_t API_CALL SaveDomain(int32_t index, const void* record, int32_t recordLen);
+int32_t API_CALL AddDomain(const char* name, const void* record, int32_t recordLen);
+int32_t API_CALL RenameDomain(const char* oldName, const char* newName);
+int32_t API_CALL DeleteDomain(int32_t index);
+int32_t API_CALL SetDomainDefaults(void* record, int32_t recordLen, int32_t force);
+int32_t API_CALL GetDomainIP(int32_t index, void* buffer, int32_t bufLen);
+int32_t API_CALL SetDomainIP(int32_t index, const char* value, int32_t valueLen);
+
+/* Remote accounts (ordinals 7-3), 1,828-byte records. */
+int32_t API_CALL GetRACount(void);
+int32_t API_CALL LoadRA(int32_t index, void* record, int32_t recordLen);
+int32_t API_CALL SaveRA(int32_t index, const void* record, int32_t recordLen);
+int32_t API_CALL AddRA(const void* record, int32_t recordLen);
+int32_t API_CALL DeleteRA(int32_t index);
+
 /* Pointer types for callers that load the library at run time. */
 typedef int32_t(API_CALL* ApiInitProc)(const char* path);
 typedef void(API_CALL* ApiVoidProc)(void);
@@ -79,6 +130,36 @@ typedef int32_t(API_CALL* ApiGetRecordSettingProc)(const void* record, int32_t r
 typedef int32_t(API_CALL* ApiSetRecordSettingProc)(void* record, int32_t recordLen, int32_t id, const void* value,
                                                    int32_t valueLen);
 
+typedef int32_t(API_CALL* ApiCountProc)(void);
+typedef int32_t(API_CALL* ApiNameProc)(const char* name);
+typedef int32_t(API_CALL* ApiIndexProc)(int32_t index);
+typedef int32_t(API_CALL* ApiTextOutProc)(void* buffer, int32_t bufLen);
+typedef int32_t(API_CALL* ApiIndexTextOutProc)(int32_t index, void* buffer, int32_t bufLen);
+typedef int32_t(API_CALL* ApiRecordInProc)(int32_t index, const void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiDefaultsProc)(void* record, int32_t recordLen, int32_t force);
+typedef int32_t(API_CALL* ApiGetUserListProc)(const char* domain, void* buffer, int32_t bufLen);
+typedef int32_t(API_CALL* ApiGetUserIndexProc)(const char* domain, const char* alias);
+typedef int32_t(API_CALL* ApiLoadUserProc)(const char* domain, int32_t index, void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiSaveUserProc)(const char* domain, int32_t index, const void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiAddUserProc)(const char* domain, const void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiDeleteUserProc)(const char* domain, int32_t index);
+typedef int32_t(API_CALL* ApiAuthenticateUserProc)(const char* user, const char* password, const char* ip,
+                                                   int32_t* domainIndex, void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiInitUsersProc)(void** handle, const char* domain);
+typedef int32_t(API_CALL* ApiNextUserProc)(void* handle, void* record, int32_t recordLen);
+typedef void(API_CALL* ApiDoneUsersProc)(void* handle);
+typedef int32_t(API_CALL* ApiCheckPasswordPolicyProc)(const char* password, const char* mailbox, const char* aliases);
+typedef int32_t(API_CALL* ApiGetUserStatProc)(const char* from, const char* to, const char* filter,
+                                              const char* fileName);
+typedef int32_t(API_CALL* ApiAddDomainProc)(const char* name, const void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiRenameDomainProc)(const char* oldName, const char* newName);
+typedef int32_t(API_CALL* ApiSetDomainIPProc)(int32_t index, const char* value, int32_t valueLen);
+typedef int32_t(API_CALL* ApiAddRAProc)(const void* record, int32_t recordLen);
+/* ApiIndexTextOutProc also serves LoadDomain, GetDomainIP and LoadRA;
+ * ApiRecordInProc SaveDomain and SaveRA; ApiCountProc GetDomainCount and
+ * GetRACount; ApiNameProc GetUserCount and GetDomainIndex; ApiIndexProc
+ * DeleteDomain and DeleteRA; ApiTextOutProc GetDomainList; ApiDefaultsProc
+ * SetUserDefaults and SetDomainDefaults. */
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,8 @@
-// Example of the main job: load Api.dll as any client would, start a session
-// on a fresh installation folder, save the configuration and end the session,
-// printing every result code and the files the library wrote.
+// Example of the main job: an administration session as a client runs it.
+// Loads Api.dll, starts a session on a fresh installation folder, adds two
+// domains and their accounts, lists them, changes a setting by id,
+// authenticates one account, renames a domain, deletes an account, saves,
+// ends the session, and prints every answer and the files written.
 //
 //   walkthrough.exe <Api.dll> <installation folder>
 #include <windows.h>
@@ -8,14 +10,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "include/Api.h"
 
 namespace {
 
+HMODULE api = nullptr;
 template <typename Proc>
-Proc Export(HMODULE library, const char* name) {
-  return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+Proc Export(const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(api, name)));
 }
 
 void ListFiles(const std::string& folder, const std::string& prefix) {
@@ -23,58 +27,74 @@ void ListFiles(const std::string& folder, const std::string& prefix) {
   HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    std::string name = found.cFileName;
+    const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      std::printf("  %s%s\\\n", prefix.c_str(), name.c_str());
-      ListFiles(folder + name + "\\", prefix + name + "\\");
-    } else {
-      std::printf("  %s%s (%lu bytes)\n", prefix.c_str(), name.c_str(), found.nFileSizeLow);
-    }
+    const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::printf("  %s%s%s\n", prefix.c_str(), name.c_str(), isFolder ? "\\" : "");
+    if (isFolder) ListFiles(folder + name + "\\", prefix + name + "\\");
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }
 
+// An account record with its aliases and password; the mailbox name and
+// folder are left empty for the library to derive.
+std::vector<std::uint8_t> Account(const std::string& aliases, const std::string& password) {
+  std::vector<std::uint8_t> record(API_ACCOUNT_RECORD_SIZE, 0);
+  const auto setText = Export<ApiSetRecordSettingProc>("SetUserSetting");
+  setText(record.data(), API_ACCOUNT_RECORD_SIZE, 3, aliases.data(), static_cast<std::int32_t>(aliases.size()));
+  setText(record.data(), API_ACCOUNT_RECORD_SIZE, 33, password.data(), static_cast<std::int32_t>(password.size()));
+  return record;
+}
+
+void Say(const char* step, std::int32_t answer) { std::printf("%-46s = %d\n", step, answer); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: walkthrough <Api.dll> <installation folder>\n");
-    return 2;
-  }
+  if (argc != 3) return std::fprintf(stderr, "usage: walkthrough <Api.dll> <installation folder>\n"), 2;
   std::string root = argv[2];
   if (root.back() != '\\') root += '\\';
   CreateDirectoryA(root.c_str(), nullptr);
+  if ((api = LoadLibraryA(argv[1])) == nullptr) return std::fprintf(stderr, "cannot load %s\n", argv[1]), 1;
 
-  HMODULE api = LoadLibraryA(argv[1]);
-  if (api == nullptr) {
-    std::fprintf(stderr, "cannot load %s (error %lu)\n", argv[1], GetLastError());
-    return 1;
-  }
-  const auto init = Export<ApiInitProc>(api, "Init");
-  const auto saveConfig = Export<ApiVoidProc>(api, "SaveConfig");
-  const auto done = Export<ApiVoidProc>(api, "Done");
-  const auto getSetting = Export<ApiGetConfigSettingProc>(api, "GetConfigSetting");
-  if (init == nullptr || saveConfig == nullptr || done == nullptr || getSetting == nullptr) {
-    std::fprintf(stderr, "an export is missing\n");
-    return 1;
-  }
+  const auto init = Export<ApiInitProc>("Init");
+  const std::int32_t fresh = init(root.c_str());
+  Say("Init(fresh folder) (-4: no settings, defaults)", fresh);
+  Export<ApiVoidProc>("SaveConfig")();
+  Say("Init(folder) after SaveConfig", init(root.c_str()));
+  const std::string mail = root + "mail\\";
+  Say("SetConfigSetting(5, mail folder)",
+      Export<ApiSetConfigSettingProc>("SetConfigSetting")(5, mail.data(), static_cast<std::int32_t>(mail.size())));
 
-  std::int32_t first = init(root.c_str());
-  std::printf("Init(%s) on a fresh folder = %d (-4: no settings yet, defaults in use)\n", root.c_str(), first);
-  saveConfig();
-  std::printf("SaveConfig() wrote the built-in settings\n");
-  std::int32_t second = init(root.c_str());
-  std::printf("Init(%s) again = %d\n", root.c_str(), second);
+  std::vector<std::uint8_t> domain(API_DOMAIN_RECORD_SIZE, 0);
+  const auto addDomain = Export<ApiAddDomainProc>("AddDomain");
+  Say("AddDomain(example.com)", addDomain("example.com", domain.data(), API_DOMAIN_RECORD_SIZE));
+  Say("AddDomain(example.org)", addDomain("example.org", domain.data(), API_DOMAIN_RECORD_SIZE));
+  const auto addUser = Export<ApiAddUserProc>("AddUser");
+  Say("AddUser(example.com, ann;anna.b)", addUser("example.com", Account("ann;anna.b", "Secret12").data(), 2848));
+  Say("AddUser(example.com, bob)", addUser("example.com", Account("bob", "bobpass1").data(), 2848));
+  Say("AddUser(example.com, bob again: alias in use)", addUser("example.com", Account("x;bob", "x").data(), 2848));
 
-  char text[256] = {};
-  std::int32_t length = getSetting(5, text, sizeof text - 1);
-  std::printf("GetConfigSetting(5, mail folder) = %d: %s\n", length, length > 0 ? text : "");
-  done();
-  std::printf("Done()\n");
+  char list[256] = {};
+  const std::int32_t length = Export<ApiGetUserListProc>("GetUserList")("example.com", list, sizeof list);
+  Say("GetUserList(example.com)", length);
+  for (const char* item = list; *item != '\0'; item += std::string(item).size() + 1)
+    std::printf("  %s\n", item);
 
-  std::printf("files in %s:\n", root.c_str());
+  std::vector<std::uint8_t> record(API_ACCOUNT_RECORD_SIZE, 0);
+  std::int32_t domainIndex = -1;
+  Say("AuthenticateUser(ann, Secret12)",
+      Export<ApiAuthenticateUserProc>("AuthenticateUser")("ann", "Secret12", "", &domainIndex, record.data(), 2848));
+  std::printf("  domain index %d\n", domainIndex);
+  Say("RenameDomain(example.org, example.net)",
+      Export<ApiRenameDomainProc>("RenameDomain")("example.org", "example.net"));
+  Say("DeleteUser(example.com, bob)",
+      Export<ApiDeleteUserProc>("DeleteUser")("example.com",
+                                              Export<ApiGetUserIndexProc>("GetUserIndex")("example.com", "bob")));
+  Export<ApiVoidProc>("SaveConfig")();
+  Export<ApiVoidProc>("Done")();
+  std::printf("SaveConfig(), Done(); files in %s:\n", root.c_str());
   ListFiles(root, "");
   FreeLibrary(api);
-  return (first == -4 && second == 0) ? 0 : 1;
+  return fresh == -4 ? 0 : 1;
 }

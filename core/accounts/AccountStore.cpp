@@ -179,7 +179,7 @@ bool WriteAccountRecord(int domainIndex, const AccountRecordBytes& record, std::
   return true;
 }
 
-bool DeleteAccountRecord(int domainIndex, std::int32_t index) {
+bool DeleteAccountRecord(int domainIndex, std::int32_t index, AccountRecordBytes* removedOut) {
   if (index < 0) return false;
   std::string domain, file;
   if (!AccountFile(domainIndex, domain, file)) return false;
@@ -206,6 +206,7 @@ bool DeleteAccountRecord(int domainIndex, std::int32_t index) {
     case Mode::Nowhere:
       return false;
   }
+  if (removedOut != nullptr) *removedOut = removed;
   // Only after the deletion was committed.
   try {
     DeleteAccountDataFile(removed);

@@ -30,8 +30,9 @@ bool WriteAccountRecord(int domainIndex, const AccountRecordBytes& record, std::
 // Deletes the account at index (through a temporary copy moved over the
 // file); its data file and directory entry go only once that succeeded.
 // False for an index outside the file, and when the file could not be
-// replaced (the original then stays as it was).
-bool DeleteAccountRecord(int domainIndex, std::int32_t index);
+// replaced (the original then stays as it was). removed, when given,
+// receives the record that was taken out (read under the same hold).
+bool DeleteAccountRecord(int domainIndex, std::int32_t index, AccountRecordBytes* removed = nullptr);
 
 // Deletes the data file of an account of kind 3, 4 or 5, only when it lies
 // inside the installation's root folder.

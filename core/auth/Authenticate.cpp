@@ -332,6 +332,7 @@ void StampFile(const std::string& file) {
 
 void SetAuthenticationClock(double (*now)()) { g_clock.store(now != nullptr ? now : &LocalDaysNow); }
 void SetAuthenticationPause(void (*pause)(unsigned)) { g_pause.store(pause != nullptr ? pause : &SleepPause); }
+void PauseAfterRefusal() { g_pause.load()(RefusalPause); }
 
 void SetLdapBindFunction(LdapBindFunction bind) {
   std::lock_guard<std::mutex> guard(g_ldapMutex);

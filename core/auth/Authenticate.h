@@ -40,6 +40,9 @@ void StampFile(const std::string& file);
 void SetAuthenticationClock(double (*now)());
 // The pause after a refusal (3,000 ms).
 void SetAuthenticationPause(void (*pause)(unsigned milliseconds));
+// Runs that pause: for callers that ask with noDelay and pause later, after
+// releasing what they held during the search.
+void PauseAfterRefusal();
 // The LDAP bind of AuthMode 2 (installed by the directory unit): the LDAP
 // result code, 0 when the bind was accepted.
 using LdapBindFunction = std::function<int(const std::string& server, std::uint16_t port, const std::string& bindName,

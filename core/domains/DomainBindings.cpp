@@ -24,32 +24,37 @@ std::atomic<int> g_usesBinding{-1};
 
 }  // namespace
 
-void WriteDomainBind(int index, std::string_view text, bool keepFile) {
+bool WriteDomainBind(int index, std::string_view text, bool keepFile) {
   try {
     const std::string name = DomainListGetName(index);
     // Without a usable name the path would be the global "bind.dat" or
     // outside the configuration folder.
     std::string folder;
-    if (!DomainFolder(name, folder)) return;
+    if (!DomainFolder(name, folder)) return false;
     const std::string file = folder + "bind.dat";
     const std::string binding = Trim(text);
     std::string value;
+    bool stored = true;
     if (!binding.empty()) {
       value = std::string(DomainBindMarker);
       if (!keepFile) {
         const std::string content = binding + "\r\n";
-        WriteFileAtomic(file, content.data(), content.size());
+        stored = WriteFileAtomic(file, content.data(), content.size());
       }
     } else {
-      ::DeleteFileA(file.c_str());
+      stored = ::DeleteFileA(file.c_str()) || !FileExists(file);
     }
     if (GetU8(Settings().data(), cfg::StorageMode) != DatabaseStorageMode) {
       DomainListSetIP(index, value);
     } else if (IsDBLoaded()) {
-      DbSetDomainIP(name.c_str(), value.c_str());
+      stored = DbSetDomainIP(name.c_str(), value.c_str()) && stored;
       DomainListSetIP(index, value);
+    } else {
+      stored = false;
     }
+    return stored;
   } catch (...) {
+    return false;
   }
 }
 

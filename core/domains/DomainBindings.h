@@ -10,8 +10,10 @@ namespace core {
 // Stores a domain's binding text: non-empty text goes to the domain's
 // "bind.dat" (unless keepFile) and marks the table entry 255.255.255.255;
 // empty text deletes the file and clears the entry. Nothing for an index
-// outside the domain table.
-void WriteDomainBind(int index, std::string_view text, bool keepFile);
+// outside the domain table. False when the binding was not stored: no safe
+// folder name, "bind.dat" not written or not removed, or (storage mode 2)
+// the back end missing or refusing it.
+bool WriteDomainBind(int index, std::string_view text, bool keepFile);
 
 // The domain's bindings: its "bind.dat" line joined by ";" with the table's
 // own address (the marker counts as none); at most 255 characters.

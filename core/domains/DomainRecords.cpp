@@ -87,11 +87,16 @@ bool RenameDomainRecord(std::string_view oldName, std::string_view newName) {
   const bool hasFolder = (::GetFileAttributesA(from.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                          ::GetFileAttributesA(from.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (hasFolder && !::MoveFileExA(from.c_str(), to.c_str(), 0)) return false;
-  if (DatabaseMode() && !DbRenameDomain(current.c_str(), wanted.c_str())) {
+  const bool database = DatabaseMode();
+  if (database && !DbRenameDomain(current.c_str(), wanted.c_str())) {
     if (hasFolder) ::MoveFileExA(to.c_str(), from.c_str(), 0);
     return false;
   }
-  return DomainListRename(index, wanted);
+  if (DomainListRename(index, wanted)) return true;
+  // The table refused: the earlier steps go back, newest first.
+  if (database) DbRenameDomain(wanted.c_str(), current.c_str());
+  if (hasFolder) ::MoveFileExA(to.c_str(), from.c_str(), 0);
+  return false;
 }
 
 bool DeleteDomainRecord(int index) {

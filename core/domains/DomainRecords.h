@@ -29,8 +29,8 @@ bool WriteDomainRecord(const DomainRecordBytes& record, int index);
 bool AddDomainRecord(std::string_view name);
 
 // Renames a domain (found leniently, so aliases name it too): its folder is
-// moved first, then the back end's row, then the table entry; nothing
-// changes when a step before the table fails. Renaming to the name it has
+// moved first, then the back end's row, then the table entry; a failing
+// step undoes the earlier ones, so nothing changes unless all succeed. Renaming to the name it has
 // is a successful no-op.
 bool RenameDomainRecord(std::string_view oldName, std::string_view newName);
 

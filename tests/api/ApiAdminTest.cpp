@@ -1,0 +1,182 @@
+// Domain, account and remote-account exports in-process: which changes
+// reach the (fake) services and how often, that a refused login's pause
+// holds no one up, and the cases the client session does not reach.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/platform/LockTable.h"
+#include "core/platform/System.h"
+#include "include/Api.h"
+#include "tests/api/Fixture.h"
+#include "tests/support/fake_services.h"
+
+namespace {
+
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    core::CreateLockTable(true);
+    core::InitPlatformUnit();
+  }
+};
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+
+std::vector<std::uint8_t> dom(API_DOMAIN_RECORD_SIZE), ra(API_REMOTE_ACCOUNT_RECORD_SIZE);
+
+void Put(std::uint8_t* record, std::size_t offset, const std::string& text) {
+  record[offset] = static_cast<std::uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), record + offset + 1);
+}
+std::string Get(const std::uint8_t* record, std::size_t offset) {
+  return std::string(reinterpret_cast<const char*>(record + offset + 1), record[offset]);
+}
+std::vector<std::uint8_t> Account(const std::string& aliases, const std::string& password,
+                                  const std::string& path = "") {
+  std::vector<std::uint8_t> r(API_ACCOUNT_RECORD_SIZE);
+  Put(r.data(), 260, aliases);
+  Put(r.data(), 772, password);
+  Put(r.data(), 1028, path);
+  return r;
+}
+
+// An installation with its mail folder under the root, initialised.
+struct Session {
+  fixture::TempInstall install{"admin"};
+  std::string mail = install.root() + "mail\\";
+  Session() {
+    fixture::Settings settings;
+    settings.Text(512, mail);
+    fixture::WriteSettings(install.config(), settings);
+    EXPECT_EQ(Init(install.root().c_str()), 0);
+  }
+};
+
+TEST(AdminNotices, EachDomainWriteOneRoundRemoteWritesPop3AccountsNothing) {
+  Session session;
+  fake::FakeServiceSet fakes;
+  ASSERT_TRUE(fakes.AddRunning({0, 1, 2, 3, 4})) << fakes.Error();
+  const std::vector<int> all{0, 1, 2, 4, 3}, pop3{1}, none{};
+  auto ann = Account("ann", "pw1");
+  struct Step {
+    const char* what;
+    std::function<int()> call;
+    int answer;
+    const std::vector<int>& told;  // in the order of arrival
+  };
+  const Step steps[] = {
+      {"AddDomain", [] { return AddDomain("a.test", dom.data(), 913); }, 0, all},
+      {"AddDomain refused", [] { return AddDomain("a_b.test", dom.data(), 913); }, -1, none},
+      {"SaveDomain", [] { return SaveDomain(0, dom.data(), 913); }, 0, all},
+      {"SetDomainIP", [] { return SetDomainIP(0, "192.0.2.1", 9); }, 0, all},
+      {"RenameDomain", [] { return RenameDomain("a.test", "b.test"); }, 0, all},
+      {"AddUser", [&] { return AddUser("b.test", ann.data(), 2848); }, 0, none},
+      {"AddUser refused", [&] { return AddUser("b.test", ann.data(), 2848); }, -1, none},
+      {"SaveUser", [&] { return SaveUser("b.test", 0, ann.data(), 2848); }, 0, none},
+      {"DeleteUser", [] { return DeleteUser("b.test", 0); }, 0, none},
+      {"AddRA", [] { return AddRA(ra.data(), 1828); }, 0, pop3},
+      {"SaveRA", [] { return SaveRA(0, ra.data(), 1828); }, 0, pop3},
+      {"DeleteRA outside", [] { return DeleteRA(1); }, -1, none},
+      {"DeleteRA", [] { return DeleteRA(0); }, 0, pop3},
+      {"DeleteDomain", [] { return DeleteDomain(0); }, 0, all},
+  };
+  for (const Step& step : steps) {
+    std::vector<std::size_t> before;
+    for (int index = 0; index < 5; ++index)
+      before.push_back(fakes.Records(index).size());
+    EXPECT_EQ(step.call(), step.answer) << step.what;
+    for (int index : step.told)
+      EXPECT_TRUE(fakes.WaitForRecords(index, before[index] + 1)) << step.what << " " << index;
+    Sleep(150);  // time for a notice too many to arrive
+    std::vector<std::pair<std::uint64_t, int>> arrivals;
+    for (int index = 0; index < 5; ++index) {
+      const auto records = fakes.Records(index);
+      const bool told = std::count(step.told.begin(), step.told.end(), index) != 0;
+      ASSERT_EQ(records.size(), before[index] + (told ? 1 : 0)) << step.what << " " << index;
+      if (!told) continue;
+      EXPECT_EQ(records.back().Message(), 0x500u) << step.what;
+      arrivals.emplace_back(records.back().time, index);
+    }
+    std::sort(arrivals.begin(), arrivals.end());
+    std::vector<int> order;
+    for (const auto& arrival : arrivals)
+      order.push_back(arrival.second);
+    EXPECT_EQ(order, step.told) << step.what;
+  }
+}
+
+TEST(AdminLogins, RefusedLoginsPauseWithoutHoldingUpADomainChange) {
+  Session session;
+  ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
+  std::vector<std::thread> logins;
+  for (int i = 0; i < 4; ++i) {
+    logins.emplace_back([] {
+      std::vector<std::uint8_t> record(2848);
+      std::int32_t index = 0;
+      EXPECT_EQ(AuthenticateUser("nobody", "x", "", &index, record.data(), 2848), -1);
+    });
+  }
+  Sleep(300);  // every login is in its pause now
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(SetDomainIP(0, "192.0.2.1", 9), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  for (std::thread& login : logins)
+    login.join();
+}
+
+TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
+  Session session;
+  const std::string config = session.install.config();
+  // A folder that cannot be made: the added entry is taken back.
+  std::ofstream(config + "x.test") << "a file where the folder would be";
+  EXPECT_EQ(AddDomain("x.test", dom.data(), 913), -1);
+  EXPECT_EQ(GetDomainCount(), 0);
+  ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
+  EXPECT_EQ(GetDomainIndex("x.test"), -1);
+
+  // An empty mailbox name and path take the first alias and the table's name.
+  auto ann = Account("ann;a2", "pw1"), bob = Account("bob", "pw2");
+  ASSERT_EQ(AddUser("a.test", ann.data(), 2848), 0);
+  ASSERT_EQ(AddUser("a.test", bob.data(), 2848), 0);
+  bob = Account("bob", "pw2");
+  ASSERT_EQ(SaveUser("A.Test", 1, bob.data(), 2848), 0);
+  EXPECT_EQ(Get(bob.data(), 516), "");  // the caller's record is untouched
+  ASSERT_EQ(LoadUser("a.test", 1, bob.data(), 2848), 2848);
+  EXPECT_EQ(Get(bob.data(), 516), "bob");
+  EXPECT_EQ(Get(bob.data(), 1028), "a.test\\bob\\");
+
+  // A mail folder goes only when no other account and no domain keeps it.
+  auto cy = Account("cy", "pw3", "a.test\\shared\\"), dee = Account("dee", "pw4", "a.test\\shared\\");
+  auto eve = Account("eve", "pw5", "a.test\\");
+  for (auto* r : {&cy, &dee, &eve})
+    ASSERT_EQ(AddUser("a.test", r->data(), 2848), 0);
+  for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\"})
+    ASSERT_TRUE(core::ForceDirectory(session.mail + folder));
+  const struct {
+    const char* alias;
+    const char* folder;
+    bool stays;
+  } deletions[] = {{"cy", "a.test\\shared", true},
+                   {"eve", "a.test", true},
+                   {"dee", "a.test\\shared", false},
+                   {"bob", "a.test\\bob", false}};
+  for (const auto& d : deletions) {
+    EXPECT_EQ(DeleteUser("a.test", GetUserIndex("a.test", d.alias)), 0) << d.alias;
+    EXPECT_EQ(fixture::Exists(session.mail + d.folder), d.stays) << d.alias;
+  }
+  // An empty first alias would end the list text early: it gives no item.
+  auto zed = Account(";zed", "pw6");
+  ASSERT_EQ(AddUser("a.test", zed.data(), 2848), 0);
+  char list[16] = {};
+  EXPECT_EQ(GetUserList("a.test", list, sizeof list), 5);
+  EXPECT_EQ(std::string(list, 5), std::string("ann\0\0", 5));
+}
+
+}  // namespace
