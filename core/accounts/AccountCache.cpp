@@ -1,5 +1,7 @@
 #include "core/accounts/AccountCache.h"
 
+#include "core/domains/DomainTable.h"
+
 #include <map>
 #include <mutex>
 #include <utility>
@@ -43,7 +45,9 @@ AccountFileStamp CurrentAccountFileStamp(std::string_view domainName) {
     const auto found = Generations().find(domain);
     stamp.generation = found == Generations().end() ? 0 : found->second;
   }
-  stamp.version = GetFileTimeSize(ConfigFolder() + domain + "\\users.cfg");
+  // A name that is no safe folder name has no file, and no path is built from it.
+  std::string folder;
+  if (DomainFolder(domain, folder)) stamp.version = GetFileTimeSize(folder + "users.cfg");
   return stamp;
 }
 

@@ -170,6 +170,7 @@ bool WriteAccountRecord(int domainIndex, const AccountRecordBytes& record, std::
         haveReplaced = true;
       }
       if (!DbSaveUsers(domain.c_str(), record.data(), index)) return false;
+      NoteAccountFileChanged(domain);  // no cached copy may outlive the change
       break;
     }
     case Mode::Nowhere:
@@ -201,6 +202,7 @@ bool DeleteAccountRecord(int domainIndex, std::int32_t index, AccountRecordBytes
       TableLock database(DatabaseLockIndex);
       const std::int32_t count = DbGetUsers(domain.c_str(), removed.data(), index);
       if (index >= count || !DbDeleteUsers(index)) return false;
+      NoteAccountFileChanged(domain);
       break;
     }
     case Mode::Nowhere:

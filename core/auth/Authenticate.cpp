@@ -140,9 +140,11 @@ bool SearchCache(Attempt& attempt, AccountRecordBytes& found) {
     if (CheckAccountPassword(attempt, entry.record, DomainListFind(entry.secondKey, false)) == Verdict::Accepted) {
       found = entry.record;
       TouchAccountCacheEntry(i, entry.firstKey, entry.secondKey);
+      SecureZeroMemory(entry.record.data(), entry.record.size());
       return true;
     }
   }
+  SecureZeroMemory(entry.record.data(), entry.record.size());
   return false;
 }
 
@@ -240,13 +242,14 @@ bool AuthenticateAccount(const LoginAttempt& request, AccountRecordBytes& record
     bool searchable = !attempt.login.empty();
     if (searchable && (attempt.login.find('@') != std::string::npos || attempt.fullAddress)) {
       SplitEmailAddress(attempt.login, attempt.aliasPart, attempt.loginDomain);
-      // "@domain" or "a;b@domain" would try many accounts with one password.
-      if (attempt.login.find('@') != std::string::npos &&
-          (Trim(attempt.aliasPart).empty() || attempt.aliasPart.find(';') != std::string::npos))
-        searchable = false;
+      // "@domain" or "a;b@domain" (or "a;b" with the full-address login)
+      // would try many accounts with one password.
+      if (Trim(attempt.aliasPart).empty() || attempt.aliasPart.find(';') != std::string::npos) searchable = false;
     }
 
-    const bool database = GetU8(settings, cfg::StorageMode) == DatabaseStorageMode;
+    const std::uint8_t mode = GetU8(settings, cfg::StorageMode);
+    const bool database = mode == DatabaseStorageMode;
+    if (mode > DatabaseStorageMode) searchable = false;  // no store this library knows
     if (searchable && database) {
       if (IsDBLoaded()) {
         LockDatabase hold;

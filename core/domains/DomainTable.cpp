@@ -92,12 +92,12 @@ bool DomainListLoad() {
     }
     DomainEntries loaded = LoadDomainEntries(stored, bytes, legacy);
     if (legacy && !bytes.empty()) {
-      // The bytes of the settings record that held domain entries are no
-      // settings: they take the built-in values again.
-      const std::size_t end = std::min<std::size_t>(SettingsRecordSize, LegacyDomainListOffset + bytes.size());
+      // In this form every byte of the settings record from the list on
+      // belonged to domain entries, none to settings: all take the built-in
+      // values again (even past the entries read, a stale entry's bytes would
+      // read as the lockout and password settings).
       const SettingsRecord& image = BuiltInSettingsImage();
-      std::copy(image.begin() + LegacyDomainListOffset, image.begin() + static_cast<std::ptrdiff_t>(end),
-                Settings().begin() + LegacyDomainListOffset);
+      std::copy(image.begin() + LegacyDomainListOffset, image.end(), Settings().begin() + LegacyDomainListOffset);
     }
     ExclusiveSrwGuard hold(table.lock);
     table.entries = std::move(loaded);
