@@ -30,8 +30,8 @@ using core::FieldText;
 namespace {
 
 namespace account = core::account;
-constexpr core::FieldRef PasswordPolicy = core::ConfigField("Flag155");
-constexpr core::FieldRef DefaultsSwitch = core::ConfigField("Flag77");
+constexpr core::FieldRef PasswordPolicy = core::ConfigField("PasswordPolicyOn");
+constexpr core::FieldRef DefaultsSwitch = core::ConfigField("DefaultsOn");
 constexpr core::FieldRef WritesDomainFile = core::RefOf(core::AccountField("UserType2"));
 constexpr std::size_t MailboxNameLength = 127;
 constexpr std::int32_t RecordSize = API_ACCOUNT_RECORD_SIZE;

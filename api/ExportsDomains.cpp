@@ -24,7 +24,7 @@ using namespace api;
 
 namespace {
 
-constexpr core::FieldRef DefaultsSwitch = core::ConfigField("Flag77");
+constexpr core::FieldRef DefaultsSwitch = core::ConfigField("DefaultsOn");
 
 bool BadIndex(std::int32_t index) { return index < 0 || static_cast<std::uint32_t>(index) >= core::CountDomains(); }
 

@@ -2,21 +2,12 @@
 
 #include <cstring>
 
+#include "core/util/LittleEndian.h"
 #include "core/util/Text.h"
 
 namespace core {
 
 namespace {
-
-std::uint32_t LoadU32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void StoreU32(std::uint32_t value, std::uint8_t* bytes) {
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 // Reads exactly size bytes: Ok, Truncated at the end, Failed on an error.
 ArchiveRead ReadExactly(ArchiveInput& input, std::uint8_t* data, std::size_t size) {
@@ -83,7 +74,7 @@ ArchiveRead ReadArchiveHeader(ArchiveInput& input, std::uint64_t start, ArchiveH
     return input.Seek(start) ? ArchiveRead::Ok : ArchiveRead::Failed;
   }
   if (got < 8) return ArchiveRead::Truncated;
-  const std::uint64_t blockLength = LoadU32(lead + 4);
+  const std::uint64_t blockLength = LoadLE<std::uint32_t>(lead + 4);
   const std::uint64_t blockStart = start + 8;
   if (blockLength > input.Size() - blockStart) return ArchiveRead::Truncated;
   std::uint8_t block[kArchiveHeaderLength] = {};
@@ -93,7 +84,7 @@ ArchiveRead ReadArchiveHeader(ArchiveInput& input, std::uint64_t start, ArchiveH
   if (!input.Seek(blockStart + blockLength)) return ArchiveRead::Failed;
   header.hasMagic = true;
   header.compressed = block[0] != 0;
-  header.version = LoadU32(block + 1);
+  header.version = LoadLE<std::uint32_t>(block + 1);
   return ArchiveRead::Ok;
 }
 
@@ -113,7 +104,7 @@ ArchiveRead ReadEntryHead(ArchiveInput& input, std::uint32_t version, EntryHead&
   std::uint8_t length[4];
   read = ReadExactly(input, length, sizeof length);
   if (read != ArchiveRead::Ok) return read;
-  head.length = LoadU32(length);
+  head.length = LoadLE<std::uint32_t>(length);
   head.dataOffset = input.Position();
   if (Trim(head.name).empty()) return ArchiveRead::End;
   if (head.length > input.Size() - head.dataOffset) return ArchiveRead::Truncated;
@@ -123,9 +114,9 @@ ArchiveRead ReadEntryHead(ArchiveInput& input, std::uint32_t version, EntryHead&
 std::array<std::uint8_t, kArchiveHeaderSize> MakeArchiveHeader(bool compressed) {
   std::array<std::uint8_t, kArchiveHeaderSize> header{};
   std::memcpy(header.data(), kArchiveMagic, 4);
-  StoreU32(kArchiveHeaderLength, header.data() + 4);
+  StoreLE<std::uint32_t>(header.data() + 4, kArchiveHeaderLength);
   header[8] = compressed ? 1 : 0;
-  StoreU32(kArchiveVersion, header.data() + 9);
+  StoreLE<std::uint32_t>(header.data() + 9, kArchiveVersion);
   return header;
 }
 
@@ -134,7 +125,7 @@ std::string MakeEntryHead(std::string_view name, std::uint32_t length) {
   std::string head(1, static_cast<char>(name.size()));
   head.append(name);
   std::uint8_t bytes[4];
-  StoreU32(length, bytes);
+  StoreLE<std::uint32_t>(bytes, length);
   head.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
   return head;
 }

@@ -126,7 +126,7 @@ inline constexpr FieldDef ConfigFields[] = {
     field_rows::Text("DaemonName", 74, 31, 1509, "Mail Delivery Subsystem").InitialAtLoad(),
     field_rows::Flag("Flag75", 75, 1541),
     field_rows::Flag("FirstProcessorOnly", 76, 1542, 1),
-    field_rows::Flag("Flag77", 77, 1543),
+    field_rows::Flag("DefaultsOn", 77, 1543),  // SetUserDefaults and SetDomainDefaults without Force
     field_rows::Uint("Number78", 78, 4, 1544, 8).InitialAtLoad(),
     field_rows::Uint("Number79", 79, 4, 1548, 1).InitialAtLoad(),
     field_rows::Uint("Number80", 80, 4, 1552, 256).InitialAtLoad(),
@@ -204,7 +204,7 @@ inline constexpr FieldDef ConfigFields[] = {
     field_rows::Uint("Number152", 152, 1, 3635, 2),
     field_rows::Flag("Flag153", 153, 3627),
     field_rows::Text("ArchiveFolder", 154, 240, 3385),
-    field_rows::Flag("Flag155", 155, 6998),
+    field_rows::Flag("PasswordPolicyOn", 155, 6998),
     field_rows::Uint("MinPasswordLength", 156, 1, 6999),
     field_rows::Uint("MinPasswordDigits", 157, 1, 7000),
     field_rows::Flag("Flag158", 158, 6997),

@@ -69,9 +69,10 @@ int DomainListFind(std::string_view name, bool strict) {
   int index = -1;
   if (RecallLastLookup(wanted, index)) return index;
   const std::string asked = wanted;
+  const std::uint64_t changes = DomainTableChanges();
   index = DomainListIndexOf(wanted, false);
   if (index >= 0) {
-    RememberLastLookup(asked, index);
+    RememberLastLookup(asked, index, changes);
     return index;
   }
   return strict ? -1 : 0;
@@ -83,9 +84,10 @@ bool DomainListExists(std::string_view name) {
   if (RecallLastLookup(text, index)) return true;
   if (text.find('@') != std::string::npos && text.find(':') == std::string::npos) text = ExtractDomainPart(text);
   const std::string asked = text;
+  const std::uint64_t changes = DomainTableChanges();
   index = DomainListIndexOf(text, false);
   if (index < 0) return false;
-  RememberLastLookup(asked, index);
+  RememberLastLookup(asked, index, changes);
   return true;
 }
 

@@ -30,6 +30,9 @@ struct Table {
   // The last successful lookup (index -1: none).
   std::string lastName;
   int lastIndex = -1;
+  // Counts the changes of the table, so that a lookup that raced one is
+  // not remembered.
+  std::uint64_t changes = 0;
 };
 
 Table& TheTable() {
@@ -49,6 +52,7 @@ void PublishCount(const Table& table) { SetSettingsCount(table.entries.count); }
 void ForgetLastLookup(Table& table) {
   table.lastName.clear();
   table.lastIndex = -1;
+  ++table.changes;
 }
 
 }  // namespace
@@ -265,9 +269,16 @@ bool RecallLastLookup(std::string_view name, int& index) {
   return true;
 }
 
-void RememberLastLookup(std::string_view name, int index) {
+std::uint64_t DomainTableChanges() {
+  Table& table = TheTable();
+  SharedSrwGuard hold(table.lock);
+  return table.changes;
+}
+
+void RememberLastLookup(std::string_view name, int index, std::uint64_t changesBefore) {
   Table& table = TheTable();
   ExclusiveSrwGuard hold(table.lock);
+  if (table.changes != changesBefore) return;  // the index may name another entry by now
   table.lastName = std::string(name);
   table.lastIndex = index;
 }

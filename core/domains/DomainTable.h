@@ -86,8 +86,11 @@ void ResolveDomainName(std::string& name);
 // For the lookup steps: the exact index of a lower-case name (-1), and the
 // remembered last lookup.
 int DomainListExactIndex(std::string_view name);
+// A lookup takes DomainTableChanges() before it searches; its result is
+// remembered only when the table has not changed since.
 bool RecallLastLookup(std::string_view name, int& index);
-void RememberLastLookup(std::string_view name, int index);
+std::uint64_t DomainTableChanges();
+void RememberLastLookup(std::string_view name, int index, std::uint64_t changesBefore);
 
 // The domain's folder (configuration folder + name + "\"), or false when the
 // name is not safe as a folder name; no path is ever built from such a name.

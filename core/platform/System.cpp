@@ -1,6 +1,7 @@
 #include "core/platform/System.h"
 
 #include "core/platform/Files.h"
+#include "core/platform/Handles.h"
 #include "core/util/Text.h"
 
 #include <iphlpapi.h>
@@ -257,19 +258,20 @@ std::string GetLocalIPAddresses() {
 }
 
 std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return {};
+  const UniqueKey key(opened);
   std::string text;
   char buffer[1024];
   DWORD type = 0;
   DWORD size = sizeof(buffer);
-  if (::RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS &&
+  if (::RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
+          ERROR_SUCCESS &&
       (type == REG_SZ || type == REG_EXPAND_SZ)) {
     // The stored text need not be terminated; it ends at its first zero.
     const std::size_t length = size < sizeof(buffer) ? size : sizeof(buffer);
     text.assign(buffer, ::strnlen(buffer, length));
   }
-  ::RegCloseKey(key);
   return text;
 }
 

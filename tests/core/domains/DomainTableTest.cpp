@@ -240,6 +240,20 @@ TEST_F(DomainTest, TheCacheSeesARewriteWithinTheSameTwoSeconds) {
   EXPECT_EQ(fast[10], 2);
 }
 
+// A lookup that raced a change of the table must not be remembered: its
+// index may name another domain by then.
+TEST_F(DomainTest, ALookupThatRacedAChangeIsNotRemembered) {
+  Install(Entry("a.test") + Entry("b.test"), 2);
+  int index = -1;
+  const std::uint64_t before = DomainTableChanges();
+  ASSERT_TRUE(DomainListDelete(0));  // b.test moves from 1 to 0
+  RememberLastLookup("b.test", 1, before);
+  EXPECT_FALSE(RecallLastLookup("b.test", index));
+  EXPECT_EQ(DomainListFind("b.test"), 0);
+  EXPECT_TRUE(RecallLastLookup("b.test", index));
+  EXPECT_EQ(index, 0);
+}
+
 // Storage mode 2 against the test stand-in and against the real back end
 // (SQLite in "mail.db" of the configuration folder); the back end is filled
 // and made to refuse through its own entry points only.
