@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
+#include "tests/support/db_standin/StandinControl.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/installation.h"
 
@@ -308,7 +310,27 @@ TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
   EXPECT_EQ(ReadAccountRecord(0, r, 1), 2);
   EXPECT_EQ(TextAt(r.data(), 260), "bob");
   EXPECT_EQ(FindAccountIndex(0, "ANNA"), 0);
+  // The stand-in also logs its calls: the names since the last look.
+  const auto callLog =
+      reinterpret_cast<standin::CallLogProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinCallLog")));
+  std::size_t seen = 0;
+  const auto callsSince = [&] {
+    std::string log(1 << 16, '\0');
+    log.resize(std::min(log.size(), static_cast<std::size_t>(callLog(log.data(), 1 << 16))));
+    std::string names;
+    for (std::size_t at = seen; at < log.size();) {
+      const std::size_t end = std::min(log.find('\n', at), log.size());
+      names += log.substr(at, log.find(' ', at) - at) + ";";
+      at = end + 1;
+    }
+    seen = log.size();
+    return names;
+  };
+  if (callLog != nullptr) callsSince();
   EXPECT_FALSE(DeleteAccountRecord(0, 5));  // nothing found: nothing deleted
+  if (callLog != nullptr) {
+    EXPECT_EQ(callsSince().find("DBDeleteUsers"), std::string::npos);
+  }
   std::vector<std::uint8_t> block(AccountEnumerationSize);
   ASSERT_TRUE(InitUsers("a.test", block.data(), "", 0, 0));
   SetU8(Settings().data(), cfg::StorageMode, 1);  // the mode changes while the walk is open
@@ -318,7 +340,11 @@ TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
   EXPECT_EQ(walked, 2);
   DoneUsers(block.data());
   SetU8(Settings().data(), cfg::StorageMode, 2);
+  if (callLog != nullptr) callsSince();
   ASSERT_TRUE(DeleteAccountRecord(0, 0));
+  if (callLog != nullptr) {
+    EXPECT_NE(callsSince().find("DBGetUsers;DBDeleteUsers;"), std::string::npos);
+  }
   EXPECT_EQ(ReadAccountRecord(0, r, 0), 1);
   EXPECT_EQ(TextAt(r.data(), 260), "bob");
   EXPECT_FALSE(FileExists(config + "a.test\\users.cfg"));  // the back end holds the accounts
@@ -335,6 +361,11 @@ TEST_F(AccountTest, ARemoteAccountWriteTellsThePop3Service) {
   ASSERT_TRUE(WriteRemoteAccount(remote, -1));
   ASSERT_TRUE(services.WaitForRecords(ServerPop3, 1));
   EXPECT_EQ(services.Records(ServerPop3)[0].Message(), ConfigChangedMessage);
+  EXPECT_FALSE(WriteRemoteAccount(remote, 5));  // past the end of one record
+  EXPECT_EQ(ReadAll(config + "remote.cfg").size(), 1828u);
+  ASSERT_TRUE(DeleteRemoteAccount(0));
+  ASSERT_TRUE(services.WaitForRecords(ServerPop3, 2));
+  EXPECT_EQ(services.Records(ServerPop3)[1].Message(), ConfigChangedMessage);
 }
 
 }  // namespace

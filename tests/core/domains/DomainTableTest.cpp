@@ -117,6 +117,9 @@ TEST_F(DomainTest, FindAddRenameDeleteAndTheirBindings) {
   EXPECT_EQ(ReadDomainBind(2), "198.51.100.9");
   EXPECT_EQ(DomainListGetIP(2), "255.255.255.255");
   EXPECT_FALSE(DomainListDelete(3));
+  ASSERT_TRUE(SaveServerConfig());  // the three left, in order, their bindings in "bind.dat"
+  const std::string marker(4, '\xFF');
+  EXPECT_EQ(ReadAll(config + "domains.cfg"), Entry("a.test") + Entry("c.test", marker) + Entry("d.test", marker));
 
   ASSERT_TRUE(DomainListAdd(std::string(100, 'N')));
   EXPECT_EQ(DomainListGetName(3), std::string(91, 'n'));

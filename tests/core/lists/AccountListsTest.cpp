@@ -2,6 +2,7 @@
 #include "core/lists/AccountLists.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,10 @@ TEST_F(ListsTest, NewAliasesWithGroupsAndAFileThatCannotBeRead) {
   EXPECT_FALSE(CheckNewAlias("a.test", "ann@a.test"));  // a member of the account's group
   EXPECT_TRUE(CheckNewAlias("b.test", "bob"));          // no account file: no conflict
   EXPECT_EQ(FindAccountIndex(0, "ann@a.test"), 0);
+  ASSERT_TRUE(WriteAccountRecord(1, Account("[Staff]", "staff", "p"), -1));  // a group alone
+  EXPECT_EQ(FindAccountIndex(1, "Ann@A.test"), 0);
+  EXPECT_EQ(FindAccountIndex(1, "eve@a.test"), -1);
+  EXPECT_FALSE(CheckNewAlias("b.test", "ann@a.test"));
   HANDLE held =
       CreateFileA((config + "a.test\\users.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -68,9 +73,20 @@ TEST_F(ListsTest, MailboxNamesAcrossDomainsBoundToOneAddress) {
   EXPECT_FALSE(CheckForMailbox("box", "other", "new", 0));
   EXPECT_FALSE(CheckForMailbox("box", "", "new", 0));    // an empty password never conflicts
   EXPECT_FALSE(CheckForMailbox("box", "pw", "box", 1));  // the account being saved itself
+  int found = -1;
+  EXPECT_FALSE(FindDomainByIP("192.0.2.1", found));
   WriteDomainBind(0, "192.0.2.1", false);
   WriteDomainBind(1, "192.0.2.1", false);
-  WriteDomainBind(2, "192.0.2.9", false);
+  WriteDomainBind(2, "192.0.2.8; 192.0.2.9", false);
+  const struct {
+    const char* ip;
+    int index;  // -1: none
+  } byAddress[] = {{"192.0.2.1", 0}, {"192.0.2.9", 2}, {"192.0.2.8", 2}, {"192.0.2.7", -1}, {"", -1}};
+  for (const auto& c : byAddress) {
+    found = -1;
+    EXPECT_EQ(FindDomainByIP(c.ip, found), c.index >= 0) << c.ip;
+    EXPECT_EQ(found, c.index) << c.ip;
+  }
   EXPECT_TRUE(CheckForMailbox("BOX", "pw", "new", 0));   // another domain on the same address
   EXPECT_FALSE(CheckForMailbox("box", "pw", "new", 2));  // on another address
   EXPECT_FALSE(CheckForMailbox("box", "pw", "new", 1));  // a bound domain does not search itself
@@ -109,9 +125,40 @@ TEST_F(ListsTest, MailboxPathsDomainFileSizesAndDeletableFolders) {
                         : GetFileStamp(box + "inbox\\2.tmp"));
 
   EXPECT_TRUE(IsDeletableMailboxFolder(box));
+  for (const auto& [name, absolute] : {std::pair<std::string, bool>{"C:\\x.dat", true},
+                                       {"\\\\server\\share\\x.dat", true},
+                                       {"sub\\x.dat", false},
+                                       {"\\x.dat", false},
+                                       {"", false}}) {
+    EXPECT_EQ(IsAbsolutePath(name), absolute) << name;
+    EXPECT_EQ(ConfigFilePath(name), absolute || name.empty() ? name : config + name) << name;
+  }
+
   for (const std::string& folder : {mail, mail.substr(0, mail.size() - 1), root, config, root + "..\\", box + "..\\..",
                                     std::string("C:\\"), std::string("\\\\server\\share\\")})
     EXPECT_FALSE(IsDeletableMailboxFolder(folder)) << folder;
+}
+
+// A sparse 5 GiB message file takes no room but must still be counted whole.
+TEST_F(ListsTest, MailboxSizesAboveFourGigabytes) {
+  const std::string box = root + "mail\\big\\";
+  ForceDirectory(box);
+  WriteAll(box + "small.imap", std::string(10, 'x'));
+  HANDLE file = CreateFileA((box + "huge.imap").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD returned = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LARGE_INTEGER end{};
+  end.QuadPart = 5LL << 30;
+  const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  if (!sized) GTEST_SKIP() << "no 5 GiB file on this file system";
+  std::uint64_t size = 0;
+  std::uint32_t count = 0, oldest = 0xFFFFFFFFu;
+  GetMailboxSize(box, size, count, oldest);
+  EXPECT_EQ(size, 5368709130ull);
+  EXPECT_EQ(count, 2u);
 }
 
 TEST_F(ListsTest, DefaultsFromTheFileAndAddressesSplit) {
@@ -128,6 +175,23 @@ TEST_F(ListsTest, DefaultsFromTheFileAndAddressesSplit) {
   EXPECT_EQ(alias + "|" + domain, "ann|b.test");
   SplitEmailAddress("plain", alias, domain);
   EXPECT_EQ(alias + "|" + domain, "plain|a.test");
+}
+
+TEST_F(ListsTest, TheLdapHostIsTheFirstListedServerWhenItsSwitchIsOn) {
+  const struct {
+    std::uint8_t on;
+    const char* list;
+    const char* host;
+  } cases[] = {{0, " host1 ; h2", "localhost"},
+               {1, " host1 ; h2", "host1"},
+               {1, "single", "single"},
+               {1, " ; h2", "localhost"},
+               {1, "", "localhost"}};
+  for (const auto& c : cases) {
+    Settings()[1474] = c.on;
+    PutText(Settings().data(), 1176, c.list);
+    EXPECT_EQ(GetLDAPHost(), c.host) << int(c.on) << " '" << c.list << "'";
+  }
 }
 
 }  // namespace

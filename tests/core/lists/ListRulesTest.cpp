@@ -89,6 +89,19 @@ TEST(Groups, SectionsNestingIncludesPatternsAndCycles) {
   EXPECT_FALSE(MatchStringLists("", "[Staff]", test));
 }
 
+// A chain of references without a cycle is followed 16 deep; one more and
+// the member at its end is no longer admitted.
+TEST(Groups, NestingIsFollowedSixteenReferencesDeep) {
+  for (const int references : {15, 16, 17}) {
+    std::string text;
+    for (int g = 0; g < references; ++g)
+      text += "[G" + std::to_string(g) + "]\n[G" + std::to_string(g + 1) + "]\n\n";
+    text += "[G" + std::to_string(references) + "]\nend@example.org\n";
+    MemoryFiles files({{"groups.dat", text}});
+    EXPECT_EQ(IsGroupMember("end@example.org", "[g0]", false, files), references <= 16) << references;
+  }
+}
+
 std::uint32_t Number(const std::vector<std::uint8_t>& r, std::size_t at, std::size_t width) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < width; ++i)
@@ -152,6 +165,58 @@ TEST(Defaults, EveryAccountKeyLandsAtItsOffset) {
   ApplyDefaultLines(true, r.data(), {"SpamFilter=1", "MailboxType=1"});
   EXPECT_EQ(Number(r, 2, 2), 2u);
   EXPECT_EQ(r[665], 2);
+}
+
+// Keys that share a field, each set of lines applied to a fresh record.
+TEST(Defaults, SharedBytesServiceBitsAndMailboxTypes) {
+  const struct {
+    std::vector<std::string> lines;
+    std::size_t offset;
+    std::uint8_t value;
+  } cases[] = {
+      {{"Responder=157"}, 1293, 157},  // the whole byte, both halves of it
+      {{"RespondWith=5", "Responder=2"}, 1293, 2},
+      {{"UserType=1"}, 657, 1},
+      {{"UserType=1"}, 1022, 0},
+      {{"UserType=4"}, 1284, 0},
+      {{"ServicesAccessPOP3IMAP=0"}, 1294, 0x04},
+      {{"ServicesAccessPOP3IMAP=1"}, 1294, 0x00},
+      {{"ServicesAccessWebMail=0"}, 1294, 0x10},
+      {{"ServicesAccessInstantAntiSpam=2"}, 1294, 0x20},
+      {{"ServicesAccessCalendar=0"}, 1294, 0x40},
+      {{"ServicesAccessChallengeResponse=0"}, 1294, 0x80},
+      {{"LocalMailOnly=1", "ServicesAccessCalendar=0", "ServicesAccessChallengeResponse=0", "ServicesAccessCalendar=1"},
+       1294,
+       0x81},
+      {{"IMAP4=7", "MailboxType=0"}, 665, 0},
+      {{"IMAP4=7", "MailboxType=2"}, 665, 1},
+      {{"IMAP4=7", "MailboxType=3"}, 665, 7},  // not a mailbox type: the byte stays
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> r(2848, 0xEE);
+    ApplyDefaultLines(true, r.data(), c.lines);
+    EXPECT_EQ(r[c.offset], c.value) << c.lines.front() << " at " << c.offset;
+  }
+}
+
+// Texts longer than their field are cut to it and never run into the next.
+TEST(Defaults, TextsAreCutToTheirFields) {
+  const struct {
+    bool account;
+    const char* key;
+    std::size_t offset, capacity;
+  } cases[] = {
+      {true, "RespondWithFile=", 1552, 127},     {true, "IncomingCopy=", 1808, 127},
+      {true, "OutgoingCopy=", 1936, 127},        {true, "AuthModeValue=", 900, 116},
+      {true, "ValidityWarningFile=", 2064, 255}, {false, "ForwardUnknownTo=", 641, 234},
+      {false, "AdministratorAlias=", 128, 255},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> r(c.account ? 2848 : 913, 0xEE);
+    ApplyDefaultLines(c.account, r.data(), {c.key + std::string(300, 'v')});
+    EXPECT_EQ(Text(r, c.offset), std::string(c.capacity, 'v')) << c.key;
+    EXPECT_EQ(r[c.offset + 1 + c.capacity], 0) << c.key;
+  }
 }
 
 TEST(Defaults, DomainKeysAndTheRightsText) {
