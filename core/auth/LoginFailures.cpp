@@ -72,7 +72,10 @@ LockState CheckLoginFailures(const std::string& mailboxFolder, std::int32_t thre
   const std::string file = FileOf(mailboxFolder);
   if (::GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) return LockState::Free;
   LoginFailureRecord record;
-  if (!ReadLoginFailures(mailboxFolder, record)) return LockState::Unreadable;
+  if (!ReadLoginFailures(mailboxFolder, record)) {
+    // Gone since the look above (a success elsewhere forgot the failures): none.
+    return ::GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES ? LockState::Free : LockState::Unreadable;
+  }
   if (record.count < threshold) return LockState::Free;
   double last = record.lastFailure;
   if (!std::isfinite(last)) return LockState::Free;
@@ -114,7 +117,15 @@ bool RecordLoginFailure(const std::string& mailboxFolder, double now) {
 }
 
 void ForgetLoginFailures(const std::string& mailboxFolder) {
-  if (!mailboxFolder.empty()) ::DeleteFileA(FileOf(mailboxFolder).c_str());
+  if (mailboxFolder.empty()) return;
+  // A reader or a counting process holds the file only for a moment; giving
+  // up at once would keep the failures of an account that just logged in.
+  for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
+    if (::DeleteFileA(FileOf(mailboxFolder).c_str())) return;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
+    ::Sleep(OpenPause);
+  }
 }
 
 }  // namespace core

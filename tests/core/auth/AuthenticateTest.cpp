@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "core/accounts/AccountStore.h"
 #include "core/auth/LoginFailures.h"
 #include "core/config/ConfigStore.h"
+#include "core/db/DbInterface.h"
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainBindings.h"
 #include "core/platform/Files.h"
@@ -69,6 +72,15 @@ std::string LoginRecord(std::int32_t count, double days) {
   std::memcpy(&bytes[0], &count, 4);
   std::memcpy(&bytes[8], &days, 8);
   return bytes;
+}
+
+// Runs body(t) for t = 0 .. threads-1 at once.
+void InParallel(int threads, const std::function<void(int)>& body) {
+  std::vector<std::thread> running;
+  for (int t = 0; t < threads; ++t)
+    running.emplace_back(body, t);
+  for (std::thread& thread : running)
+    thread.join();
 }
 
 class AuthTest : public ::testing::Test {
@@ -124,9 +136,13 @@ class AuthTest : public ::testing::Test {
 TEST_F(AuthTest, TheSearchPlanNamesAndNormalForms) {
   Install();
   ASSERT_TRUE(WriteAccountRecord(1, Account("john;jd", "John", "pw", "b.test\\john"), -1));
+  ASSERT_TRUE(WriteAccountRecord(1, Account("box", "box@b.test", "pw", "b.test\\box"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("a", "ma", "x", "a.test\\ma"), -1));
+  ASSERT_TRUE(WriteAccountRecord(0, Account("b", "mb", "y", "a.test\\mb"), -1));
   std::string domain;
   EXPECT_TRUE(Login("JOHN", "pw", "", &domain));
   EXPECT_EQ(domain, "b.test");
+  EXPECT_TRUE(Login("box@b.test", "pw"));  // the mailbox name itself is that text
   EXPECT_FALSE(Login("jd@b.test", "pw"));  // an alias login only with the full-address option
   EXPECT_FALSE(Login("john%b.test", "pw"));
   Install({{3638, 1}});  // normalisation: "%" and "/" stand for "@"
@@ -136,18 +152,29 @@ TEST_F(AuthTest, TheSearchPlanNamesAndNormalForms) {
   EXPECT_TRUE(Login("JD@B.TEST", "pw"));
   EXPECT_FALSE(Login("john", "pw"));  // without "@" nothing is searched
   EXPECT_FALSE(Login("jd@a.test", "pw"));
-  // Refused without a search, and without a file touched.
-  for (const char* login : {"", "  ", "@b.test", "a;jd@b.test"}) {
+  // Without "@", only through the IP binding (here of b.test).
+  WriteDomainBind(0, "10.0.0.1", false);
+  WriteDomainBind(1, "10.0.0.2", false);
+  ForgetDomainBindingAnswer();
+  EXPECT_TRUE(Login("john", "pw", "10.0.0.2", &domain));
+  EXPECT_EQ(domain, "b.test");
+  // Refused without a search, and without a file touched ("a;b" would try
+  // the aliases a and b of the bound a.test).
+  for (const char* login : {"", "  ", "@b.test", "a;jd@b.test", "a;b"}) {
     g_pauses = 0;
     LoginAttempt attempt;
     attempt.login = login;
     attempt.password = "pw";
+    attempt.ip = "10.0.0.1";
     AccountRecordBytes record{};
     std::string found;
     EXPECT_FALSE(AuthenticateAccount(attempt, record, found)) << login;
     EXPECT_EQ(g_pauses.load(), 1) << login;  // the pause still applies
   }
-  EXPECT_EQ(Failures("b.test\\john"), -1);
+  for (const char* path : {"b.test\\john", "a.test\\ma", "a.test\\mb"})
+    EXPECT_EQ(Failures(path), -1) << path;
+  Install({}, 3);  // a storage mode this library does not know
+  EXPECT_FALSE(Login("JOHN", "pw"));
 }
 
 TEST_F(AuthTest, AuthModesAndTheOutsideChecks) {
@@ -219,6 +246,47 @@ TEST_F(AuthTest, LockoutWindowAndItsCounting) {
   EXPECT_FALSE(Login("ann", "right"));
   CloseHandle(held);
   EXPECT_EQ(Failures("a.test\\ann"), 1);
+  // A reader holding it for a moment does not keep a success from forgetting.
+  held = CreateFileA((mail + "a.test\\ann\\login.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     0, nullptr);
+  std::thread reader([&] {
+    Sleep(200);
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(Login("ann", "right"));
+  reader.join();
+  EXPECT_EQ(Failures("a.test\\ann"), -1);
+
+  // Back-dated records: the count saturates, a time that is no finite
+  // number is no lock, a wrong password while locked is not counted.
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const struct {
+    std::int32_t count;
+    double ago;  // days before now
+    const char* password;
+    bool accepted;
+    std::int32_t after;  // -1: no file
+  } rows[] = {
+      {2147483647, 20.0 / 1440, "wrong", false, 2147483647},
+      {5, 1.0 / 1440, "wrong", false, 5},
+      {9, nan, "right", true, -1},
+      {9, nan, "wrong", false, 10},
+      {9, inf, "right", true, -1},
+      {9, -inf, "right", true, -1},
+  };
+  for (const auto& row : rows) {
+    WriteAll(mail + "a.test\\ann\\login.dat", LoginRecord(row.count, g_now - row.ago));
+    EXPECT_EQ(Login("ann", row.password), row.accepted) << row.count << " " << row.ago;
+    EXPECT_EQ(Failures("a.test\\ann"), row.after) << row.count << " " << row.ago;
+  }
+  // Threshold 0 (and below): no lockout, no file.
+  for (const std::uint8_t fill : {0x00, 0xFF}) {
+    Install({{20436, fill}, {20437, fill}, {20438, fill}, {20439, fill}});
+    for (int i = 0; i < 6; ++i)
+      EXPECT_FALSE(Login("ann", "wrong"));
+    EXPECT_EQ(Failures("a.test\\ann"), -1);
+    EXPECT_TRUE(Login("ann", "right"));
+  }
 }
 
 TEST_F(AuthTest, EachCandidateIsChargedOnceAndOnlyOnRefusal) {
@@ -245,23 +313,62 @@ TEST_F(AuthTest, EachCandidateIsChargedOnceAndOnlyOnRefusal) {
   EXPECT_FALSE(Login("john", "a-pw", "10.0.0.2"));
   EXPECT_FALSE(Login("john", "a-pw", "10.0.0.9;10.0.0.1"));
   EXPECT_EQ(Failures("a.test\\john"), -1);  // a right password refused by the binding: no charge
+
+  // Bound to b.test: the cache (a.test's john), pass 1 (b.test) and pass 2
+  // (the others) try each john once; then without the cache.
+  WriteDomainBind(1, "10.0.0.2", false);
+  ForgetDomainBindingAnswer();
+  DeleteFileA((mail + "b.test\\john\\login.dat").c_str());  // four failures by now
+  for (const std::int32_t expected : {1, 2}) {
+    EXPECT_FALSE(Login("john", "nothing", "10.0.0.2"));
+    EXPECT_EQ(Failures("a.test\\john"), expected);
+    EXPECT_EQ(Failures("b.test\\john"), expected);
+    SizeAccountCache(0);
+  }
 }
 
 TEST_F(AuthTest, ParallelAttemptsCountExactly) {
   Install({{20436, 0x40}, {20437, 0x42}, {20438, 0x0F}});  // threshold 1,000,000
   ASSERT_TRUE(WriteAccountRecord(0, Account("eve", "eve", "right", "a.test\\eve"), -1));
-  std::vector<std::thread> threads;
   std::atomic<int> accepted{0};
-  for (int t = 0; t < 16; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 25; ++i)
-        accepted += Login("eve", "wrong") ? 1 : 0;
-    });
-  }
-  for (std::thread& thread : threads)
-    thread.join();
+  InParallel(16, [&](int) {
+    for (int i = 0; i < 25; ++i)
+      accepted += Login("eve", "wrong") ? 1 : 0;
+  });
   EXPECT_EQ(accepted.load(), 0);
   EXPECT_EQ(Failures("a.test\\eve"), 400);
+
+  // 8 threads over 20 accounts, each thread meeting each account 3 times:
+  // even ones only attacked, odd ones mostly logging in right (and forgiven).
+  for (int i = 0; i < 20; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(WriteAccountRecord(0, Account("u" + n, "u" + n, "pw" + n, "a.test\\u" + n), -1));
+  }
+  SizeAccountCache(8);
+  std::atomic<int> wrongAccepted{0}, rightRefused{0};
+  InParallel(8, [&](int t) {
+    for (int k = 0; k < 60; ++k) {
+      const int i = (3 * t + k) % 20;
+      const bool right = i % 2 == 1 && k % 3 != 0;
+      if (Login("u" + std::to_string(i), right ? "pw" + std::to_string(i) : "bad") != right)
+        ++(right ? rightRefused : wrongAccepted);
+    }
+  });
+  EXPECT_EQ(wrongAccepted.load(), 0);
+  EXPECT_EQ(rightRefused.load(), 0);
+  for (int i = 0; i < 20; i += 2)
+    EXPECT_EQ(Failures("a.test\\u" + std::to_string(i)), 24) << i;
+
+  // Threshold 5: after 50 parallel failures the right password is refused.
+  Install();
+  ASSERT_TRUE(WriteAccountRecord(0, Account("zed", "zed", "right", "a.test\\zed"), -1));
+  InParallel(10, [&](int) {
+    for (int i = 0; i < 5; ++i)
+      accepted += Login("zed", "wrong") ? 1 : 0;
+  });
+  EXPECT_EQ(accepted.load(), 0);
+  EXPECT_GE(Failures("a.test\\zed"), 5);
+  EXPECT_FALSE(Login("zed", "right"));
 }
 
 TEST_F(AuthTest, TheBackEndDecidesInModeTwoAndARealRefusalPauses) {
@@ -278,6 +385,18 @@ TEST_F(AuthTest, TheBackEndDecidesInModeTwoAndARealRefusalPauses) {
   EXPECT_TRUE(Login("kim@a.test", "pw", "", &domain));
   EXPECT_EQ(domain, "a.test");
   EXPECT_FALSE(Login("kim@a.test", "wrong"));
+  // An account that expires when inactive (high half of the value at 660):
+  // "active.dat" stamped, no lockout and no "login.dat".
+  auto save = reinterpret_cast<DBSaveUsersProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBSaveUsers")));
+  AccountRecordBytes lee = Account("lee", "lee", "pw", "a.test\\lee");
+  lee[662] = 1;
+  ASSERT_EQ(save("a.test", lee.data(), -1), 1);
+  EXPECT_TRUE(Login("lee@a.test", "pw"));
+  EXPECT_TRUE(FileExists(mail + "a.test\\lee\\active.dat"));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_FALSE(Login("lee@a.test", "wrong"));
+  EXPECT_TRUE(Login("lee@a.test", "pw"));
+  EXPECT_FALSE(FileExists(mail + "a.test\\lee\\login.dat"));
   raise("DBGetMailBoxUser", standin::RaiseAccessViolation);
   EXPECT_FALSE(Login("kim@a.test", "pw"));
 

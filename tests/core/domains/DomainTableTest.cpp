@@ -18,6 +18,7 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
+#include "core/util/LittleEndian.h"
 #include "tests/support/installation.h"
 
 namespace {
@@ -67,7 +68,7 @@ class DomainTest : public ::testing::Test {
 TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {
   const char* fixtures = std::getenv("VM_DOMAIN_FIXTURES");
   ASSERT_NE(fixtures, nullptr);
-  for (const char* name : {"legacy-list", "in-record", "layout32"}) {
+  for (const char* name : {"legacy-list", "legacy-full", "in-record", "layout32"}) {
     SCOPED_TRACE(name);
     const std::string from = HostPath(fixtures) + "\\" + name + "\\";
     for (const char* file : {"settings.cfg", "domains.cfg"})
@@ -77,9 +78,11 @@ TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {
       CopyFileA((from + "config\\domains.cfg").c_str(), (config + "domains.cfg").c_str(), FALSE);
     ASSERT_TRUE(Load());
     // Where the old list lay, the settings are the built-in ones, not bytes of domain names.
-    if (std::string(name) == "legacy-list") {
-      EXPECT_EQ(Settings()[20436], 5);
+    if (std::string(name).rfind("legacy", 0) == 0) {
+      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + 20436), 5u);
+      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + 20440), 10u);
       EXPECT_EQ(Settings()[20445], 0);
+      EXPECT_EQ(Settings()[20863], 0);
     }
     ASSERT_TRUE(SaveServerConfig());
     EXPECT_EQ(ReadAll(config + "domains.cfg"), ReadAll(from + "expected-domains.cfg"));

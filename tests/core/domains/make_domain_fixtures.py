@@ -60,6 +60,12 @@ def main(outdir):
     write(outdir, "legacy-list", head + scramble(listed, 8),
           expected=b"".join(entry(n.lower(), a) for n, a in names))
 
+    # A full-size "settings.cfg" whose list holds one entry: every byte from
+    # 20,344 on is entry data (20,436 is the entry's address), none settings.
+    rec = settings(1, 1, [(20344, entry("One.test", (99, 0, 0, 0))), (20440, struct.pack("<i", 77)),
+                          (20445, b"\x09"), (20863, b"\xAB")])
+    write(outdir, "legacy-full", scramble(bytes(rec), 0), expected=entry("one.test", (99, 0, 0, 0)))
+
     # The in-record table: 128-byte short strings from byte 7,024; the list
     # at 20,344 is absent (an old, shorter "settings.cfg").
     old = [" First.test ", "second.test"]
