@@ -3,10 +3,21 @@
 // of include/Api.h.
 #include <cstdint>
 
+#include "core/config/SettingsRecord.h"
+#include "core/db/DbInterface.h"
 #include "core/util/Status.h"
 #include "include/Api.h"
 
 namespace api {
+
+// The record sizes are written out in the public header, the settings tables
+// and the back-end interface: all must agree.
+static_assert(API_SETTINGS_RECORD_SIZE == core::SettingsRecordSize);
+static_assert(API_ACCOUNT_RECORD_SIZE == core::AccountRecordSize &&
+              core::DbAccountRecordSize == static_cast<int>(core::AccountRecordSize));
+static_assert(API_DOMAIN_RECORD_SIZE == core::DomainRecordSize &&
+              core::DbDomainRecordSize == static_cast<int>(core::DomainRecordSize));
+static_assert(API_REMOTE_ACCOUNT_RECORD_SIZE == core::RemoteAccountRecordSize);
 
 constexpr std::int32_t ResultCode(core::Status status) {
   switch (status) {

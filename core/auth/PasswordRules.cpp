@@ -27,7 +27,7 @@ bool CheckPasswordRules(const std::uint8_t* settings, std::string_view password,
     std::string name(mailboxName);
     const std::size_t at = name.find('@');
     if (at != std::string::npos) name = Trim(std::string_view(name).substr(0, at));
-    if (SameText(password, name) || MatchStringLists(LowerCase(password), LowerCase(aliases))) return false;
+    if (SameText(password, name) || MatchStringLists(password, aliases)) return false;
   }
   const unsigned length = GetU8(settings, MinLength);
   const unsigned digits = GetU8(settings, MinDigits);

@@ -20,6 +20,19 @@ constexpr bool UniqueIds(std::span<const FieldDef> table) {
   return true;
 }
 
+// The lookups by name take the first row of a name: a second row of the
+// same name (among stored rows) would never be reached.
+constexpr bool UniqueNames(std::span<const FieldDef> first, std::span<const FieldDef> second = {}) {
+  auto named = [&](std::size_t i) -> const FieldDef& { return i < first.size() ? first[i] : second[i - first.size()]; };
+  const std::size_t count = first.size() + second.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!IsStored(named(i).kind) || named(i).name.empty()) continue;
+    for (std::size_t j = i + 1; j < count; ++j)
+      if (IsStored(named(j).kind) && named(j).name == named(i).name) return false;
+  }
+  return true;
+}
+
 constexpr bool ValidShape(const FieldDef& f) {
   switch (f.kind) {
     case FieldKind::String:
@@ -165,6 +178,7 @@ static_assert(std::size(RemoteAccountFields) == 22);
 static_assert(UniqueIds(ConfigFields) && UniqueIds(AccountFields) && UniqueIds(DomainFields) &&
               UniqueIds(RemoteAccountFields));
 static_assert(NoIdRowsHaveNoId());
+static_assert(UniqueNames(ConfigFields, ConfigNoIdFields) && UniqueNames(AccountFields));
 
 static_assert(InsideRecord(ConfigFields, SettingsRecordSize) && InsideRecord(ConfigNoIdFields, SettingsRecordSize));
 static_assert(InsideRecord(AccountFields, AccountRecordSize));

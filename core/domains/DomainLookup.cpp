@@ -25,13 +25,23 @@ bool SettingOn(FieldRef field) { return GetU8(Settings().data(), field) != 0; }
 constexpr FieldRef PunycodeNames = ConfigField("PunycodeNames");
 constexpr FieldRef AddressLiterals = ConfigField("AddressLiterals");
 
-int IndexOf(std::string& name, bool noRefresh, int hops);
-
-int Subdomains(std::string& name, int hops) {
-  if (hops >= MaxAliasHops) return -1;
+// "subdomains.dat", read at most once per lookup however many alias hops
+// it follows.
+struct SubdomainLines {
+  bool read = false, readable = false;
   std::vector<std::string> lines;
-  if (!ReadTextLines(ConfigFolder() + "subdomains.dat", lines)) return -1;
-  for (const std::string& raw : lines) {
+};
+
+int IndexOf(std::string& name, bool noRefresh, int hops, SubdomainLines& list);
+
+int Subdomains(std::string& name, int hops, SubdomainLines& list) {
+  if (hops >= MaxAliasHops) return -1;
+  if (!list.read) {
+    list.read = true;
+    list.readable = ReadTextLines(ConfigFolder() + "subdomains.dat", list.lines);
+  }
+  if (!list.readable) return -1;
+  for (const std::string& raw : list.lines) {
     const std::string line = LowerCase(StripComments(CutTo(raw, LineLength)));
     if (Trim(line).empty() || line.find('=') == std::string::npos) continue;
     const std::string pattern = Trim(GetDelimitedWord(line, 0, '='));
@@ -44,25 +54,28 @@ int Subdomains(std::string& name, int hops) {
     name = target;
     // The target must be served itself (or alias further): an unserved
     // target is no domain, never the first one.
-    return IndexOf(name, true, hops + 1);
+    return IndexOf(name, true, hops + 1, list);
   }
   return -1;
 }
 
-int IndexOf(std::string& name, bool noRefresh, int hops) {
+int IndexOf(std::string& name, bool noRefresh, int hops, SubdomainLines& list) {
   if (!noRefresh) CountDomains();
   if (name.empty()) return -1;
   if (SettingOn(PunycodeNames)) DecodeIDNName(name);
   int index = DomainListExactIndex(name);
   if (index < 0 && SettingOn(AddressLiterals) && name.find('[') != std::string::npos)
     index = ResolveIPLiteralDomain(name);
-  if (index < 0 && SubdomainListExists()) index = Subdomains(name, hops);
+  if (index < 0 && SubdomainListExists()) index = Subdomains(name, hops, list);
   return index;
 }
 
 }  // namespace
 
-int DomainListIndexOf(std::string& name, bool noRefresh) { return IndexOf(name, noRefresh, 0); }
+int DomainListIndexOf(std::string& name, bool noRefresh) {
+  SubdomainLines list;
+  return IndexOf(name, noRefresh, 0, list);
+}
 
 int DomainListFind(std::string_view name, bool strict) {
   std::string wanted = LowerCase(name);
@@ -126,7 +139,10 @@ int ResolveIPLiteralDomain(std::string& name) {
   return 0;
 }
 
-int ReadSubdomains(std::string& name) { return Subdomains(name, 0); }
+int ReadSubdomains(std::string& name) {
+  SubdomainLines list;
+  return Subdomains(name, 0, list);
+}
 
 void ResolveDomainName(std::string& name) {
   if (SettingOn(AddressLiterals) && !name.empty() && name.front() == '[') ResolveIPLiteralDomain(name);

@@ -34,10 +34,21 @@ bool CheckAddressList(const MessageContext& context, const std::string& listFile
     if (listFile.empty() || !FileExists(listFile)) return true;
     AddressListSubject subject;
     std::string recipients = context.recipients;
+    GetListItemAt(recipients, -1);  // the list form: a lone item gets its ";"
+    const std::string_view list = TrimView(recipients);
     const int count = std::max<int>(1, context.recipientCount);
+    // One walk over the list: item i as GetListItemAt gives it, empty past the end.
+    std::size_t start = 0;
     for (int i = 0; i < count; ++i) {
+      std::string_view item;
+      if (start <= list.size()) {
+        std::size_t end = list.find(';', start);
+        if (end == std::string_view::npos) end = list.size();
+        item = TrimView(list.substr(start, end - start));
+        start = end + 1;
+      }
       std::string alias, domain;
-      SplitEmailAddress(LowerCase(GetListItemAt(recipients, i)), alias, domain);
+      SplitEmailAddress(LowerCase(item), alias, domain);
       subject.recipients.emplace_back(LowerCase(alias), LowerCase(domain));
     }
     SplitEmailAddress(LowerCase(context.sender), subject.senderAlias, subject.senderDomain);

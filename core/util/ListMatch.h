@@ -30,8 +30,7 @@ class ListMatcher {
   bool Matches(std::string_view b) const;
 
  private:
-  bool empty_ = true;
-  std::vector<std::string> items_;  // a's items, trimmed and lower-cased
+  std::vector<std::string> items_;  // a's items, trimmed and lower-cased; none for an empty a
   GroupMemberTest isGroupMember_;
 };
 

@@ -11,14 +11,6 @@ bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string_view TrimView(std::string_view text) {
-  while (!text.empty() && IsSpaceOrControl(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsSpaceOrControl(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 std::string CollapseBlanks(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -30,6 +22,14 @@ std::string CollapseBlanks(std::string_view text) {
 }
 
 }  // namespace
+
+std::string_view TrimView(std::string_view text) {
+  while (!text.empty() && IsSpaceOrControl(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsSpaceOrControl(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
 
 std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
 

@@ -13,6 +13,8 @@ inline constexpr std::size_t ShortTextLength = 255;
 
 // Removes every leading and trailing character with a code of 32 or below.
 std::string Trim(std::string_view text);
+// The same as a view into text, without a copy.
+std::string_view TrimView(std::string_view text);
 
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
