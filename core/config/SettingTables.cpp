@@ -21,16 +21,18 @@ constexpr bool UniqueIds(std::span<const FieldDef> table) {
 }
 
 // The lookups by name take the first row of a name: a second row of the
-// same name (among stored rows) would never be reached.
+// same name (among stored rows) would never be reached. Sorted, so that the
+// check stays within the compilers' evaluation limits.
+template <std::size_t N>
 constexpr bool UniqueNames(std::span<const FieldDef> first, std::span<const FieldDef> second = {}) {
-  auto named = [&](std::size_t i) -> const FieldDef& { return i < first.size() ? first[i] : second[i - first.size()]; };
-  const std::size_t count = first.size() + second.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!IsStored(named(i).kind) || named(i).name.empty()) continue;
-    for (std::size_t j = i + 1; j < count; ++j)
-      if (IsStored(named(j).kind) && named(j).name == named(i).name) return false;
-  }
-  return true;
+  std::array<std::string_view, N> names{};
+  std::size_t used = 0;
+  for (const auto table : {first, second})
+    for (const FieldDef& f : table)
+      if (IsStored(f.kind) && !f.name.empty()) names[used++] = f.name;
+  std::sort(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(used));
+  return std::adjacent_find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(used)) ==
+         names.begin() + static_cast<std::ptrdiff_t>(used);
 }
 
 constexpr bool ValidShape(const FieldDef& f) {
@@ -178,7 +180,8 @@ static_assert(std::size(RemoteAccountFields) == 22);
 static_assert(UniqueIds(ConfigFields) && UniqueIds(AccountFields) && UniqueIds(DomainFields) &&
               UniqueIds(RemoteAccountFields));
 static_assert(NoIdRowsHaveNoId());
-static_assert(UniqueNames(ConfigFields, ConfigNoIdFields) && UniqueNames(AccountFields));
+static_assert(UniqueNames<std::size(ConfigFields) + std::size(ConfigNoIdFields)>(ConfigFields, ConfigNoIdFields));
+static_assert(UniqueNames<std::size(AccountFields)>(AccountFields));
 
 static_assert(InsideRecord(ConfigFields, SettingsRecordSize) && InsideRecord(ConfigNoIdFields, SettingsRecordSize));
 static_assert(InsideRecord(AccountFields, AccountRecordSize));
