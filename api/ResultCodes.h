@@ -3,6 +3,7 @@
 // of include/Api.h.
 #include <cstdint>
 
+#include "core/accounts/AccountRecord.h"
 #include "core/config/SettingsRecord.h"
 #include "core/db/DbInterface.h"
 #include "core/util/Status.h"
@@ -18,6 +19,10 @@ static_assert(API_ACCOUNT_RECORD_SIZE == core::AccountRecordSize &&
 static_assert(API_DOMAIN_RECORD_SIZE == core::DomainRecordSize &&
               core::DbDomainRecordSize == static_cast<int>(core::DomainRecordSize));
 static_assert(API_REMOTE_ACCOUNT_RECORD_SIZE == core::RemoteAccountRecordSize);
+// So must the account fields the back-end interface names.
+static_assert(core::DbAccountAliasOffset == static_cast<int>(core::account::AliasList.offset) &&
+              core::DbAccountMailboxOffset == static_cast<int>(core::account::MailboxName.offset) &&
+              core::DbAccountPasswordOffset == static_cast<int>(core::account::Password.offset));
 
 constexpr std::int32_t ResultCode(core::Status status) {
   switch (status) {
