@@ -21,7 +21,7 @@ FLOORS = [
     ["core/userstat"],                    # user statistics report over accounts and mailboxes
     ["core/startup"],                     # load and save sequences over all of the above
     ["api", "sender", "backend"],         # the libraries' own code; DB.dll
-    ["installer"],
+    ["installer", "installer/tavisheen"],  # installer libraries: Tavisheen.dll (service logon right)
 ]
 
 # Files of a folder that sit on a lower floor than the folder itself.
@@ -40,7 +40,8 @@ SUBFLOORS = {
 }
 
 # Folders of one floor that are separate libraries: neither includes the other.
-APART = {("backend", "api"), ("backend", "sender")}
+APART = {("backend", "api"), ("backend", "sender"),
+         ("installer/tavisheen", "api"), ("installer/tavisheen", "sender"), ("installer/tavisheen", "backend")}
 
 
 def floor_of(path: str):
