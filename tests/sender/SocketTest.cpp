@@ -169,7 +169,7 @@ TEST_F(SocketTest, SlowWaitReadableOnASilentPeer) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(holding.stream.WaitReadable(60000));
   const long long elapsed = MillisecondsSince(start);
-  EXPECT_TRUE(elapsed >= 59900 && elapsed <= 61000) << elapsed;
+  EXPECT_TRUE(elapsed >= 59900 && elapsed <= 63000) << elapsed;  // a loaded machine wakes late
 }
 
 }  // namespace
