@@ -35,11 +35,7 @@ using namespace records;
 
 std::vector<std::uint8_t> Account(const std::string& aliases, const std::string& password,
                                   const std::string& path = "") {
-  std::vector<std::uint8_t> r(API_ACCOUNT_RECORD_SIZE);
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Password, password);
-  PutText(r.data(), user::MailboxPath, path);
-  return r;
+  return NewAccount{.aliases = aliases, .password = password, .path = path}.Make<std::vector<std::uint8_t>>();
 }
 
 // An installation with its mail folder under the root, initialised.

@@ -51,14 +51,9 @@ std::string PostgresConnection(std::string& whyNot) {
 
 Record Account(const std::string& aliases, const std::string& mailbox = "", const std::string& password = "",
                std::uint8_t kind = 0, std::uint8_t authMode = 0) {
-  using namespace records;
-  Record r(AccountSize, 0);
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Mailbox, mailbox);
-  PutText(r.data(), user::Password, password);
-  r[user::Kind] = kind;
-  r[user::AuthMode] = authMode;
-  return r;
+  return records::NewAccount{
+      .aliases = aliases, .mailbox = mailbox, .password = password, .kind = kind, .authMode = authMode}
+      .Make<Record>();
 }
 std::string Aliases(const std::uint8_t* r) { return records::TextAt(r, records::user::Aliases); }
 

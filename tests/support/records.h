@@ -121,6 +121,28 @@ struct SettingsFile : Record {
   }
 };
 
+// An account record from the fields the tests set; Make fills a zeroed
+// array or vector of the record's size.
+struct NewAccount {
+  std::string aliases{}, mailbox{}, password{}, path{}, name{}, authValue{};
+  std::uint8_t kind = 0, authMode = 0;
+  template <class Bytes>
+  Bytes Make() const {
+    Bytes r{};
+    if constexpr (requires { r.resize(AccountSize); }) r.resize(AccountSize);
+    std::uint8_t* p = reinterpret_cast<std::uint8_t*>(r.data());
+    p[user::Kind] = kind;
+    p[user::AuthMode] = authMode;
+    PutText(p, user::TwoPart, name);
+    PutText(p, user::Aliases, aliases);
+    PutText(p, user::Mailbox, mailbox);
+    PutText(p, user::Password, password);
+    PutText(p, user::MailboxPath, path);
+    PutText(p, user::AuthValue, authValue);
+    return r;
+  }
+};
+
 // One "domains.cfg" entry, and the entries for these names (address 0.0.0.0).
 inline std::string DomainEntry(const std::string& name, std::uint32_t address = 0) {
   Record e(EntrySize);

@@ -38,12 +38,9 @@ using namespace core;
 using namespace testinst;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& password = "pw", std::uint8_t kind = 0) {
-  AccountRecordBytes r{};
-  r[user::Kind] = kind;
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Mailbox, aliases.substr(0, aliases.find(';')));
-  PutText(r.data(), user::Password, password);
-  return r;
+  return NewAccount{
+      .aliases = aliases, .mailbox = aliases.substr(0, aliases.find(';')), .password = password, .kind = kind}
+      .Make<AccountRecordBytes>();
 }
 
 class AccountTest : public ::testing::Test {

@@ -40,14 +40,13 @@ using namespace testinst;
 // A kind-0 account: aliases, mailbox name, password, mailbox path.
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
                            const std::string& path, std::uint8_t authMode = 0, const std::string& authValue = "") {
-  AccountRecordBytes r{};
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Mailbox, mailbox);
-  PutText(r.data(), user::Password, password);
-  PutText(r.data(), user::MailboxPath, path);
-  r[user::AuthMode] = authMode;
-  PutText(r.data(), user::AuthValue, authValue);
-  return r;
+  return NewAccount{.aliases = aliases,
+                    .mailbox = mailbox,
+                    .password = password,
+                    .path = path,
+                    .authValue = authValue,
+                    .authMode = authMode}
+      .Make<AccountRecordBytes>();
 }
 
 // The Windows logon seam's fake: only "alice" with "pw", in CORP or without a

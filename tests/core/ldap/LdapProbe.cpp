@@ -55,14 +55,12 @@ std::string Unhex(const std::string& hex) {
 
 AccountRecordBytes Account(int kind, const std::string& aliases, const std::string& name, int authMode = 0,
                            const std::string& authValue = "") {
-  using namespace records;
-  AccountRecordBytes r{};
-  r[user::Kind] = static_cast<std::uint8_t>(kind);
-  r[user::AuthMode] = static_cast<std::uint8_t>(authMode);
-  PutText(r.data(), user::TwoPart, name);
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::AuthValue, authValue);
-  return r;
+  return records::NewAccount{.aliases = aliases,
+                             .name = name,
+                             .authValue = authValue,
+                             .kind = static_cast<std::uint8_t>(kind),
+                             .authMode = static_cast<std::uint8_t>(authMode)}
+      .Make<AccountRecordBytes>();
 }
 
 std::string Outcome(bool done) {

@@ -28,12 +28,8 @@ using testinst::WriteAll;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
                            std::uint8_t kind = 0) {
-  AccountRecordBytes r{};
-  r[user::Kind] = kind;
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Mailbox, mailbox);
-  PutText(r.data(), user::Password, password);
-  return r;
+  return NewAccount{.aliases = aliases, .mailbox = mailbox, .password = password, .kind = kind}
+      .Make<AccountRecordBytes>();
 }
 
 // Alias lists that exercise the matcher's corners: blanks, empty items,

@@ -25,11 +25,7 @@ using namespace core;
 using namespace testinst;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password) {
-  AccountRecordBytes r{};
-  PutText(r.data(), user::Aliases, aliases);
-  PutText(r.data(), user::Mailbox, mailbox);
-  PutText(r.data(), user::Password, password);
-  return r;
+  return NewAccount{.aliases = aliases, .mailbox = mailbox, .password = password}.Make<AccountRecordBytes>();
 }
 
 class ListsTest : public ::testing::Test {
