@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -517,6 +518,79 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   std::ofstream(HostPath(file + ".done")) << "done\n";
 }
 
+// Writes that cannot be made (SQLite cannot create its journal; another
+// process holds the lock) fail within seconds, and afterwards every answer
+// is what the database holds and writes go through again.
+TEST_F(Backend, FailedWritesLeaveAConnectionThatAnswersWhatIsStored) {
+  ASSERT_EQ(db.AddDomain("keep.test"), 1);
+  Save("keep.test", {Account("a0")});
+  const std::string journal = root + "config\\mail.db-journal";
+  const std::string name = "backend-hold-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (name + " ready").c_str());
+  PROCESS_INFORMATION holder{};
+  const auto holdElsewhere = [&] {
+    std::string command =
+        "\"" + HostPath(BACKEND_CHILD_PATH) + "\" hold \"" + SharedConnection() + "\" \"" + name + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ResetEvent(go);
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder) &&
+           WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+  };
+  const auto release = [&] {
+    SetEvent(go);
+    DWORD code = 1;
+    const bool ended = WaitForSingleObject(holder.hProcess, 30000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(holder.hProcess, &code);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    return ended && code == 0;
+  };
+  struct Obstacle {
+    const char* what;
+    bool sqliteOnly;
+    std::function<bool()> put, remove;
+    const char* account;
+    const char* domain;
+    std::vector<std::string> domainsAfter;
+  };
+  const Obstacle obstacles[] = {
+      {"no journal",
+       true,
+       [&] { return CreateDirectoryA(journal.c_str(), nullptr) != 0; },
+       [&] { return RemoveDirectoryA(journal.c_str()) != 0; },
+       "j1",
+       "j.test",
+       {"keep.test", "j.test", "(zero)"}},
+      {"locked elsewhere", false, holdElsewhere, release, "h1", "h.test", {"keep.test", "h.test", "(zero)"}},
+  };
+  for (const Obstacle& o : obstacles) {
+    if (postgres && o.sqliteOnly) continue;
+    SCOPED_TRACE(o.what);
+    ASSERT_TRUE(o.put());
+    for (const auto& write : std::vector<std::function<std::int32_t()>>{
+             [&] { return db.SaveUsers("keep.test", Account(o.account).data(), -1); },
+             [&] { return db.AddDomain(o.domain); }}) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(write(), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    }
+    ASSERT_TRUE(o.remove());
+    EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"keep.test", "(zero)"}));
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), "a0|(none)");
+    EXPECT_EQ(db.SaveUsers("keep.test", Account(o.account).data(), 1), 1);
+    EXPECT_EQ(db.AddDomain(o.domain), 1);
+    EXPECT_EQ(db.DomainNames(), o.domainsAfter);
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), std::string("a0|") + o.account);
+    ASSERT_EQ(db.DeleteDomain(o.domain), 1);
+    ASSERT_EQ(db.GetUsers("keep.test", Record(core::DbAccountRecordSize).data(), 1), 2);
+    ASSERT_EQ(db.DeleteUsers(1), 1);
+  }
+  CloseHandle(go);
+  CloseHandle(ready);
+}
+
 TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
   if (!postgres) {
     EXPECT_TRUE(core::FileExists(root + "config\\mail.db"));  // the default database
@@ -536,7 +610,7 @@ TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
       {"GetDomainCount", [&] { return db.GetDomainCount(); }},
       {"GetDomains", [&] { return db.GetDomains(r.data(), 1); }},
       {"SaveUsers", [&] { return db.SaveUsers("keep.test", Account("a").data(), -1); }},
-      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0); }},
+      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0) + 1; }},  // -1: not an empty domain
       {"DeleteUsers", [&] { return db.DeleteUsers(0); }},
       {"GetUsersIndex", [&] { return db.GetUsersIndex("keep.test", "a") + 1; }},
       {"InitUsers", [&] { return db.InitUsers("keep.test", block.data(), -1, 0, ""); }},
