@@ -155,18 +155,20 @@ TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   // A mail folder goes only when no other account and no domain keeps it.
   auto cy = Account("cy", "pw3", "a.test\\shared\\"), dee = Account("dee", "pw4", "a.test\\shared\\");
   auto eve = Account("eve", "pw5", "a.test\\");
-  for (auto* r : {&cy, &dee, &eve})
+  // Folders outside the mail root, named absolutely or climbing out of it.
+  const std::string outside = session.install.root() + "outside\\";
+  auto abs = Account("abs", "pw7", outside), up = Account("up", "pw8", "a.test\\..\\..\\climbed\\");
+  for (auto* r : {&cy, &dee, &eve, &abs, &up})
     ASSERT_EQ(AddUser("a.test", r->data(), 2848), 0);
-  for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\"})
+  for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\", "..\\climbed\\"})
     ASSERT_TRUE(core::ForceDirectory(session.mail + folder));
+  ASSERT_TRUE(core::ForceDirectory(outside));
   const struct {
     const char* alias;
     const char* folder;
     bool stays;
-  } deletions[] = {{"cy", "a.test\\shared", true},
-                   {"eve", "a.test", true},
-                   {"dee", "a.test\\shared", false},
-                   {"bob", "a.test\\bob", false}};
+  } deletions[] = {{"cy", "a.test\\shared", true}, {"eve", "a.test", true},      {"dee", "a.test\\shared", false},
+                   {"bob", "a.test\\bob", false},  {"abs", "..\\outside", true}, {"up", "..\\climbed", true}};
   for (const auto& d : deletions) {
     EXPECT_EQ(DeleteUser("a.test", GetUserIndex("a.test", d.alias)), 0) << d.alias;
     EXPECT_EQ(fixture::Exists(session.mail + d.folder), d.stays) << d.alias;

@@ -164,6 +164,30 @@ std::vector<std::string> Tables(std::string connection) {
   return names;
 }
 
+// Runs statements on the database outside the library; false at the first
+// that fails.
+bool RunOutside(std::string connection, const std::vector<std::string>& statements) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  bool ok = SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(connection.data()), SQL_NTS,
+                                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+  if (ok) {
+    for (std::string sql : statements) {
+      SQLHSTMT st = SQL_NULL_HSTMT;
+      SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+      ok = ok && SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS));
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+    }
+    SQLDisconnect(dbc);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return ok;
+}
+
 class Backend : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -589,6 +613,33 @@ TEST_F(Backend, FailedWritesLeaveAConnectionThatAnswersWhatIsStored) {
   }
   CloseHandle(go);
   CloseHandle(ready);
+}
+
+// A write refused part-way (a trigger refuses the alias "zz" after the
+// account row and its first alias went in) leaves nothing of itself behind.
+TEST_F(Backend, AWriteRefusedPartWayIsRolledBack) {
+  ASSERT_EQ(db.AddDomain("r.test"), 1);
+  Save("r.test", {Account("a0")});
+  const std::vector<std::string> refuse =
+      postgres ? std::vector<std::string>{"CREATE OR REPLACE FUNCTION refuse_zz() RETURNS trigger AS $$ BEGIN "
+                                          "IF NEW.alias = 'zz'::bytea THEN RAISE EXCEPTION 'refused'; END IF; "
+                                          "RETURN NEW; END $$ LANGUAGE plpgsql",
+                                          "DROP TRIGGER IF EXISTS refuse_zz ON account_aliases",
+                                          "CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases FOR EACH ROW "
+                                          "EXECUTE FUNCTION refuse_zz()"}
+               : std::vector<std::string>{"CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases "
+                                          "WHEN NEW.alias = X'7A7A' BEGIN SELECT RAISE(ABORT, 'refused'); END"};
+  ASSERT_TRUE(RunOutside(SharedConnection(), refuse));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("new;zz").data(), -1), 0);
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 0);
+  EXPECT_EQ(db.AliasesAt("r.test", 0) + "|" + db.AliasesAt("r.test", 1), "a0|(none)");
+  for (const char* alias : {"new", "b0", "zz"})
+    EXPECT_LT(db.GetUsersIndex("r.test", alias), 0) << alias;
+  EXPECT_EQ(db.GetUsersIndex("r.test", "a0"), 0);
+  ASSERT_TRUE(RunOutside(SharedConnection(),
+                         {postgres ? "DROP TRIGGER refuse_zz ON account_aliases" : "DROP TRIGGER refuse_zz"}));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 1);  // the connection goes on
+  EXPECT_EQ(db.GetUsersIndex("r.test", "zz"), 0);
 }
 
 TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
