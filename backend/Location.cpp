@@ -57,9 +57,7 @@ std::vector<std::string> DefaultConnectionTexts() {
   const std::string install = InstallFolder();
   if (install.empty()) return {};
   const std::string config = ConfigFolderOf(install, SplitLines(ReadSmallFile(install + "path.cfg")));
-  // Timeout: how long the driver waits for another process's lock (in
-  // milliseconds; its own default is far longer than any caller can wait).
-  const std::string database = DriverPath(config + "mail.db") + ";Timeout=3000";
+  const std::string database = DriverPath(config + "mail.db");
   return {"Driver={SQLite3};Database=" + database, "Driver={SQLite3 ODBC Driver};Database=" + database};
 }
 

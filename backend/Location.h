@@ -12,8 +12,7 @@ namespace backend {
 std::string InstallFolder();
 
 // The connection texts to try for an empty connection setting, in order:
-// the SQLite ODBC driver under the names it is registered with, waiting a
-// few seconds at most for a lock another process holds.
+// the SQLite ODBC driver under the names it is registered with.
 std::vector<std::string> DefaultConnectionTexts();
 
 // The path as the ODBC driver must see it. Under Wine the drivers are host

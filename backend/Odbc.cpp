@@ -17,6 +17,15 @@ void LimitWait(SQLHSTMT statement) {
 
 }  // namespace
 
+std::string WithLockWait(const std::string& connectionText) {
+  std::string lower = connectionText;
+  for (char& c : lower)
+    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  if (lower.find("sqlite") == std::string::npos || lower.find("timeout=") != std::string::npos) return connectionText;
+  const bool closed = connectionText.empty() || connectionText.back() == ';';
+  return connectionText + (closed ? "" : ";") + "Timeout=" + std::to_string(StatementTimeoutSeconds * 1000);
+}
+
 void Connection::Raise(SQLSMALLINT type, SQLHANDLE handle) {
   SQLCHAR state[6] = {};
   SQLCHAR message[512] = {};

@@ -91,6 +91,11 @@ class Connection {
 // fails: far below what a caller holding the database lock can afford.
 inline constexpr SQLULEN StatementTimeoutSeconds = 3;
 
+// The SQLite driver ignores the statement time-out and waits for a lock as
+// long as its own Timeout= key says (far too long by default): a text for
+// it that does not say gets the same wait as everything else.
+std::string WithLockWait(const std::string& connectionText);
+
 // One transaction: every statement until Commit; rolled back unless
 // committed (also when an exception leaves the scope). Autocommit is always
 // switched back on; where ending the transaction or switching it back fails,

@@ -588,6 +588,16 @@ TEST_F(Backend, FailedWritesLeaveAConnectionThatAnswersWhatIsStored) {
        "j.test",
        {"keep.test", "j.test", "(zero)"}},
       {"locked elsewhere", false, holdElsewhere, release, "h1", "h.test", {"keep.test", "h.test", "(zero)"}},
+      {"locked elsewhere, a text without Timeout=",
+       true,
+       [&] {
+         db.SetConnection(SharedConnection().c_str());
+         return db.ReloadConfig() == 1 && holdElsewhere();
+       },
+       release,
+       "t1",
+       "t.test",
+       {"keep.test", "t.test", "(zero)"}},
   };
   for (const Obstacle& o : obstacles) {
     if (postgres && o.sqliteOnly) continue;
