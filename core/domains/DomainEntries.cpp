@@ -39,7 +39,8 @@ std::size_t NameHash(std::string_view name) {
     hash ^= hash >> 31;
   }
   std::uint64_t rest = 0;
-  std::memcpy(&rest, name.data() + i, name.size() - i);
+  for (std::size_t shift = 0; i < name.size(); ++i, shift += 8)
+    rest |= std::uint64_t{static_cast<std::uint8_t>(name[i])} << shift;
   hash = (hash ^ rest) * 0x94D049BB133111EBu;
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
