@@ -35,6 +35,10 @@ TEST(PasswordRules, AliasCheckLengthDigitsAndOthers) {
   for (const auto& c : cases)
     EXPECT_EQ(CheckPasswordRules(strict.data(), c.password, "m", "a"), c.passes) << c.password;
   EXPECT_TRUE(CheckPasswordRules(Policy(0, 3, 4, 0).data(), "a", "m", "a"));  // length below digits: off
+  const auto equal = Policy(0, 4, 4, 0);                                      // length equal to digits: on
+  EXPECT_FALSE(CheckPasswordRules(equal.data(), "a123", "m", "a"));
+  EXPECT_FALSE(CheckPasswordRules(equal.data(), "123", "m", "a"));
+  EXPECT_TRUE(CheckPasswordRules(equal.data(), "1234", "m", "a"));
   EXPECT_TRUE(CheckPasswordRules(Policy(0, 8, 2, 0).data(), "abcdef12", "m", "a"));
 }
 
