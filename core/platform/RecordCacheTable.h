@@ -38,6 +38,17 @@ class RecordCacheTable {
   // allocated leaves no entries.
   void Resize(std::uint32_t count) {
     TableLock hold(RecordCacheLock);
+    if (count == entries_.size()) {
+      // Every start sizes the caches again, mostly to the same size: a new
+      // table of megabytes each time would cost more than the whole start.
+      // Entries are taken in order and never freed, so the used ones come
+      // first and the rest are still as new.
+      for (Entry& entry : entries_) {
+        if (!entry.used) break;
+        entry = Entry{};
+      }
+      return;
+    }
     try {
       std::vector<Entry> fresh(count);
       entries_.swap(fresh);
