@@ -11,10 +11,15 @@ CLOSE closes, HOLD neither reads nor writes for 120 s.
 
 Prints "NAME=port" lines and then "READY"; serves until it is killed.
 """
+import os
 import socket
 import struct
+import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from peer_kit import announce, listen, read_line, serve_each  # noqa: E402
 
 
 def scenario_replies(query):
@@ -78,12 +83,9 @@ def serve_dns(sock):
 
 def serve_client(conn, tag):
     with conn:
-        line = b""
-        while not line.endswith(b"\n"):
-            byte = conn.recv(1)
-            if not byte:
-                return
-            line += byte
+        line = read_line(conn)
+        if not line.endswith(b"\n"):
+            return
         command = line.strip()
         try:
             if command == b"ID":
@@ -101,12 +103,6 @@ def serve_client(conn, tag):
             pass
 
 
-def serve_tcp(listener, tag):
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=serve_client, args=(conn, tag), daemon=True).start()
-
-
 def main():
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     udp.bind(("127.0.0.1", 0))
@@ -116,20 +112,13 @@ def main():
     ports = {"SCENARIO": udp.getsockname()[1], "CLOSED": closed.getsockname()[1]}
     for name, family, host in [("TCP4", socket.AF_INET, "127.0.0.1"), ("TCP6", socket.AF_INET6, "::1")]:
         try:
-            listener = socket.socket(family, socket.SOCK_STREAM)
-            listener.bind((host, 0))
-            listener.listen(16)
+            listener = listen(family, host, 16)
         except OSError:
             ports[name] = ""
             continue
         ports[name] = listener.getsockname()[1]
-        tag = b"v6" if family == socket.AF_INET6 else b"v4"
-        threading.Thread(target=serve_tcp, args=(listener, tag), daemon=True).start()
-    for name, port in ports.items():
-        print("%s=%s" % (name, port))
-    print("READY", flush=True)
-    while True:
-        time.sleep(3600)
+        serve_each(listener, serve_client, b"v6" if family == socket.AF_INET6 else b"v4")
+    announce(ports)
 
 
 if __name__ == "__main__":

@@ -14,12 +14,14 @@ REPORT: one request line per connection, answered and closed:
 
 Prints "NAME=port" lines and then "READY"; serves until it is killed.
 """
-import asyncio
+import os
 import socket
+import sys
 import threading
 import time
 
-from aiosmtpd.smtp import SMTP
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from peer_kit import announce, listen, read_line, serve_each, start_smtp  # noqa: E402
 
 LINE, DATA, CLOSE = "line", "data", "close"
 OK_TEXT = ["250 hello", "250 sender ok", "250 rcpt ok", "354 go ahead", "250 queued", "221 bye"]
@@ -135,20 +137,15 @@ def run_scenario(conn, name):
     return got
 
 
-def serve_scenario(listener, name):
-    def one(conn):
-        with conn:
-            got = run_scenario(conn, name)
-        with RECORDS.lock:
-            RECORDS.raw[name].append(bytes(got))
-            RECORDS.active[name] -= 1
-            RECORDS.lock.notify_all()
-
-    while True:
-        conn, _ = listener.accept()
-        with RECORDS.lock:
-            RECORDS.active[name] += 1
-        threading.Thread(target=one, args=(conn,), daemon=True).start()
+def serve_scenario(conn, name):
+    with RECORDS.lock:
+        RECORDS.active[name] += 1
+    with conn:
+        got = run_scenario(conn, name)
+    with RECORDS.lock:
+        RECORDS.raw[name].append(bytes(got))
+        RECORDS.active[name] -= 1
+        RECORDS.lock.notify_all()
 
 
 def answer(request):
@@ -165,51 +162,29 @@ def answer(request):
         return b"%d\n" % len(conns) + (conns[-1] if conns else b"")
 
 
-def serve_report(listener):
-    def one(conn):
-        with conn:
-            line = b""
-            while not line.endswith(b"\n") and (byte := conn.recv(1)):
-                line += byte
-            conn.sendall(answer(line.decode().strip()))
-
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=one, args=(conn,), daemon=True).start()
-
-
-def listen(family=socket.AF_INET, host="127.0.0.1"):
-    listener = socket.socket(family, socket.SOCK_STREAM)
-    listener.bind((host, 0))
-    listener.listen(64)
-    return listener
+def serve_report(conn):
+    with conn:
+        conn.sendall(answer(read_line(conn).decode().strip()))
 
 
 def main():
     ports = {}
-    loop = asyncio.new_event_loop()
     for name, family, host in [("SMTP4", socket.AF_INET, "127.0.0.1"), ("SMTP6", socket.AF_INET6, "::1")]:
         try:
             listener = listen(family, host)
         except OSError:
             ports[name] = ""
             continue
-        factory = lambda: SMTP(Handler(), hostname="smtp.test", loop=loop)  # noqa: E731
-        loop.run_until_complete(loop.create_server(factory, sock=listener))
+        start_smtp(Handler(), listener, hostname="smtp.test")
         ports[name] = listener.getsockname()[1]
-    threading.Thread(target=loop.run_forever, daemon=True).start()
     for name in SCENARIOS:
         listener = listen()
         ports["S_" + name] = listener.getsockname()[1]
-        threading.Thread(target=serve_scenario, args=(listener, name), daemon=True).start()
+        serve_each(listener, serve_scenario, name)
     report = listen()
     ports["REPORT"] = report.getsockname()[1]
-    threading.Thread(target=serve_report, args=(report,), daemon=True).start()
-    for name, port in ports.items():
-        print("%s=%s" % (name, port))
-    print("READY", flush=True)
-    while True:
-        time.sleep(3600)
+    serve_each(report, serve_report)
+    announce(ports)
 
 
 if __name__ == "__main__":
