@@ -1,4 +1,4 @@
-#include "sender/SmtpClientThread.h"
+#include "sender/net/SmtpClientThread.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "sender/WinSocket.h"
-#include "tests/sender/PeerPorts.h"
+#include "sender/net/WinSocket.h"
+#include "tests/sender/net/PeerPorts.h"
 
 namespace {
 

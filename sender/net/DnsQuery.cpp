@@ -1,11 +1,11 @@
-#include "sender/DnsQuery.h"
+#include "sender/net/DnsQuery.h"
 
 #include <bcrypt.h>
 
 #include <algorithm>
 
 #include "core/util/Text.h"
-#include "sender/SocketStartup.h"
+#include "sender/net/SocketStartup.h"
 
 namespace sender {
 

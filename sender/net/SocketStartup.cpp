@@ -1,4 +1,4 @@
-#include "sender/SocketStartup.h"
+#include "sender/net/SocketStartup.h"
 
 #include "core/platform/Handles.h"
 

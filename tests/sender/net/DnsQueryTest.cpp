@@ -1,12 +1,12 @@
-#include "sender/DnsQuery.h"
+#include "sender/net/DnsQuery.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
-#include "sender/IPv6Lookup.h"
-#include "tests/sender/PeerPorts.h"
+#include "sender/net/IPv6Lookup.h"
+#include "tests/sender/net/PeerPorts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sender/IPv6Lookup.h"
+#include "sender/net/IPv6Lookup.h"
 
 #include <atomic>
 #include <mutex>
@@ -6,7 +6,7 @@
 #include "core/platform/Handles.h"
 #include "core/util/NetText.h"
 #include "core/util/Text.h"
-#include "sender/DnsQuery.h"
+#include "sender/net/DnsQuery.h"
 
 namespace sender {
 

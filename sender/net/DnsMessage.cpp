@@ -1,4 +1,4 @@
-#include "sender/DnsMessage.h"
+#include "sender/net/DnsMessage.h"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/platform/Handles.h"
-#include "sender/DnsMessage.h"
+#include "sender/net/DnsMessage.h"
 
 namespace sender {
 

@@ -11,7 +11,7 @@
 #   run_with_peers.sh PROGRAM [ARGS...]
 set -u
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/../.." && pwd)"
+root="$(cd "$here/../../.." && pwd)"
 work="$(mktemp -d)"
 pids=()
 stop() {

@@ -1,4 +1,4 @@
-#include "sender/WinSocket.h"
+#include "sender/net/WinSocket.h"
 
 #include <ws2tcpip.h>
 
@@ -7,8 +7,8 @@
 #include "core/util/IPv6Text.h"
 #include "core/util/NetText.h"
 #include "core/util/Text.h"
-#include "sender/IPv6Lookup.h"
-#include "sender/SocketStartup.h"
+#include "sender/net/IPv6Lookup.h"
+#include "sender/net/SocketStartup.h"
 
 namespace sender {
 

@@ -1,4 +1,4 @@
-#include "sender/WinSocket.h"
+#include "sender/net/WinSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sender/IPv6Lookup.h"
-#include "tests/sender/PeerPorts.h"
+#include "sender/net/IPv6Lookup.h"
+#include "tests/sender/net/PeerPorts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sender/SmtpConversation.h"
+#include "sender/net/SmtpConversation.h"
 
 #include <gtest/gtest.h>
 

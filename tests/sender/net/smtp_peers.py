@@ -20,7 +20,7 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../support"))
 from peer_kit import announce, listen, read_line, serve_each, start_smtp  # noqa: E402
 
 LINE, DATA, CLOSE = "line", "data", "close"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/platform/Handles.h"
-#include "sender/SmtpConversation.h"
+#include "sender/net/SmtpConversation.h"
 
 namespace sender {
 

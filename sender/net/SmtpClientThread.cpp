@@ -1,11 +1,11 @@
-#include "sender/SmtpClientThread.h"
+#include "sender/net/SmtpClientThread.h"
 
 #include <process.h>
 
 #include <atomic>
 #include <stdexcept>
 
-#include "sender/WinSocket.h"
+#include "sender/net/WinSocket.h"
 
 namespace sender {
 
