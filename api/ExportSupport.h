@@ -40,6 +40,12 @@ bool DeleteMailFolderInside(const std::string& folder);
 // The full path of a folder, lower case, "\" separated and ending in "\".
 std::string FullFolderKey(const std::string& folder);
 
+enum class FolderUse { Inside, InsideOrAbove };
+// Whether an account of any served domain keeps its mail inside the folder
+// (or, InsideOrAbove, also in a folder above it); true as well when some
+// domain's accounts cannot be walked.
+bool MailFolderInUse(const std::string& folder, FolderUse use);
+
 // Work an export leaves for after its hold.
 struct Afterwards {
   bool notifyServices = false;  // 0x500 to the five services
