@@ -4,6 +4,8 @@ administration session of admin_client.c, from the record layouts alone.
 
     records.py make DIR MODE [DB.dll]   DIR/install (storage mode MODE) and DIR/empty
     records.py check DIR MODE EXPECTED  the files the session left, and its transcript
+    records.py make-shared DIR          DIR/install with one domain, for shared_install
+    records.py check-shared DIR         the files two processes at once left there
 """
 import os
 import shutil
@@ -111,7 +113,66 @@ def check(out, mode, expected):
     return 1 if problems else 0
 
 
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\") + "\\"
+
+
+def make_shared(out):
+    shutil.rmtree(out, ignore_errors=True)
+    config = os.path.join(out, "install", "config")
+    settings = bytearray(SETTINGS)
+    settings[7001] = 1
+    struct.pack_into("<I", settings, 7020, 1)
+    settings[512:512 + 256] = short(windows_path(os.path.join(out, "install", "mail")), 255)
+    write(os.path.join(config, "settings.cfg"), scramble(settings))
+    write(os.path.join(config, "domains.cfg"), short("a.test", 91) + bytes(4))
+    write(os.path.join(config, "a.test", "domain.cfg"), scramble(bytes(DOMAIN)))
+
+
+def check_shared(out):
+    install = os.path.join(out, "install")
+    config = os.path.join(install, "config")
+    problems = []
+
+    def expect(what, got, want):
+        if got != want:
+            problems.append(f"{what}: {got!r}, expected {want!r}")
+
+    def aliases(domain):
+        path = os.path.join(config, domain, "users.cfg")
+        return [text(r, 260) for r in records(path, ACCOUNT)] if os.path.exists(path) else []
+
+    got = aliases("a.test")
+    want = [f"{p}{i}" for p in "pq" for i in range(1500)] + ["k0", "k1", "d0"]
+    expect("a.test accounts", len(got), len(want))
+    expect("a.test aliases, each once", sorted(got), sorted(want))
+    expect("s.test aliases, each once", sorted(aliases("s.test")), sorted(f"s{i}" for i in range(500)))
+    settings = scramble(open(os.path.join(config, "settings.cfg"), "rb").read())
+    table = open(os.path.join(config, "domains.cfg"), "rb").read()
+    names = [text(table, i) for i in range(0, len(table), 96)]
+    want = ["a.test", "s.test", "killed0.test", "after.test", "new.test"]
+    want += [f"d{p}{i}.test" for p in "ab" for i in range(30)]
+    expect("domains.cfg", sorted(names), sorted(want))
+    expect("domain count at 7,020", struct.unpack_from("<I", settings, 7020)[0], len(want))
+    expect("settings of both processes", struct.unpack_from("<HH", settings, 242) + struct.unpack_from("<H", settings, 1458),
+           (4321, 0, 4321))
+    expect("new.test accounts", aliases("new.test"), ["ann0"])
+    kept = os.path.join(install, "mail", "old.test", "ann0", "1.imap")
+    expect("the renamed domain's mail", os.path.exists(kept), True)
+    strays = [d for d, _, files in os.walk(install) for f in files if f == "domain.dat"]
+    expect("domain.dat files", strays, [])
+    for line in problems:
+        print(line)
+    print("shared installation files as expected" if not problems else f"{len(problems)} problem(s)")
+    return 1 if problems else 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "make-shared":
+        make_shared(sys.argv[2])
+        sys.exit(0)
+    if sys.argv[1] == "check-shared":
+        sys.exit(check_shared(sys.argv[2]))
     if sys.argv[1] == "make":
         make(sys.argv[2], int(sys.argv[3]), sys.argv[4] if len(sys.argv) > 4 else None)
         sys.exit(0)
