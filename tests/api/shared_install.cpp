@@ -92,13 +92,14 @@ int ListedDomains(Library& api, const std::string& prefix) {
 }
 
 // Jobs: "users <prefix>", "same", "domains <prefix>", "list" (the domains
-// of the domains job that GetDomainList shows), "setting <id>" (sets the id to 4321 and saves), "hold" (adds
-// "k1", adds "killed.test", then keeps the lock until it is killed).
+// of the domains job that GetDomainList shows), "setting <id>" (sets the id
+// to 4321 and saves), "hold fill" (adds "k0", "k1" and "killed0.test", then
+// keeps the lock until it is killed), "hold -" (keeps the lock).
 int Child(Library& api, const std::string& install, const std::string& job, const std::string& argument,
           const char* start) {
   if (api.Init(install.c_str()) != 0) return 101;
   if (job == "hold") {
-    if (AddUsers(api, "a.test", "k", 2) != 2 || AddDomains(api, "killed", 1) != 1) return 102;
+    if (argument == "fill" && (AddUsers(api, "a.test", "k", 2) != 2 || AddDomains(api, "killed", 1) != 1)) return 102;
     core::SetInstallationFolder(install + "config\\");
     core::InstallationHold hold;
     const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, start);
@@ -176,6 +177,37 @@ std::vector<DWORD> RunPair(const std::string& self, const std::string& dll, cons
   return codes;
 }
 
+// A child that holds the lock once it said so ("hold <argument>").
+PROCESS_INFORMATION StartHolder(const std::string& self, const std::string& dll, const std::string& folder,
+                                const char* argument, Run& run) {
+  static int round = 0;
+  const std::string held =
+      "shared-install-held-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++round);
+  const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, held.c_str());
+  std::string command = "\"" + self + "\" \"" + dll + "\" \"" + folder.substr(0, folder.size() - 1) + "\" child hold " +
+                        argument + " \"" + held + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder)) {
+    run.Expect("holder started", 0, 1);
+  } else {
+    const HANDLE both[] = {ready, holder.hProcess};
+    run.Expect("holder holds", WaitForMultipleObjects(2, both, FALSE, ChildBoundMs), WAIT_OBJECT_0);
+  }
+  CloseHandle(ready);
+  return holder;
+}
+
+void Kill(PROCESS_INFORMATION& holder) {
+  if (holder.hProcess == nullptr) return;
+  TerminateProcess(holder.hProcess, 9);
+  WaitForSingleObject(holder.hProcess, ChildBoundMs);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  holder = PROCESS_INFORMATION{};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -215,31 +247,26 @@ int main(int argc, char** argv) {
   codes = RunPair(self, argv[1], folder, "setting", "12", "57");
   run.Expect("setting children", codes[0] + codes[1], 0);
 
+  // A holder that keeps the lock: a change waits out the bound, then fails
+  // and writes nothing ("w0" must not reach the file).
+  run.Expect("Init before the holders", api.Init(install.c_str()), 0);
+  PROCESS_INFORMATION holder = StartHolder(self, argv[1], folder, "-", run);
+  auto before = std::chrono::steady_clock::now();
+  run.Expect("AddUser while another process holds the lock", AddUsers(api, "a.test", "w", 1), 0);
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
+  const auto bound = static_cast<long long>(core::InstallationWaitBoundMs);
+  run.Expect("refused after the bound", waited.count() >= bound - 500 && waited.count() < bound + 5000, 1);
+  Kill(holder);
+
   // A holder killed inside the lock: the next change is granted at once
   // and works on the files as the holder left them.
-  run.Expect("Init before the holder", api.Init(install.c_str()), 0);
-  const std::string held = "shared-install-held-" + std::to_string(GetCurrentProcessId());
-  const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, held.c_str());
-  std::string command = "\"" + std::string(self) + "\" \"" + argv[1] + "\" \"" + folder.substr(0, folder.size() - 1) +
-                        "\" child hold - \"" + held + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION holder{};
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder)) {
-    const HANDLE both[] = {ready, holder.hProcess};
-    run.Expect("holder holds", WaitForMultipleObjects(2, both, FALSE, ChildBoundMs), WAIT_OBJECT_0);
-    TerminateProcess(holder.hProcess, 9);
-    WaitForSingleObject(holder.hProcess, ChildBoundMs);
-    CloseHandle(holder.hThread);
-    CloseHandle(holder.hProcess);
-  } else {
-    run.Expect("holder started", 0, 1);
-  }
-  const auto before = std::chrono::steady_clock::now();
+  holder = StartHolder(self, argv[1], folder, "fill", run);
+  Kill(holder);
+  before = std::chrono::steady_clock::now();
   run.Expect("AddDomain after the holder died", api.AddDomain("after.test", domain.data(), API_DOMAIN_RECORD_SIZE), 0);
   run.Expect("AddUser after the holder died", AddUsers(api, "a.test", "d", 1), 1);
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
-  run.Expect("granted within the bound", waited.count() < static_cast<long long>(core::InstallationWaitBoundMs), 1);
+  waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
+  run.Expect("granted within the bound", waited.count() < bound, 1);
   run.Expect("killed0.test kept", api.GetDomainIndex("killed0.test") >= 0, 1);
 
   // A renamed domain's mail stays in its old folder: deleting a new domain
