@@ -246,6 +246,8 @@ int main(int argc, char** argv) {
 
   codes = RunPair(self, argv[1], folder, "setting", "12", "57");
   run.Expect("setting children", codes[0] + codes[1], 0);
+  // This process changed nothing since: its save must keep both.
+  api.SaveConfig();
 
   // A holder that keeps the lock: a change waits out the bound, then fails
   // and writes nothing ("w0" must not reach the file).
