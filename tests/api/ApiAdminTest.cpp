@@ -31,20 +31,11 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environme
 
 std::vector<std::uint8_t> dom(API_DOMAIN_RECORD_SIZE), ra(API_REMOTE_ACCOUNT_RECORD_SIZE);
 
-void Put(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
-std::string Get(const std::uint8_t* record, std::size_t offset) {
-  return std::string(reinterpret_cast<const char*>(record + offset + 1), record[offset]);
-}
+using namespace records;
+
 std::vector<std::uint8_t> Account(const std::string& aliases, const std::string& password,
                                   const std::string& path = "") {
-  std::vector<std::uint8_t> r(API_ACCOUNT_RECORD_SIZE);
-  Put(r.data(), 260, aliases);
-  Put(r.data(), 772, password);
-  Put(r.data(), 1028, path);
-  return r;
+  return NewAccount{.aliases = aliases, .password = password, .path = path}.Make<std::vector<std::uint8_t>>();
 }
 
 // An installation with its mail folder under the root, initialised.
@@ -52,8 +43,8 @@ struct Session {
   fixture::TempInstall install{"admin"};
   std::string mail = install.root() + "mail\\";
   Session() {
-    fixture::Settings settings;
-    settings.Text(512, mail);
+    fixture::SettingsFile settings;
+    settings.Text(settings::MailFolder, mail);
     fixture::WriteSettings(install.config(), settings);
     EXPECT_EQ(Init(install.root().c_str()), 0);
   }
@@ -147,10 +138,10 @@ TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   ASSERT_EQ(AddUser("a.test", bob.data(), 2848), 0);
   bob = Account("bob", "pw2");
   ASSERT_EQ(SaveUser("A.Test", 1, bob.data(), 2848), 0);
-  EXPECT_EQ(Get(bob.data(), 516), "");  // the caller's record is untouched
+  EXPECT_EQ(TextAt(bob.data(), user::Mailbox), "");  // the caller's record is untouched
   ASSERT_EQ(LoadUser("a.test", 1, bob.data(), 2848), 2848);
-  EXPECT_EQ(Get(bob.data(), 516), "bob");
-  EXPECT_EQ(Get(bob.data(), 1028), "a.test\\bob\\");
+  EXPECT_EQ(TextAt(bob.data(), user::Mailbox), "bob");
+  EXPECT_EQ(TextAt(bob.data(), user::MailboxPath), "a.test\\bob\\");
 
   // A mail folder goes only when no other account and no domain keeps it.
   auto cy = Account("cy", "pw3", "a.test\\shared\\"), dee = Account("dee", "pw4", "a.test\\shared\\");

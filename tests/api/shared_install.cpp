@@ -20,6 +20,7 @@
 #include "core/platform/Files.h"
 #include "core/platform/InstallationLock.h"
 #include "include/Api.h"
+#include "tests/support/records.h"
 
 namespace {
 
@@ -59,10 +60,8 @@ struct Library {
 };
 
 std::vector<std::uint8_t> Account(const std::string& alias, std::uint8_t writesDomainFile = 0) {
-  std::vector<std::uint8_t> record(API_ACCOUNT_RECORD_SIZE, 0);
-  record[260] = static_cast<std::uint8_t>(alias.size());
-  std::memcpy(record.data() + 261, alias.data(), alias.size());
-  record[1022] = writesDomainFile;
+  auto record = records::NewAccount{.aliases = alias}.Make<std::vector<std::uint8_t>>();
+  record[records::user::Flag1022] = writesDomainFile;
   return record;
 }
 

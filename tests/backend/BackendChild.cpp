@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/db/DbInterface.h"
+#include "tests/support/records.h"
 
 int main(int argc, char** argv) {
   if (argc != 7) return 100;
@@ -34,10 +35,8 @@ int main(int argc, char** argv) {
   int failed = 0;
   const int count = std::atoi(argv[5]);
   for (int i = 0; i < count; ++i) {
-    std::vector<std::uint8_t> record(core::DbAccountRecordSize, 0);
-    const std::string alias = std::string(argv[4]) + std::to_string(i);
-    record[core::DbAccountAliasOffset] = static_cast<std::uint8_t>(alias.size());
-    alias.copy(reinterpret_cast<char*>(record.data()) + core::DbAccountAliasOffset + 1, alias.size());
+    std::vector<std::uint8_t> record(records::AccountSize, 0);
+    records::PutText(record.data(), records::user::Aliases, std::string(argv[4]) + std::to_string(i));
     if (save(argv[3], record.data(), -1) == 0) ++failed;
   }
   return failed;

@@ -21,6 +21,7 @@
 
 #include "core/db/DbInterface.h"
 #include "core/platform/Files.h"
+#include "tests/support/records.h"
 
 namespace {
 
@@ -50,21 +51,11 @@ std::string PostgresConnection(std::string& whyNot) {
 
 Record Account(const std::string& aliases, const std::string& mailbox = "", const std::string& password = "",
                std::uint8_t kind = 0, std::uint8_t authMode = 0) {
-  Record r(core::DbAccountRecordSize, 0);
-  const auto put = [&](int offset, const std::string& text) {
-    r[offset] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), r.begin() + offset + 1);
-  };
-  put(core::DbAccountAliasOffset, aliases);
-  put(core::DbAccountMailboxOffset, mailbox);
-  put(core::DbAccountPasswordOffset, password);
-  r[0] = kind;
-  r[664] = authMode;
-  return r;
+  return records::NewAccount{
+      .aliases = aliases, .mailbox = mailbox, .password = password, .kind = kind, .authMode = authMode}
+      .Make<Record>();
 }
-std::string Aliases(const std::uint8_t* r) {
-  return std::string(reinterpret_cast<const char*>(r) + core::DbAccountAliasOffset + 1, r[core::DbAccountAliasOffset]);
-}
+std::string Aliases(const std::uint8_t* r) { return records::TextAt(r, records::user::Aliases); }
 
 // The 22 entry points of one loaded copy of the library.
 struct Db {
@@ -117,19 +108,20 @@ struct Db {
     module = nullptr;
   }
   std::string AliasesAt(const char* domain, std::int32_t index) {
-    Record r(core::DbAccountRecordSize, 0);
+    Record r(records::AccountSize, 0);
     return GetUsers(domain, r.data(), index) > index ? Aliases(r.data()) : "(none)";
   }
   std::vector<std::string> DomainNames() {
     const std::int32_t count = GetDomainCount();
-    std::vector<std::uint8_t> entries(static_cast<std::size_t>(count + 1) * core::DbDomainEntrySize, 0xAB);
+    std::vector<std::uint8_t> entries(static_cast<std::size_t>(count + 1) * records::EntrySize, 0xAB);
     std::vector<std::string> names;
     if (count == 0 || GetDomains(entries.data(), count + 1) == 0) return names;
     for (std::int32_t i = 0; i <= count; ++i) {
-      const std::uint8_t* e = entries.data() + static_cast<std::size_t>(i) * core::DbDomainEntrySize;
-      std::string name(reinterpret_cast<const char*>(e) + 1, e[0]);
-      if (e[92] == 0xFF && e[95] == 0xFF) name += " [bound]";
-      if (i == count) name = e[0] == 0 && e[92] == 0 ? "(zero)" : "(garbage)";
+      const std::uint8_t* e = entries.data() + static_cast<std::size_t>(i) * records::EntrySize;
+      using records::entry::Address;
+      std::string name = records::TextAt(e, records::entry::Name);
+      if (e[Address] == 0xFF && e[Address + 3] == 0xFF) name += " [bound]";
+      if (i == count) name = e[0] == 0 && e[Address] == 0 ? "(zero)" : "(garbage)";
       names.push_back(name);
     }
     return names;
@@ -228,7 +220,7 @@ TEST_F(Backend, DomainsKeepNamesOrderRecordsAndBindings) {
     EXPECT_EQ(db.AddDomain(name), 0) << name;  // known already (letters folded) or empty
   EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"one.test", "two.test", "caf\xE9.test",
                                                         "x'); drop table domains; --", "50%_off.test", "(zero)"}));
-  Record record(core::DbDomainRecordSize), read(core::DbDomainRecordSize, 0xAB);
+  Record record(records::DomainSize), read(records::DomainSize, 0xAB);
   for (std::size_t i = 0; i < record.size(); ++i)
     record[i] = static_cast<std::uint8_t>(i * 7);
   EXPECT_EQ(db.SetDomain("CAF\xE9.TEST", record.data()), 1);
@@ -272,9 +264,9 @@ TEST_F(Backend, AccountPositionsStayDenseAndLookupsUseTheAliases) {
   EXPECT_EQ(db.AliasesAt("a.test", 1), "b1; Shared");
   EXPECT_EQ(db.GetUsersIndex("A.TEST", "nope;SHARED"), 1);
   EXPECT_LT(db.GetUsersIndex("a.test", "a1"), 0);  // replaced aliases are gone
-  Record buffer(core::DbAccountRecordSize, 0xAB);
+  Record buffer(records::AccountSize, 0xAB);
   EXPECT_EQ(db.GetUsers("a.test", buffer.data(), 9), 4);
-  EXPECT_EQ(buffer, Record(core::DbAccountRecordSize, 0xAB));
+  EXPECT_EQ(buffer, Record(records::AccountSize, 0xAB));
   EXPECT_EQ(db.GetUsers("nowhere.test", buffer.data(), 0), 0);
   EXPECT_EQ(db.GetUsers("a.test", buffer.data(), 2), 4);
   EXPECT_EQ(db.DeleteUsers(2), 1);
@@ -311,7 +303,7 @@ TEST_F(Backend, DeleteRemovesTheAccountThatWasReadWhilePositionsMove) {
   ASSERT_NO_FATAL_FAILURE(second.Load(other + "DB.dll"));
   second.SetConnection(postgres ? connection.c_str() : "");
   ASSERT_EQ(second.ReloadConfig(), 1);
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   EXPECT_EQ(db.GetUsers("d.test", r.data(), 2), 4);
   EXPECT_EQ(second.GetUsers("d.test", r.data(), 0), 4);
   EXPECT_EQ(second.DeleteUsers(0), 1);
@@ -390,7 +382,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
       {"REN\xC9", "p\xE4ss", "", 0, "ren\xE9@d1.test"},
   };
   const auto login = [&](const Case& c) {
-    Record r(core::DbAccountRecordSize, 0);
+    Record r(records::AccountSize, 0);
     char domain[core::DbDomainNameOutSize];
     std::memset(domain, 'x', sizeof domain);
     if (db.GetMailBoxUser(0, c.login, c.password, r.data(), domain, c.ip, c.fullAddress) == 0) return std::string();
@@ -398,7 +390,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
   };
   for (const Case& c : logins)
     EXPECT_EQ(login(c), c.expected) << c.login << " / " << c.password << " / " << c.fullAddress;
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   char domain[core::DbDomainNameOutSize];
   EXPECT_EQ(db.GetMailBoxUser(1, "ANN", "secret", r.data(), domain, "", 0), 0);  // other methods
 
@@ -434,7 +426,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
   const std::pair<const char*, const char*> local[] = {
       {"ANNE@D1.TEST", "ann;anne"}, {"ann@d2.test", "ann"}, {"nobody@d1.test", ""}, {"ann", ""}, {"@d1.test", ""}};
   for (const auto& [address, expected] : local) {
-    Record found(core::DbAccountRecordSize, 0);
+    Record found(records::AccountSize, 0);
     const bool ok = db.GetLocalUser(address, found.data()) != 0;
     EXPECT_EQ(ok ? Aliases(found.data()) : "", expected) << address;
   }
@@ -475,7 +467,7 @@ TEST_F(Backend, TwoProcessesAppendingToOneDomainLeaveDensePositions) {
   }
   CloseHandle(go);
   CloseHandle(ready);
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   ASSERT_EQ(db.GetUsers("busy.test", r.data(), 0), 2 * PerProcess);
   int next[2] = {0, 0};  // each process's accounts in its own order, none missing
   for (int i = 0; i < 2 * PerProcess; ++i) {
@@ -495,7 +487,7 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   db.SetConnection(("Driver={SQLite3};Database=" + file).c_str());
   ASSERT_EQ(db.ReloadConfig(), 1);
   EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"alpha.test [bound]", "caf\xE9.test", "(zero)"}));
-  Record record(core::DbDomainRecordSize);
+  Record record(records::DomainSize);
   ASSERT_EQ(db.GetDomain("CAF\xE9.test", record.data()), 1);
   for (std::size_t i = 0; i < record.size(); ++i)
     ASSERT_EQ(record[i], i % 251) << i;
@@ -503,7 +495,7 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   EXPECT_EQ(db.GetUsersIndex("alpha.test", "REN\xC9"), 2);
   EXPECT_LT(db.GetUsersIndex("alpha.test", "ren\xE9"), 0);
   EXPECT_EQ(db.GetUsersIndex("alpha.test", "R\xE9NE"), 2);
-  Record account(core::DbAccountRecordSize);
+  Record account(records::AccountSize);
   char domain[core::DbDomainNameOutSize];
   EXPECT_EQ(db.GetMailBoxUser(0, "ren\xE9", "p\xE4ss", account.data(), domain, "10.0.0.2", 0), 1);
   EXPECT_EQ(std::string(domain), "alpha.test");
@@ -524,7 +516,7 @@ TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
   ASSERT_EQ(db.AddDomain("keep.test"), 1);
   db.SetConnection("Driver={No Such Driver};Database=nothing");
   EXPECT_EQ(db.ReloadConfig(), 0);
-  Record r(core::DbAccountRecordSize, 0), block(core::DbEnumerationSize, 0);
+  Record r(records::AccountSize, 0), block(core::DbEnumerationSize, 0);
   char domain[core::DbDomainNameOutSize];
   const std::pair<const char*, std::function<std::int32_t()>> calls[] = {
       {"GetDomain", [&] { return db.GetDomain("keep.test", r.data()); }},

@@ -40,14 +40,13 @@ using namespace testinst;
 // A kind-0 account: aliases, mailbox name, password, mailbox path.
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
                            const std::string& path, std::uint8_t authMode = 0, const std::string& authValue = "") {
-  AccountRecordBytes r{};
-  PutText(r.data(), 260, aliases);
-  PutText(r.data(), 516, mailbox);
-  PutText(r.data(), 772, password);
-  PutText(r.data(), 1028, path);
-  r[664] = authMode;
-  PutText(r.data(), 900, authValue);
-  return r;
+  return NewAccount{.aliases = aliases,
+                    .mailbox = mailbox,
+                    .password = password,
+                    .path = path,
+                    .authValue = authValue,
+                    .authMode = authMode}
+      .Make<AccountRecordBytes>();
 }
 
 // The Windows logon seam's fake: only "alice" with "pw", in CORP or without a
@@ -104,7 +103,11 @@ class AuthTest : public ::testing::Test {
   // (threshold 5, ten minutes); then the given settings bytes.
   void Install(std::vector<std::pair<std::size_t, std::uint8_t>> bytes = {}, std::uint8_t storageMode = 1) {
     SettingsFile settings(2);
-    settings.U8(3633, storageMode).Text(512, mail).U8(20433, 1).U8(20436, 5).U8(20440, 10);
+    settings.U8(settings::StorageMode, storageMode)
+        .Text(settings::MailFolder, mail)
+        .U8(settings::Lockout, 1)
+        .U8(settings::LockoutThreshold, 5)
+        .U8(settings::LockoutMinutes, 10);
     for (const auto& [offset, value] : bytes)
       settings.U8(offset, value);
     ASSERT_TRUE(install.Install(settings, {"a.test", "b.test"}));
@@ -389,7 +392,7 @@ TEST_F(AuthTest, TheBackEndDecidesInModeTwoAndARealRefusalPauses) {
   // "active.dat" stamped, no lockout and no "login.dat".
   auto save = reinterpret_cast<DBSaveUsersProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBSaveUsers")));
   AccountRecordBytes lee = Account("lee", "lee", "pw", "a.test\\lee");
-  lee[662] = 1;
+  lee[user::Expiry + 2] = 1;
   ASSERT_EQ(save("a.test", lee.data(), -1), 1);
   EXPECT_TRUE(Login("lee@a.test", "pw"));
   EXPECT_TRUE(FileExists(mail + "a.test\\lee\\active.dat"));

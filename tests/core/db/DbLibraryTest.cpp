@@ -17,6 +17,7 @@
 #include "core/config/ConfigStore.h"
 #include "core/platform/LockTable.h"
 #include "tests/support/db_standin/StandinControl.h"
+#include "tests/support/records.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ void ExpectEveryCallFails(bool skipPartialExports = false) {
 }
 
 // Settings byte 152: calls into the back end go without lock 5.
-void SetNoLock(bool on) { Settings()[152] = on ? 1 : 0; }
+void SetNoLock(bool on) { Settings()[records::settings::NoBackEndLock] = on ? 1 : 0; }
 
 class DbLibraryTest : public ::testing::Test {
  protected:
