@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "api/ExportGuard.h"
+#include "api/StateGuard.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/config/ConfigStore.h"
 #include "core/config/InstallKey.h"
@@ -108,7 +109,8 @@ void DoneSession() {
 }
 
 bool ReloadIfSettingsChanged() {
-  core::ExclusiveSrwGuard guard(StateLock());
+  StateGuard guard(StateHold::Exclusive);
+  if (!guard.holds()) return false;
   if (SettingsFileAge() == g_settingsStamp.load()) return false;
   InitSession(nullptr);
   return true;
@@ -120,11 +122,6 @@ void StartLibrary() {
   } catch (...) {
   }
   if (!g_initialised.load()) InitFromInstallDir();
-}
-
-SRWLOCK& StateLock() {
-  static SRWLOCK lock = SRWLOCK_INIT;
-  return lock;
 }
 
 }  // namespace api

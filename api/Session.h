@@ -27,8 +27,9 @@ std::int32_t ReloadServicesSession();
 
 std::uint32_t SettingsFileAge();
 // Re-initialises from the registry's folder when "settings.cfg" changed since
-// the last Init. Takes the state lock exclusively itself: call it holding no
-// state guard.
+// the last Init. Holds the state exclusively (api/StateGuard.h): a caller
+// that holds it exclusively already may call it; under a shared hold it is
+// refused and answers false.
 bool ReloadIfSettingsChanged();
 
 // Runs when the library is loaded: Init with the host program's folder, then

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "core/config/ConfigStore.h"
-#include "core/db/SehGuard.h"
 #include "core/platform/Handles.h"
 #include "core/platform/LibraryBinder.h"
 #include "core/platform/LockTable.h"
+#include "core/platform/SehGuard.h"
 
 namespace core {
 namespace {

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <mutex>
 
-#include "core/db/SehGuard.h"
 #include "core/mime/TransferCodecs.h"
 #include "core/platform/LibraryBinder.h"
+#include "core/platform/SehGuard.h"
 #include "core/util/Text.h"
 
 namespace core {
