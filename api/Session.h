@@ -5,11 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "core/startup/LibraryStart.h"
+
 namespace core {
 struct ServiceNotifier;
 }
 
 namespace api {
+
+// This library's start and load: its caches are sized by the cache-size
+// setting alone, and "path.cfg" may place the folders.
+inline constexpr core::LibraryProfile AdministrationProfile{
+    .accountCacheEntries = 0, .domainCacheEntries = 0, .pathOverrides = true};
 
 bool IsInitialised();
 void MarkChanged();
