@@ -384,8 +384,10 @@ class FileSink final : public RestoreSink {
 
 }  // namespace
 
-bool PackFolder(const std::string& archive, const std::string& source, bool append, const std::string& prefix,
-                bool compress, const std::string& skipList, bool recurse) {
+bool PackFolder(const std::string& archive, const std::string& source, const PackOptions& options) {
+  const bool append = options.append, compress = options.compress, recurse = options.recurse;
+  const std::string& prefix = options.prefix;
+  const std::string& skipList = options.skipList;
   try {
     if (archive.empty() || source.empty()) return false;
     // The source first: a missing one creates or replaces nothing.
@@ -494,11 +496,11 @@ bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryNa
 }
 
 bool BackupConfigFolder(const std::string& archive, const std::string& configFolder, const std::string& rootFolder) {
-  if (!PackFolder(archive, configFolder, false, "", true, "", true)) return false;
+  if (!PackFolder(archive, configFolder)) return false;
   if (rootFolder.empty()) return true;
   const std::string webmail = NormalizePath(rootFolder, true, true) + "webmail\\config\\";
   if (!IsFolder(webmail)) return true;
-  return PackFolder(archive, webmail, true, "..webmail\\config\\", true, "", true);
+  return PackFolder(archive, webmail, {.append = true, .prefix = "..webmail\\config\\"});
 }
 
 bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder) {
