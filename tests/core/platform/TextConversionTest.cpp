@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -43,6 +44,37 @@ TEST(TextConversion, ExactNarrowingRefusesWhatHasNoExactForm) {
   std::string out;
   EXPECT_TRUE(core::WideToAnsiExact(std::u16string_view(u"\u00e9t\u00e9"), out, Utf8));
   EXPECT_EQ(out, "\xc3\xa9t\xc3\xa9");
+}
+
+// The system's code page takes the same path as its number: under a UTF-8
+// system code page too (a prefix whose ACP is 65001), where the flags that
+// refuse look-alikes must not be passed.
+TEST(TextConversion, SystemCodePageAsItsNumber) {
+  struct Row {
+    UINT codePage;
+    std::wstring wide;
+    bool exact;
+    std::string narrow;
+  };
+  const Row rows[] = {
+      {Western, L"caf\u00e9", true, "caf\xe9"},
+      {Western, L"\u0100dam", false, ""},
+      {Utf8, L"caf\u00e9", true, "caf\xc3\xa9"},
+      {Utf8, L"\u4e2d", true, "\xe4\xb8\xad"},
+  };
+  // The run under a UTF-8 locale names the code page it must have got.
+  if (const char* expected = std::getenv("VM_EXPECT_ACP")) {
+    ASSERT_EQ(::GetACP(), std::strtoul(expected, nullptr, 10));
+  }
+  int checked = 0;
+  for (const Row& row : rows) {
+    if (row.codePage != ::GetACP()) continue;
+    ++checked;
+    std::string out;
+    EXPECT_EQ(core::WideToAnsiExact(row.wide, out), row.exact) << (&row - rows);
+    EXPECT_EQ(out, row.narrow);
+  }
+  if (checked == 0) GTEST_SKIP() << "system code page " << ::GetACP() << " has no rows";
 }
 
 TEST(TextConversion, WideningByCodePageOrByteByByte) {
