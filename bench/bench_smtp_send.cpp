@@ -97,7 +97,9 @@ long long SendByThread(const std::string& text) {
   Sink sink;
   std::string copy = text;  // the thread takes the text; copying is not measured
   const auto start = std::chrono::steady_clock::now();
-  auto thread = sender::SmtpClientThread::Create("", "127.0.0.1", "", std::move(copy), sink.port, "<s@b>", "<r@b>", "");
+  auto thread =
+      sender::SmtpClientThread::Create("", "127.0.0.1", "", std::move(copy), sink.port, "<s@b>", "<r@b>", "").thread;
+  if (!thread) return 0;
   thread->WaitFor();
   const long long elapsed = Nanoseconds(start);
   if (!thread->Sent()) std::printf("not sent: %s\n", thread->LastReply().c_str());

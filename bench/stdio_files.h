@@ -2,6 +2,7 @@
 // C stdio files as the block source and sink of the MIME routines, so the
 // benchmarks read and write real files on the host.
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -11,7 +12,13 @@ namespace bench {
 
 class StdioSource final : public core::ByteSource {
  public:
-  explicit StdioSource(const char* fileName) : file_(std::fopen(fileName, "rb")) {}
+  explicit StdioSource(const char* fileName) : file_(std::fopen(fileName, "rb")) {
+    if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) == 0) {
+      const long size = std::ftell(file_);
+      size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+      std::rewind(file_);
+    }
+  }
   ~StdioSource() override {
     if (file_ != nullptr) std::fclose(file_);
   }
@@ -20,9 +27,11 @@ class StdioSource final : public core::ByteSource {
   std::size_t Read(char* buffer, std::size_t size) override {
     return file_ != nullptr ? std::fread(buffer, 1, size, file_) : 0;
   }
+  std::uint64_t SizeHint() const override { return size_; }
 
  private:
   std::FILE* file_;
+  std::uint64_t size_ = 0;
 };
 
 class StdioSink final : public core::ByteSink {

@@ -69,18 +69,18 @@ bool DnsQuery::RunQuery(std::string_view name, std::uint16_t type) {
   if (question == 0) return false;
   requestLength_ = DnsHeaderSize + question;
 
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = ::htons(port_);
-  server.sin_addr.s_addr = ServerAddress();
-  if (server.sin_addr.s_addr == 0) return false;
+  server_ = sockaddr_in{};
+  server_.sin_family = AF_INET;
+  server_.sin_port = ::htons(port_);
+  server_.sin_addr.s_addr = ServerAddress();
+  if (server_.sin_addr.s_addr == 0) return false;
 
   // A new socket each time (a fresh source port per question); new sockets
-  // are blocking already.
+  // are blocking already. Not connected: that costs a round trip of its own
+  // under some socket layers; the server's address is checked on receipt.
   socket_.reset(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   if (!socket_) return false;
-  bool ok = false;
-  if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) ok = ExchangeAndParse();
+  const bool ok = ExchangeAndParse();
   socket_.reset();
   return ok;
 }
@@ -88,7 +88,9 @@ bool DnsQuery::RunQuery(std::string_view name, std::uint16_t type) {
 bool DnsQuery::ExchangeAndParse() {
   const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds_) * 1000;
   const auto length = static_cast<int>(requestLength_);
-  if (::send(socket_.get(), reinterpret_cast<const char*>(request_.data()), length, 0) != length) return false;
+  if (::sendto(socket_.get(), reinterpret_cast<const char*>(request_.data()), length, 0,
+               reinterpret_cast<const sockaddr*>(&server_), sizeof server_) != length)
+    return false;
   const std::span<const std::uint8_t> request(request_.data(), requestLength_);
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
@@ -99,9 +101,17 @@ bool DnsQuery::ExchangeAndParse() {
     FD_SET(socket_.get(), &readable);
     timeval wait{static_cast<long>(remaining / 1000), static_cast<long>(remaining % 1000) * 1000};
     if (::select(0, &readable, nullptr, nullptr, &wait) <= 0) return false;
-    const int got =
-        ::recv(socket_.get(), reinterpret_cast<char*>(datagram_.data()), static_cast<int>(datagram_.size()), 0);
+    sockaddr_storage from{};
+    int fromLength = sizeof from;
+    const int got = ::recvfrom(socket_.get(), reinterpret_cast<char*>(datagram_.data()),
+                               static_cast<int>(datagram_.size()), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (got == SOCKET_ERROR) return false;
+    // Only the server's address and port can answer: anyone else who learnt
+    // the port and the id is ignored.
+    const auto& source = reinterpret_cast<const sockaddr_in&>(from);
+    if (from.ss_family != AF_INET || source.sin_addr.s_addr != server_.sin_addr.s_addr ||
+        source.sin_port != server_.sin_port)
+      continue;
     const std::span<const std::uint8_t> datagram(datagram_.data(), static_cast<std::size_t>(got));
     std::size_t kept = 0;
     // Anything that is not the answer to this question is dropped unread.

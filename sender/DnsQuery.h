@@ -29,8 +29,8 @@ class DnsQuery {
   // Writes the question after the header; its length, 0 when the name
   // cannot be sent.
   virtual std::size_t BuildQuestion(std::string_view name, std::uint16_t type);
-  // Sends the request on the connected socket and takes the first datagram
-  // that answers it within the time-out.
+  // Sends the request to the server and takes the first datagram from the
+  // server's address and port that answers it within the time-out.
   virtual bool ExchangeAndParse();
 
  public:
@@ -73,6 +73,7 @@ class DnsQuery {
 
   std::uint32_t timeoutSeconds_ = 20;
   core::UniqueSocket socket_;
+  sockaddr_in server_{};  // of the query under way
   std::uint16_t port_ = 53;
   std::string hostName_;
   std::string addressText_;

@@ -38,13 +38,16 @@ class SocketTransport final : public SmtpTransport {
 
 }  // namespace
 
-std::unique_ptr<SmtpClientThread> SmtpClientThread::Create(std::string_view hostName, std::string_view address,
-                                                           std::string_view service, std::string message,
-                                                           std::uint16_t port, std::string_view sender,
-                                                           std::string_view recipients, std::string_view greeting) {
+SmtpClientStart SmtpClientThread::Create(std::string_view hostName, std::string_view address, std::string_view service,
+                                         std::string message, std::uint16_t port, std::string_view sender,
+                                         std::string_view recipients, std::string_view greeting) {
   std::unique_ptr<SmtpClientThread> thread(new SmtpClientThread);
-  thread->connection_ =
-      MakeSmtpConnection(sender, recipients, greeting, std::make_shared<const std::string>(std::move(message)));
+  try {
+    thread->connection_ =
+        MakeSmtpConnection(sender, recipients, greeting, std::make_shared<const std::string>(std::move(message)));
+  } catch (const std::invalid_argument& refused) {
+    return {nullptr, refused.what()};
+  }
   thread->hostName_ = hostName.substr(0, MaxServerText);
   thread->address_ = address.substr(0, MaxServerText);
   thread->service_ = service.substr(0, MaxServerText);
@@ -61,7 +64,7 @@ std::unique_ptr<SmtpClientThread> SmtpClientThread::Create(std::string_view host
     thread->thread_.reset();
     throw std::runtime_error("the SMTP thread could not be started");
   }
-  return thread;
+  return {std::move(thread), {}};
 }
 
 SmtpClientThread::~SmtpClientThread() { WaitFor(); }

@@ -13,18 +13,26 @@
 
 namespace sender {
 
+class SmtpClientThread;
+
+// What Create gives: the running thread, or why the envelope or the text was
+// refused (nothing was opened then).
+struct SmtpClientStart {
+  std::unique_ptr<SmtpClientThread> thread;  // null when refused
+  std::string refusal;                       // empty when started
+};
+
 class SmtpClientThread {
  public:
-  // Checks the envelope and the text before anything is opened (raises
-  // std::invalid_argument, see MakeSmtpConnection), then starts the thread
-  // one step above normal priority once every field is set. Raises
+  // Checks the envelope and the text before anything is opened (see
+  // MakeSmtpConnection; a refusal comes back as its reason), then starts the
+  // thread one step above normal priority once every field is set. Raises
   // std::runtime_error when no thread can be started. Host name, address and
   // service are cut to 255 characters; the service, when given, decides the
   // port.
-  static std::unique_ptr<SmtpClientThread> Create(std::string_view hostName, std::string_view address,
-                                                  std::string_view service, std::string message, std::uint16_t port,
-                                                  std::string_view sender, std::string_view recipients,
-                                                  std::string_view greeting);
+  static SmtpClientStart Create(std::string_view hostName, std::string_view address, std::string_view service,
+                                std::string message, std::uint16_t port, std::string_view sender,
+                                std::string_view recipients, std::string_view greeting);
   // Waits for the thread's end.
   ~SmtpClientThread();
   SmtpClientThread(const SmtpClientThread&) = delete;

@@ -210,6 +210,11 @@ SmtpConnection MakeSmtpConnection(std::string_view sender, std::string_view reci
   const std::string_view endMark = "\r\n.\r\n";
   if (message == nullptr || !(*message == ".\r\n" || message->ends_with(endMark)))
     throw std::invalid_argument("the message text does not end with CRLF \".\" CRLF");
+  // An unstuffed "." line before the end would end the data there and hand
+  // the rest of the text to the server as commands.
+  const std::string_view body(message->data(), message->size() - 3);
+  if (body.starts_with(".\r\n") || body.find(endMark) != std::string_view::npos)
+    throw std::invalid_argument("the message text holds a \".\" line before its end");
 
   SmtpConnection connection;
   connection.greeting = greeting.substr(0, MaxGreetingLength);

@@ -52,7 +52,9 @@ struct SmtpConnection {
 // Builds the envelope. Raises std::invalid_argument for a CR, LF or NUL in
 // the sender, the recipient list or the greeting name (each would end a
 // command line early), for a sender or recipient longer than MaxPathLength,
-// and for a message that does not end with the end mark CRLF "." CRLF. The
+// for a message that does not end with the end mark CRLF "." CRLF, and for
+// one that holds a "." line anywhere before that end (it would end the data
+// early; the caller stuffs its text). The
 // sender is reduced to its address in angle brackets; recipients are the
 // non-empty trimmed ";"-separated items, sent as they stand.
 SmtpConnection MakeSmtpConnection(std::string_view sender, std::string_view recipients, std::string_view greeting,

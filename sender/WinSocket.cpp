@@ -27,6 +27,15 @@ std::string SystemMessage(int code) {
   return message;
 }
 
+// "::" (or its IPv4-mapped form of 0.0.0.0): like the all-zero IPv4
+// address, it would reach a listener of this machine.
+bool IsUnspecified(const sockaddr_storage& address) {
+  const auto& bytes = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr.s6_addr;
+  for (int i = 0; i < 16; ++i)
+    if (bytes[i] != 0 && !((i == 10 || i == 11) && bytes[i] == 0xFF)) return false;
+  return bytes[10] == bytes[11];
+}
+
 }  // namespace
 
 void RaiseSocketError(int code, const char* api) {
@@ -101,6 +110,9 @@ int CustomWinSocket::FillIPv4Address(const std::string& hostName, std::uint32_t 
   remoteIPv4_.sin_family = AF_INET;
   remoteIPv4_.sin_port = ::htons(port);
   if (hostName.empty()) {
+    // No host and no address, or the literal 0.0.0.0: the all-zero address
+    // would reach a listener of this machine.
+    if (literal == 0) RaiseSocketError(WSAEADDRNOTAVAIL, "connect");
     remoteIPv4_.sin_addr.s_addr = ::htonl(literal);
   } else {
     // Never connect to whatever a failed lookup left behind.
@@ -127,7 +139,7 @@ int CustomWinSocket::FillIPv6Address(const std::string& address, std::uint16_t p
     std::memcpy(&out, found->ai_addr, found->ai_addrlen);
   }
   if (found != nullptr) functions.freeAddrInfo(found);
-  if (length == 0) RaiseSocketError(WSAEADDRNOTAVAIL, "connect");
+  if (length == 0 || IsUnspecified(out)) RaiseSocketError(WSAEADDRNOTAVAIL, "connect");
   return length;
 }
 

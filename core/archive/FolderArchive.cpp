@@ -382,19 +382,23 @@ class FileSink final : public RestoreSink {
   UniqueHandle file_;
 };
 
-}  // namespace
+// What one packing left: every file in the archive, an archive written
+// without some of them, or no archive written (an appended one unchanged or
+// cut back to where it was).
+enum class PackOutcome { Complete, Partial, Failed };
 
-bool PackFolder(const std::string& archive, const std::string& source, const PackOptions& options) {
+PackOutcome PackInto(const std::string& archive, const std::string& source, const PackOptions& options) {
   const bool append = options.append, compress = options.compress, recurse = options.recurse;
   const std::string& prefix = options.prefix;
   const std::string& skipList = options.skipList;
+  constexpr PackOutcome Failed = PackOutcome::Failed;
   try {
-    if (archive.empty() || source.empty()) return false;
+    if (archive.empty() || source.empty()) return Failed;
     // The source first: a missing one creates or replaces nothing.
     const std::wstring sourcePath = WithoutTrailingSlash(LongPath(AnsiToWide(source)));
     const DWORD sourceAttributes =
         sourcePath.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(sourcePath.c_str());
-    if (sourceAttributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES) return Failed;
     const bool sourceIsFolder = (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 
     PackState state;
@@ -403,7 +407,7 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
     state.recurse = recurse;
     state.archivePath = LongPath(AnsiToWide(archive));
     const std::size_t slash = state.archivePath.rfind(L'\\');
-    if (slash == std::wstring::npos || slash + 1 == state.archivePath.size()) return false;
+    if (slash == std::wstring::npos || slash + 1 == state.archivePath.size()) return Failed;
 
     // No write sharing: a second packer fails instead of interleaving.
     TempFileGuard tempGuard;
@@ -412,19 +416,19 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
     if (append) {
       file.reset(::CreateFileW(state.archivePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file || !SizeOf(file.get(), size)) return false;
+      if (!file || !SizeOf(file.get(), size)) return Failed;
       state.archiveId = IdOf(file.get());
       state.compress = compress;
       if (size > 0) {
         ArchiveHeader header;
-        if (!ReadAppendTarget(file.get(), size, header)) return false;
+        if (!ReadAppendTarget(file.get(), size, header)) return Failed;
         state.compress = header.compressed;
       }
-      if (!SeekTo(file.get(), size)) return false;
+      if (!SeekTo(file.get(), size)) return Failed;
     } else {
       file = CreateTempIn(state.archivePath.substr(0, slash + 1), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                           state.tempPath);
-      if (!file) return false;
+      if (!file) return Failed;
       tempGuard.path = state.tempPath;
       state.tempId = IdOf(file.get());
       state.compress = compress;
@@ -439,7 +443,7 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
       const auto header = MakeArchiveHeader(state.compress);
       if (!output.Append(header.data(), header.size())) {
         output.CutBack(0);
-        return false;
+        return Failed;
       }
     }
 
@@ -457,13 +461,20 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
     const bool flushed = !state.stopped && ::FlushFileBuffers(file.get());
     file.reset();
     if (!append) {
-      if (!flushed || !::MoveFileExW(state.tempPath.c_str(), state.archivePath.c_str(), kReplace)) return false;
+      if (!flushed || !::MoveFileExW(state.tempPath.c_str(), state.archivePath.c_str(), kReplace)) return Failed;
       tempGuard.path.clear();
     }
-    return flushed && state.ok;
+    if (!flushed) return Failed;
+    return state.ok ? PackOutcome::Complete : PackOutcome::Partial;
   } catch (...) {
-    return false;
+    return Failed;
   }
+}
+
+}  // namespace
+
+bool PackFolder(const std::string& archive, const std::string& source, const PackOptions& options) {
+  return PackInto(archive, source, options) == PackOutcome::Complete;
 }
 
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
@@ -496,11 +507,15 @@ bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryNa
 }
 
 bool BackupConfigFolder(const std::string& archive, const std::string& configFolder, const std::string& rootFolder) {
-  if (!PackFolder(archive, configFolder)) return false;
-  if (rootFolder.empty()) return true;
+  // A file that cannot be packed makes the answer false, but the archive
+  // still gets everything else, the webmail part included.
+  const PackOutcome config = PackInto(archive, configFolder, {});
+  if (config == PackOutcome::Failed) return false;
+  const bool complete = config == PackOutcome::Complete;
+  if (rootFolder.empty()) return complete;
   const std::string webmail = NormalizePath(rootFolder, true, true) + "webmail\\config\\";
-  if (!IsFolder(webmail)) return true;
-  return PackFolder(archive, webmail, {.append = true, .prefix = "..webmail\\config\\"});
+  if (!IsFolder(webmail)) return complete;
+  return PackFolder(archive, webmail, {.append = true, .prefix = "..webmail\\config\\"}) && complete;
 }
 
 bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder) {

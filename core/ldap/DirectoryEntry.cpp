@@ -52,6 +52,37 @@ std::string EscapeDnValue(std::string_view value) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    std::uint32_t code = lead;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1, code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2, code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3, code = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3Fu);
+    }
+    const std::uint32_t least = extra == 2 ? 0x800 : extra == 3 ? 0x10000 : 0x80;
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
 std::string EntryNameValue(std::string_view aliasList, std::string_view domain) {
   const std::string alias(aliasList.substr(0, aliasList.find(';')));
   if (Trim(alias).empty()) return {};

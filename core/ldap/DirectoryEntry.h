@@ -16,6 +16,10 @@ namespace core {
 // as "\00". Other bytes, those from 128 up included, stay as they are.
 std::string EscapeDnValue(std::string_view value);
 
+// Whether text is well-formed UTF-8 (no overlong form, no surrogate, nothing
+// above U+10FFFF). Plain ASCII is.
+bool IsValidUtf8(std::string_view text);
+
 // The value that names an account's entry: its first alias (the text before
 // the first ";" of the alias list) + "@" + domain; empty when that alias is
 // blank, and then the account is not synchronised.
@@ -27,7 +31,9 @@ bool SameEntryName(std::string_view a, std::string_view b);
 
 // "cn=" + the escaped name value + "," + the user suffix, with the escaped
 // domain put in place of every "%s" (as text: no other "%" sequence means
-// anything). Nothing is cut.
+// anything). Nothing is cut and nothing converted: the caller hands the name
+// value and the domain in the client's form, and the suffix as the
+// configuration file holds it (in that form too).
 std::string BuildUserDn(std::string_view nameValue, std::string_view domain, std::string_view userSuffix);
 
 // ---- Attribute list ------------------------------------------------------------

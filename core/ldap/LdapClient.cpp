@@ -174,6 +174,23 @@ int LdapConnection::BindNow(const std::string& dn, const std::string& password) 
                                                  password.c_str(), SimpleAuthentication));
 }
 
+std::string ClientDirectoryText(std::string_view text, bool toUtf8) {
+  if (!IsValidUtf8(text)) return toUtf8 ? Latin1ToUtf8(text) : std::string(text);
+  if (toUtf8 || !ContainsHighChars(text)) return std::string(text);
+  const int size = static_cast<int>(text.size());
+  const int wide = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (wide <= 0) return std::string(text);
+  std::wstring units(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, units.data(), wide);
+  BOOL lossy = FALSE;
+  const int narrow =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), wide, nullptr, 0, nullptr, &lossy);
+  if (narrow <= 0 || lossy) return std::string(text);
+  std::string out(static_cast<std::size_t>(narrow), '\0');
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), wide, out.data(), narrow, nullptr, &lossy);
+  return lossy ? std::string(text) : out;
+}
+
 int LdapBindCheck(const std::string& server, std::uint16_t port, const std::string& bindName,
                   const std::string& password) {
   if (!LoadLDAPLibrary()) return LdapLocalError;
@@ -181,7 +198,10 @@ int LdapBindCheck(const std::string& server, std::uint16_t port, const std::stri
   if (!connection.loaded()) return LdapLocalError;
   if (!connection.open()) return LdapServerDown;
   const bool toUtf8 = connection.convertsToUtf8();
-  return connection.BindNow(toUtf8 ? Latin1ToUtf8(bindName) : bindName, toUtf8 ? Latin1ToUtf8(password) : password);
+  const std::string name = bindName.find('=') != std::string::npos ? ClientDirectoryText(bindName, toUtf8)
+                           : toUtf8                                ? Latin1ToUtf8(bindName)
+                                                                   : bindName;
+  return connection.BindNow(name, toUtf8 ? Latin1ToUtf8(password) : password);
 }
 
 }  // namespace core

@@ -12,6 +12,7 @@
 // that raises answers as a failed call.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/ldap/DirectoryEntry.h"
 #include "core/platform/Handles.h"
@@ -75,6 +76,14 @@ class LdapConnection {
   bool toUtf8_ = false;
   UniqueLdapSession session_;  // declared last: unbound before the hold ends
 };
+
+// A text of the directory's own (from "slapd.conf", or a DN copied from the
+// directory) in the client's form. Well-formed UTF-8 is what the directory
+// holds: as it stands for a client handed UTF-8, in the ANSI code page for
+// the system's client, which converts it back (as it stands when the code
+// page cannot hold it). Anything else is an 8-bit text as stored and is
+// converted like the account's texts.
+std::string ClientDirectoryText(std::string_view text, bool toUtf8);
 
 // The LDAP bind of the authentication: opens server:port, binds bindName with
 // the password and unbinds. The bind's result code; LdapServerDown when no

@@ -76,11 +76,17 @@ void Synchronise(SyncMode mode, const AccountRecordBytes& record, const AccountR
   };
   // Nothing is written unless the bind was accepted: no anonymous writes, and
   // no wait per operation on a server that does not answer.
-  if (run("bind", settings.rootDn, connection.Bind(settings.rootDn, settings.rootPassword)) != LdapSuccess) return;
+  // The file's texts are passed as it holds them; only the account's own
+  // texts (its name value, the domain) are converted, each once.
+  const auto fileText = [&](const std::string& text) { return ClientDirectoryText(text, toUtf8); };
+  const auto recordText = [&](std::string_view text) { return toUtf8 ? Latin1ToUtf8(text) : std::string(text); };
+  if (run("bind", settings.rootDn, connection.Bind(fileText(settings.rootDn), fileText(settings.rootPassword))) !=
+      LdapSuccess)
+    return;
 
+  const std::string suffix = fileText(settings.userSuffix);
   const auto dnOf = [&](const std::string& value) {
-    const std::string dn = BuildUserDn(value, domain, settings.userSuffix);
-    return toUtf8 ? Latin1ToUtf8(dn) : dn;
+    return BuildUserDn(recordText(value), recordText(domain), suffix);
   };
   if (!old.empty()) {
     const std::string dn = dnOf(old);

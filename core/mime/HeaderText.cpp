@@ -1,7 +1,9 @@
 #include "core/mime/HeaderText.h"
 
 #include <algorithm>
+#include <vector>
 
+#include "core/mime/AnsiText.h"
 #include "core/mime/TransferCodecs.h"
 #include "core/util/Text.h"
 
@@ -54,6 +56,70 @@ std::string DecodeWord(const EncodedWord& word, bool keepUnderscores) {
   return std::string(word.text);
 }
 
+// One section of an RFC 2231 parameter.
+struct Section {
+  unsigned number = 0;
+  bool encoded = false;  // "*" after the name or number: percent escapes
+  std::string value;
+};
+
+// The value after "=" at position at: a quoted string (backslash escapes
+// taken) or the text up to the next ";", trimmed. at moves past it.
+std::string ParameterValue(std::string_view line, std::size_t& at) {
+  while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+    ++at;
+  std::string value;
+  if (at < line.size() && line[at] == '"') {
+    for (++at; at < line.size() && line[at] != '"'; ++at) {
+      if (line[at] == '\\' && at + 1 < line.size()) ++at;
+      value.push_back(line[at]);
+    }
+    return value;
+  }
+  const std::size_t end = std::min(line.find(';', at), line.size());
+  value = Trim(line.substr(at, end - at));
+  at = end;
+  return value;
+}
+
+// Which section of the parameter the attribute names: "name*", "name*N"
+// or "name*N*" (N at most four digits).
+bool ParseSectionName(std::string_view attribute, std::string_view name, Section& section) {
+  if (attribute.size() <= name.size() || !SameText(attribute.substr(0, name.size()), name)) return false;
+  attribute.remove_prefix(name.size());
+  if (attribute.front() != '*') return false;
+  attribute.remove_prefix(1);
+  section.encoded = attribute.empty() || attribute.back() == '*';
+  if (attribute.empty()) return true;
+  if (!attribute.empty() && attribute.back() == '*') attribute.remove_suffix(1);
+  if (attribute.empty() || attribute.size() > 4) return false;
+  for (const char c : attribute) {
+    if (c < '0' || c > '9') return false;
+    section.number = section.number * 10 + static_cast<unsigned>(c - '0');
+  }
+  return true;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendPercentDecoded(std::string_view text, std::string& out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int high = text[i] == '%' && i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      out.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+}
+
 }  // namespace
 
 std::string DecodeHeaderText(std::string_view text, bool keepUnderscores) {
@@ -101,6 +167,53 @@ std::string GetHeaderParameter(std::string_view name, std::string_view line) {
     value.remove_prefix(1);
   if (!value.empty() && value.front() == '"') return GetDelimitedWord(value, 1, '"');
   return Trim(value.substr(0, value.find(';')));
+}
+
+std::string GetExtendedParameter(std::string_view name, std::string_view line) {
+  while (!name.empty() && (name.back() == '=' || name.back() == '*'))
+    name.remove_suffix(1);
+  if (name.empty()) return {};
+  std::vector<Section> sections;
+  std::size_t at = 0;
+  for (;;) {
+    // Parameters follow a ";" that stands outside a quoted value.
+    at = line.find(';', at);
+    if (at == std::string_view::npos) break;
+    ++at;
+    const std::size_t equals = line.find_first_of("=;", at);
+    if (equals == std::string_view::npos || line[equals] == ';') continue;
+    Section section;
+    const bool wanted = ParseSectionName(TrimView(line.substr(at, equals - at)), name, section);
+    at = equals + 1;
+    section.value = ParameterValue(line, at);
+    if (wanted) sections.push_back(std::move(section));
+  }
+  if (sections.empty()) return {};
+  std::stable_sort(sections.begin(), sections.end(),
+                   [](const Section& a, const Section& b) { return a.number < b.number; });
+  // The first section, when encoded, starts with charset'language'.
+  std::string charset;
+  std::string bytes;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    std::string_view value = sections[i].value;
+    if (!sections[i].encoded) {
+      bytes.append(value);
+      continue;
+    }
+    if (i == 0) {
+      const std::size_t first = value.find('\'');
+      const std::size_t second = first == std::string_view::npos ? first : value.find('\'', first + 1);
+      if (second != std::string_view::npos) {
+        charset = LowerCase(value.substr(0, first));
+        value.remove_prefix(second + 1);
+      }
+    }
+    AppendPercentDecoded(value, bytes);
+  }
+  std::string out = charset == "utf-8" || charset == "utf8" ? Utf8ToAnsi(bytes) : std::move(bytes);
+  for (char& c : out)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return out;
 }
 
 std::string ExtractEmailAddress(std::string_view text, bool withoutBrackets) {

@@ -23,6 +23,14 @@ std::string DecodeHeaderText(std::string_view text, bool keepUnderscores);
 // not match inside "filename".
 std::string GetHeaderParameter(std::string_view name, std::string_view line);
 
+// The value of a parameter in its RFC 2231 forms ("name*=utf-8''%C3%A9.txt",
+// or sections "name*0=", "name*1*=", ... joined in the order of their
+// numbers): percent escapes of the "*" sections decoded, a UTF-8 value
+// converted to the system's 8-bit code page, other character sets kept as
+// their bytes. CR, LF and NUL become blanks. Empty when the line holds no
+// such form.
+std::string GetExtendedParameter(std::string_view name, std::string_view line);
+
 // The address of a "Name <address>" text in angle brackets: the text after
 // the last "<" up to the next ">", trimmed; a text with neither bracket is
 // trimmed and bracketed; one with ">" but no "<" stays as it is. Without

@@ -86,16 +86,71 @@ bool LineReader::ReadPiece(std::string& piece, std::size_t limit) {
   }
 }
 
-bool LineReader::ReadLine(std::string& line, std::size_t limit) {
+namespace {
+
+// The first CR or LF of the n bytes, or nullptr. The LF search runs first so
+// the CR search never reaches past the line.
+const char* FindLineEnd(const char* begin, std::size_t n) {
+  const auto* lineFeed = static_cast<const char*>(std::memchr(begin, '\n', n));
+  const std::size_t before = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - begin) : n;
+  const auto* carriageReturn = static_cast<const char*>(std::memchr(begin, '\r', before));
+  return carriageReturn != nullptr ? carriageReturn : lineFeed;
+}
+
+}  // namespace
+
+bool LineReader::ReadLineView(std::string_view& line, std::size_t limit) {
   cut_ = false;
-  if (!ReadPiece(line, limit)) return false;
-  std::string rest;
-  while (!ended_ && ReadPiece(rest, BlockSize))
-    cut_ = true;
-  if (line.size() > limit) {  // limit 0: the piece held one character
-    line.clear();
-    cut_ = true;
+  ended_ = true;
+  if (skipLineFeed_) {
+    skipLineFeed_ = false;
+    if ((position_ < filled_ || Fill()) && buffer_[position_] == '\n') ++position_;
   }
+  if (position_ == filled_ && !Fill()) return false;
+  const char* begin = buffer_.data() + position_;
+  std::size_t available = filled_ - position_;
+  const char* end = FindLineEnd(begin, available);
+  if (end != nullptr) {
+    std::size_t length = static_cast<std::size_t>(end - begin);
+    skipLineFeed_ = *end == '\r';
+    position_ += length + 1;
+    if (length > limit) {
+      length = limit;
+      cut_ = true;
+    }
+    line = std::string_view(begin, length);
+    return true;
+  }
+  // The line goes on in the next block: the kept part is gathered.
+  assembled_.assign(begin, std::min(available, limit));
+  std::size_t total = available;
+  position_ = filled_;
+  while (Fill()) {
+    begin = buffer_.data();
+    available = filled_;
+    end = FindLineEnd(begin, available);
+    const std::size_t take = end != nullptr ? static_cast<std::size_t>(end - begin) : available;
+    if (assembled_.size() < limit) assembled_.append(begin, std::min(take, limit - assembled_.size()));
+    total += take;
+    if (end != nullptr) {
+      skipLineFeed_ = *end == '\r';
+      position_ = take + 1;
+      break;
+    }
+    position_ = filled_;
+  }
+  cut_ = total > limit;
+  line = assembled_;
+  return true;
+}
+
+bool LineReader::ReadLine(std::string& line, std::size_t limit) {
+  std::string_view view;
+  if (!ReadLineView(view, limit)) {
+    line.clear();
+    return false;
+  }
+  line.assign(view);
   return true;
 }
 
@@ -103,6 +158,14 @@ bool LineReader::ReadHeaderLine(std::string& line, HeaderBudget& budget) {
   const std::size_t room = budget.Room();
   if (!ReadLine(line, room + 1)) return false;
   return !cut_ && budget.Take(line.size());
+}
+
+void LineReader::SkipBytes(std::size_t count) {
+  while (count != 0 && (position_ < filled_ || Fill())) {
+    const std::size_t step = std::min(count, filled_ - position_);
+    position_ += step;
+    count -= step;
+  }
 }
 
 void LineReader::SkipToEnd() {

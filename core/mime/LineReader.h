@@ -20,6 +20,9 @@ class ByteSource {
   // error (Failed tells the two apart).
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
   virtual bool Failed() const { return false; }
+  // The byte count the source expects to hand out (0: unknown); readers size
+  // their results from it.
+  virtual std::uint64_t SizeHint() const { return 0; }
 };
 
 // The bytes of a text in memory; chunk limits every read (tests and fuzz
@@ -28,6 +31,7 @@ class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::string_view data, std::size_t chunk = 0) : data_(data), chunk_(chunk) {}
   std::size_t Read(char* buffer, std::size_t size) override;
+  std::uint64_t SizeHint() const override { return data_.size(); }
 
  private:
   std::string_view data_;
@@ -82,6 +86,9 @@ class LineReader {
   // The next line without its ending; false at the end of the data. Only the
   // first limit characters are kept, the rest of the line is skipped (Cut).
   bool ReadLine(std::string& line, std::size_t limit = NoLimit);
+  // The same without a copy where the line lies in one block: the view stays
+  // valid until the next call on the reader.
+  bool ReadLineView(std::string_view& line, std::size_t limit = NoLimit);
 
   // The next piece of a line of at most limit characters (limit >= 1); the
   // rest of a longer line comes with the following calls. LineEnded tells
@@ -94,6 +101,10 @@ class LineReader {
 
   // Reads the rest of the data through.
   void SkipToEnd();
+  // Passes over the next count bytes (fewer at the end of the data).
+  void SkipBytes(std::size_t count);
+
+  std::uint64_t SizeHint() const { return source_.SizeHint(); }
 
   bool Cut() const { return cut_; }
   bool LineEnded() const { return ended_; }
@@ -104,6 +115,7 @@ class LineReader {
 
   ByteSource& source_;
   std::vector<char> buffer_;
+  std::string assembled_;  // a line that crosses a block edge
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
   bool atEnd_ = false;

@@ -124,12 +124,12 @@ std::string ReplaceMessageHeader(const std::string& fileName, std::string_view n
 }
 
 bool ReadMessageBody(const std::string& fileName, std::string& out, std::size_t maxLength, std::string_view wantedType,
-                     std::int32_t& lineIndex) {
+                     std::int32_t& lineIndex, MessageForm form) {
   FileSource source;
   if (!source.Open(fileName)) return false;
   try {
     LineReader reader(source);
-    return ReadMessageBody(reader, out, maxLength, wantedType, lineIndex);
+    return ReadMessageBody(reader, out, maxLength, wantedType, lineIndex, form);
   } catch (const std::bad_alloc&) {
     return false;  // out keeps what it held
   }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/mime/LineReader.h"
+#include "core/mime/MessageBody.h"
 #include "core/platform/Handles.h"
 
 namespace core {
@@ -21,6 +22,7 @@ class FileSource final : public ByteSource {
   std::size_t Read(char* buffer, std::size_t size) override;
   bool Failed() const override { return failed_; }
   std::uint64_t Size() const;
+  std::uint64_t SizeHint() const override { return Size(); }
 
  private:
   UniqueHandle file_;
@@ -56,9 +58,10 @@ std::string ReadHeaderValue(const std::string& fileName, std::string_view name);
 std::string ReplaceMessageHeader(const std::string& fileName, std::string_view name, std::string_view value,
                                  const std::string& targetName, bool addIfMissing);
 
-// ReadMessageBody of core/mime/MessageBody.h on a message file; false when it
+// ReadMessageBody of core/mime/MessageBody.h on a message file in the given
+// form (a ".tmp" file stuffed, a whole ".imap" file StoredFile); false when it
 // cannot be opened.
 bool ReadMessageBody(const std::string& fileName, std::string& out, std::size_t maxLength, std::string_view wantedType,
-                     std::int32_t& lineIndex);
+                     std::int32_t& lineIndex, MessageForm form = MessageForm::Stuffed);
 
 }  // namespace core

@@ -47,15 +47,30 @@ void SetType(std::string_view value, MimePartHeaders& headers) {
   headers.subtype = CutTo(slash == std::string::npos ? word : word.substr(slash + 1), ShortTextLength);
 }
 
-void ScanParameters(std::string_view line, bool typeLine, MimePartHeaders& headers) {
-  const std::string lower = LowerCase(line);
-  std::string name;
-  if (Contains(lower, "filename=")) name = GetHeaderParameter("filename", line);
-  if (name.empty() && Contains(lower, "name=")) name = GetHeaderParameter("name", line);
-  if (!name.empty()) headers.fileName = CutTo(DecodeHeaderText(name, false), ShortTextLength);
+// The file name of one header: "filename" before "name", each first in its
+// plain form and then in its RFC 2231 form.
+std::string FileNameOf(std::string_view header, const std::string& lower) {
+  for (const std::string_view key : {"filename", "name"}) {
+    if (Contains(lower, std::string(key) + "=")) {
+      const std::string plain = GetHeaderParameter(key, header);
+      if (!plain.empty()) return DecodeHeaderText(plain, false);
+    }
+    if (Contains(lower, std::string(key) + "*")) {
+      std::string extended = GetExtendedParameter(key, header);
+      if (!extended.empty()) return extended;
+    }
+  }
+  return {};
+}
+
+// header: the whole header, its continuation lines joined.
+void ScanParameters(std::string_view header, bool typeLine, MimePartHeaders& headers) {
+  const std::string lower = LowerCase(header);
+  const std::string name = FileNameOf(header, lower);
+  if (!name.empty()) headers.fileName = CutTo(name, ShortTextLength);
   if (!typeLine) return;
-  if (Contains(lower, "boundary=")) headers.boundary = CutTo(GetHeaderParameter("boundary", line), ShortTextLength);
-  if (Contains(lower, "charset=")) headers.charset = CutTo(GetHeaderParameter("charset", line), ShortTextLength);
+  if (Contains(lower, "boundary=")) headers.boundary = CutTo(GetHeaderParameter("boundary", header), ShortTextLength);
+  if (Contains(lower, "charset=")) headers.charset = CutTo(GetHeaderParameter("charset", header), ShortTextLength);
 }
 
 }  // namespace
@@ -67,10 +82,11 @@ std::string ReadHeaderValue(LineReader& message, std::string_view name) {
   std::string line;
   while (message.ReadHeaderLine(line, budget) && !line.empty()) {
     if (!StartsWithText(line, key)) continue;
-    std::string value = Trim(std::string_view(line).substr(key.size()));
+    // Unfolded: the line breaks go, the blanks that follow them stay.
+    std::string value = line.substr(key.size());
     while (message.ReadHeaderLine(line, budget) && IsContinuation(line))
-      value.append(line, 1);
-    return value;
+      value.append(line);
+    return Trim(value);
   }
   return {};
 }
@@ -151,9 +167,12 @@ void ParseMimePartHeaders(LineReader& message, MimePartHeaders& headers, std::op
       // A disposition stands in for the type only until a real type comes.
       if (typeLine || !typeSeen) SetType(std::string_view(line).substr(typeLine ? 13 : 20), headers);
       typeSeen = typeSeen || typeLine;
-      ScanParameters(line, typeLine, headers);
+      // Parameters are read from the unfolded header, so a quoted value
+      // may go on past a line break.
+      std::string header = line;
       while ((have = next()) && IsContinuation(line))
-        ScanParameters(std::string_view(line).substr(1), typeLine, headers);
+        header.append(line);
+      ScanParameters(header, typeLine, headers);
       continue;
     }
     have = next();

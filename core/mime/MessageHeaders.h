@@ -13,9 +13,9 @@ namespace core {
 
 // The value of the first header of that name ("Subject: "; trimmed and
 // matched at the start of a line, case ignored) in the header block: the
-// rest of its line, trimmed, with each continuation line (one starting with
-// a blank or a tab) appended without its first character. Empty when the
-// header is missing or the name is empty.
+// rest of its line and its continuation lines (those starting with a blank
+// or a tab) unfolded, the line breaks removed and the blanks kept, then
+// trimmed. Empty when the header is missing or the name is empty.
 std::string ReadHeaderValue(LineReader& message, std::string_view name);
 
 // ReadHeaderValue cut to 255 characters.
@@ -38,7 +38,7 @@ struct MimePartHeaders {
   std::string transferEncoding;
   std::string charset;
   std::string contentId;
-  std::string fileName;  // from "filename=" or "name=", encoded words decoded
+  std::string fileName;  // from "filename" or "name", encoded words or RFC 2231 forms decoded
   std::string boundary;
   std::string headerText;  // every line read, each followed by CRLF
 };

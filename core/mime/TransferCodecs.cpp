@@ -14,17 +14,19 @@ namespace {
 
 constexpr char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// The 6-bit value of each base64 character; -1 outside the alphabet, -2 for
-// the pad "=".
+// The 6-bit value of each base64 character; Skip outside the alphabet, Pad
+// for "=". One table, so a group of four is checked with one test.
+constexpr unsigned char Skip = 0x80;
+constexpr unsigned char Pad = 0xC0;
 constexpr auto Base64Values = [] {
   struct Table {
-    signed char value[256];
+    unsigned char value[256];
   } table{};
   for (int c = 0; c < 256; ++c)
-    table.value[c] = -1;
+    table.value[c] = Skip;
   for (int i = 0; i < 64; ++i)
-    table.value[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<signed char>(i);
-  table.value[static_cast<unsigned char>('=')] = -2;
+    table.value[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<unsigned char>(i);
+  table.value[static_cast<unsigned char>('=')] = Pad;
   return table;
 }();
 
@@ -110,26 +112,16 @@ class BitPacker {
   int count_ = 0;
 };
 
-// Writes in place: a line never decodes to more than three quarters of its
-// length.
-void DecodeBase64Line(std::string_view line, std::string& out) {
+// Room for the bytes of a line: the carried bits and n characters never
+// make more than n / 4 * 3 + 3 bytes.
+unsigned char* Grow(std::string& out, std::size_t n) {
   const std::size_t start = out.size();
-  out.resize(start + line.size() / 4 * 3 + 3);
-  char* at = out.data() + start;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : line) {
-    const int value = Base64Values.value[static_cast<unsigned char>(c)];
-    if (value == -2) break;
-    if (value < 0) continue;
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      *at++ = static_cast<char>((bits >> count) & 0xFF);
-    }
-  }
-  out.resize(static_cast<std::size_t>(at - out.data()));
+  out.resize(start + n / 4 * 3 + 3);
+  return reinterpret_cast<unsigned char*>(out.data() + start);
+}
+
+void Shrink(std::string& out, const unsigned char* at) {
+  out.resize(static_cast<std::size_t>(reinterpret_cast<const char*>(at) - out.data()));
 }
 
 void DecodeUuLine(std::string_view line, std::string& out) {
@@ -162,6 +154,59 @@ void AppendQuotedPrintable(std::string_view text, std::string& out) {
 }
 
 }  // namespace
+
+unsigned char* Base64Decoder::Step(unsigned char value, unsigned char* at) {
+  bits_ = (bits_ << 6) | value;
+  count_ += 6;
+  if (count_ >= 8) {
+    count_ -= 8;
+    *at++ = static_cast<unsigned char>(bits_ >> count_);
+    bits_ &= (1u << count_) - 1u;
+  }
+  return at;
+}
+
+void Base64Decoder::Line(std::string_view line, std::string& out) {
+  unsigned char* at = Grow(out, line.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+  const unsigned char* const end = p + line.size();
+  const auto& table = Base64Values.value;
+  for (;;) {
+    if (count_ == 0) {
+      while (end - p >= 4) {
+        const std::uint32_t a = table[p[0]], b = table[p[1]], c = table[p[2]], d = table[p[3]];
+        if (((a | b | c | d) & Skip) != 0) break;  // a skipped character or "=": one at a time
+        const std::uint32_t v = (a << 18) | (b << 12) | (c << 6) | d;
+        at[0] = static_cast<unsigned char>(v >> 16);
+        at[1] = static_cast<unsigned char>(v >> 8);
+        at[2] = static_cast<unsigned char>(v);
+        at += 3;
+        p += 4;
+      }
+    }
+    if (p == end) break;
+    const unsigned char value = table[*p++];
+    if (value == Pad) {
+      Reset();
+      break;
+    }
+    if (value != Skip) at = Step(value, at);
+  }
+  Shrink(out, at);
+}
+
+void Base64Decoder::LineOneByOne(std::string_view line, std::string& out) {
+  unsigned char* at = Grow(out, line.size());
+  for (const char c : line) {
+    const unsigned char value = Base64Values.value[static_cast<unsigned char>(c)];
+    if (value == Pad) {
+      Reset();
+      break;
+    }
+    if (value != Skip) at = Step(value, at);
+  }
+  Shrink(out, at);
+}
 
 int TransferKindOf(std::string_view encoding) {
   const std::string name = LowerCase(encoding);
@@ -241,9 +286,11 @@ void DecodeMimeLineTo(int kind, std::string_view line, std::string& out) {
       DecodeUuLine(line, out);
       break;
     case TransferBase64:
-    case TransferMime:
-      DecodeBase64Line(line, out);
+    case TransferMime: {
+      Base64Decoder decoder;
+      decoder.Line(line, out);
       break;
+    }
     default:
       break;
   }

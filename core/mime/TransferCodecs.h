@@ -45,6 +45,29 @@ std::optional<std::size_t> Base64EncodedLength(std::uint64_t size);
 // or the text cannot be held; the text is then empty.
 bool Base64EncodeStream(ByteSource& source, ByteSink* sink, std::string* text, std::uint64_t sizeHint);
 
+// Base64 over the lines of one part: a group of four characters may be split
+// across lines (a part wrapped at 70 or 74 characters), so the bits of the
+// characters left over from one line are completed by the next. Characters
+// outside the alphabet are skipped; "=" ends the line's input and drops an
+// unfinished group. Complete bytes only are emitted.
+class Base64Decoder {
+ public:
+  // Appends the bytes of the line, four characters at a time where it can.
+  void Line(std::string_view line, std::string& out);
+  // The same one character at a time: the reference for Line.
+  void LineOneByOne(std::string_view line, std::string& out);
+  void Reset() {
+    bits_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  unsigned char* Step(unsigned char value, unsigned char* at);
+
+  std::uint32_t bits_ = 0;
+  int count_ = 0;  // bits waiting for the next character: 0, 2, 4 or 6
+};
+
 // One body line decoded by transfer kind (see TransferKind). Base64 skips
 // characters outside its alphabet, stops at "=" and emits complete bytes
 // only; uuencode takes its byte count from the first character (an invalid

@@ -64,7 +64,7 @@ TEST(ExportGuard, NotInitialisedAndTheStateLock) {
 TEST(ExportGuard, OneHoldAroundSeveralExports) {
   constexpr ExportRules anyState{.needsInit = false};
   fixture::TempInstall install("hold");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   {
     api::StateGuard outer(StateHold::Exclusive);

@@ -1,4 +1,4 @@
-// DN escaping parsed back, and the entry of hostile alias and name texts.
+// DN escaping parsed back, the UTF-8 check, and the entry of hostile alias and name texts.
 // Input: value, NUL, alias list, NUL, name text.
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/ldap/DirectoryEntry.h"
+#include "core/mime/TransferCodecs.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t a = input.find('\0');
   const std::string_view value = input.substr(0, a);
   if (ParseBack(core::EscapeDnValue(value)) != value) std::abort();
+  // Any 8-bit text converted is well-formed; the check itself reads any input.
+  if (!core::IsValidUtf8(core::Latin1ToUtf8(value))) std::abort();
+  core::IsValidUtf8(input);
   if (a == std::string_view::npos) return 0;
   const std::string_view rest = input.substr(a + 1);
   const std::size_t b = rest.find('\0');

@@ -1,6 +1,7 @@
 // The multipart walk: reading a message page by page gives the same text as
 // reading it at once, whatever the block sizes, and every page moves on.
-// Byte 0: page size, byte 1: block size, byte 2: wanted type; rest: message.
+// Byte 0: page size, byte 1: block size, byte 2: wanted type and form; rest:
+// message.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,11 +12,13 @@
 
 namespace {
 
+core::MessageForm g_form = core::MessageForm::Stuffed;
+
 bool Read(std::string_view message, std::size_t chunk, std::size_t max, std::string_view wanted, std::int32_t& index,
           std::string& out) {
   core::MemorySource source(message, chunk);
   core::LineReader reader(source);
-  return core::ReadMessageBody(reader, out, max, wanted, index);
+  return core::ReadMessageBody(reader, out, max, wanted, index, g_form);
 }
 
 }  // namespace
@@ -25,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t page = data[0] % 64 + 1;
   const std::size_t chunk = data[1];
   const std::string_view wanted = data[2] % 3 == 0 ? "" : data[2] % 3 == 1 ? "text/html" : "TEXT/PLAIN";
+  g_form = static_cast<core::MessageForm>(data[2] / 3 % 3);
   const std::string_view message(reinterpret_cast<const char*>(data + 3), size - 3);
 
   std::string whole;

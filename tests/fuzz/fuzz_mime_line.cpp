@@ -1,5 +1,7 @@
 // One body line by every transfer kind: bounded output, an empty line for an
-// unknown kind. Byte 0: kind (-1 to 5); rest: the line.
+// unknown kind; base64 split into two lines decodes the same four characters
+// at a time as one at a time. Byte 0: kind (-1 to 5); rest: the line.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case core::TransferBase64:
     case core::TransferMime:
       if (out.size() > line.size() * 3 / 4) std::abort();
+      {
+        core::Base64Decoder fast, slow;
+        std::string a, b;
+        const std::size_t cut = line.size() / 2 + data[0] % 3;
+        fast.Line(line.substr(0, cut), a);
+        fast.Line(line.substr(std::min(cut, line.size())), a);
+        slow.LineOneByOne(line.substr(0, cut), b);
+        slow.LineOneByOne(line.substr(std::min(cut, line.size())), b);
+        if (a != b || a.size() > line.size() * 3 / 4) std::abort();
+      }
       break;
     case core::TransferUuencode:
       if (out.size() > 63) std::abort();

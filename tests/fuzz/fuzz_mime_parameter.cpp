@@ -1,4 +1,6 @@
-// Header parameters: the value is part of the line. Byte 0: which name; rest: the line.
+// Header parameters: the value is part of the line; an RFC 2231 value is no
+// longer than the line and holds no line break or NUL. Byte 0: which name;
+// rest: the line.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,5 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string value = core::GetHeaderParameter(Names[data[0] % 4], line);
   if (value.size() > line.size()) std::abort();
   if (value.find('"') != std::string::npos && value.find(';') != std::string::npos) std::abort();
+  const std::string extended = core::GetExtendedParameter(Names[data[0] % 4], line);
+  if (extended.size() > line.size() || extended.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+    std::abort();
   return 0;
 }

@@ -113,11 +113,12 @@ TEST(DnsScenario, MalformedAndStrayDatagrams) {
     EXPECT_EQ(query.Result().answers.size(), answers) << label;
     EXPECT_EQ(Dotted(query.Result()), firstA) << label;
     EXPECT_EQ(query.Header().truncated, truncated) << label;
-    EXPECT_TRUE(answered ? elapsed < 500 : elapsed >= 1000 && elapsed <= 1300) << label << " " << elapsed;
+    // The clock may show a 1 s wait as 999 ms; a loaded machine adds to it.
+    EXPECT_TRUE(answered ? elapsed < 900 : elapsed >= 950 && elapsed <= 2500) << label << " " << elapsed;
   };
   // The record before the fault, or the good reply after the junk.
-  for (const char* label :
-       {"selfptr", "forward", "pastend", "len40", "datalen", "count65535", "a3", "short11", "wrongid"})
+  for (const char* label : {"selfptr", "forward", "pastend", "len40", "datalen", "count65535", "a3", "short11",
+                            "wrongid", "otherport", "otheraddr"})
     expect(label, true, 1, "192.0.2.1", false);
   expect("mutual", true, 1, "192.42.2.1", false);  // the address bytes hold the pointer back
   // 26 bytes, then A records of 16 bytes: 30 are whole within 512.
@@ -140,14 +141,14 @@ TEST(DnsScenario, NeverAskedOrAskedInVain) {
     query.SetTimeout(1);  // had it been sent, the silent server would keep it waiting
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(query.QueryA(c.name)) << c.address << " " << c.name;
-    EXPECT_LT(MillisecondsSince(start), 300) << c.address << " " << c.name;
+    EXPECT_LT(MillisecondsSince(start), 900) << c.address << " " << c.name;
   }
 
   SetIPv6Settings(true, "127.0.0.1:" + std::to_string(PeerPort("SCENARIO")));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(LookupIPv6Address("silence.x"), "");
   const long long elapsed = MillisecondsSince(start);
-  EXPECT_TRUE(elapsed >= 5000 && elapsed <= 5300) << elapsed;
+  EXPECT_TRUE(elapsed >= 4950 && elapsed <= 7500) << elapsed;
   SetIPv6Settings(false, "");
 }
 

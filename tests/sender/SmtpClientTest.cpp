@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +22,9 @@ const std::string Text = "Subject: t\r\n\r\n..dot\r\nbody\r\n.\r\n";
 std::unique_ptr<SmtpClientThread> Start(std::uint16_t port, const std::string& recipients = "<a@x>",
                                         const std::string& text = Text, const std::string& sender = "<s@x>",
                                         const std::string& address = "127.0.0.1") {
-  return SmtpClientThread::Create("", address, "", text, port, sender, recipients, "");
+  SmtpClientStart started = SmtpClientThread::Create("", address, "", text, port, sender, recipients, "");
+  if (!started.thread) ADD_FAILURE() << "refused: " << started.refusal;
+  return std::move(started.thread);
 }
 
 // One request to the peers' report port, answered until it closes.
@@ -141,9 +142,13 @@ TEST(SmtpClient, CreateRefusesBeforeConnecting) {
       {"<s@x>", "<a@x>\r\nRSET", Text},
       {"<s@x>", "<a@x>;<" + std::string(250, 'p') + "@x.yz>", Text},
       {"<s@x>", "<a@x>", "Subject: t\r\n\r\nbody\r\n"},
+      {"<s@x>", "<a@x>", "Subject: t\r\n\r\nbody\r\n.\r\nRSET\r\nMAIL From:<x@y>\r\n.\r\n"},
   };
-  for (const auto& c : cases)
-    EXPECT_THROW(Start(PeerPort("S_UNUSED"), c.recipients, c.text, c.sender), std::invalid_argument) << c.recipients;
+  for (const auto& c : cases) {
+    const SmtpClientStart started =
+        SmtpClientThread::Create("", "127.0.0.1", "", c.text, PeerPort("S_UNUSED"), c.sender, c.recipients, "");
+    EXPECT_TRUE(started.thread == nullptr && !started.refusal.empty()) << c.recipients << "|" << c.text;
+  }
   EXPECT_EQ(Ask("RAW UNUSED\n"), "0\n");
 }
 
@@ -157,6 +162,7 @@ TEST(SmtpClient, DeliversToAnSmtpServer) {
       {"two@t", "<a@x>;<b@x>", "127.0.0.1", true, "221 Bye", "a@x b@x"},
       {"ended@t", "<c1@x>;<c2@x>;<c3@x>;", "127.0.0.1", true, "221 Bye", "c1@x c2@x c3@x"},
       {"fwd@t", "<fwd1@x>", "127.0.0.1", true, "221 Bye", "fwd1@x"},
+      {"fwdfirst@t", "<fwd2@x>;<b@x>", "127.0.0.1", true, "221 Bye", "fwd2@x b@x"},
       {"multi@t", "<multi1@x>;<a@x>", "127.0.0.1", true, "221 Bye", "multi1@x a@x"},
       {"bad@t", "<a@x>;<bad1@x>;<b@x>", "127.0.0.1", false, "550 no such user", nullptr},
       {"empty@t", " ; ", "127.0.0.1", false, "501 Syntax: RCPT TO: <address>", nullptr},
@@ -185,7 +191,8 @@ TEST(SmtpClient, DeliversToAnSmtpServer) {
 TEST(SmtpClient, NoConnection) {
   for (const auto& [host, port] :
        {std::pair{"", PeerPort("CLOSED")}, std::pair{"no-such.invalid", std::uint16_t{25}}}) {
-    auto thread = SmtpClientThread::Create(host, *host ? "" : "127.0.0.1", "", Text, port, "<s@x>", "<a@x>", "");
+    auto thread = SmtpClientThread::Create(host, *host ? "" : "127.0.0.1", "", Text, port, "<s@x>", "<a@x>", "").thread;
+    ASSERT_TRUE(thread);
     thread->WaitFor();
     EXPECT_FALSE(thread->Connected()) << host;
     EXPECT_FALSE(thread->Sent()) << host;

@@ -103,6 +103,10 @@ TEST_F(SocketTest, FailuresRaiseAndConnectNothing) {
       {"no-such.invalid", "", anyPort, "", true, false, "(11001), on API 'gethostbyname'"},
       {"", "::1", anyPort, "", false, true, "(10049), on API 'connect'"},
       {"", "127.0.0.1", 0, "", false, false, "(10049), on API 'connect'"},
+      {"", "", anyPort, "", false, false, "(10049), on API 'connect'"},
+      {"", "0.0.0.0", anyPort, "", false, false, "(10049), on API 'connect'"},
+      {"", "::", anyPort, "", false, false, "(10049), on API 'connect'"},
+      {"", "::ffff:0.0.0.0", anyPort, "", false, false, "(10049), on API 'connect'"},
       {"", "127.0.0.1", anyPort, "no-such-service", false, false, "(10049), on API 'connect'"},
       {"", "127.0.0.1", PeerPort("CLOSED"), "", false, false, "(10061), on API 'connect'"},
   };
@@ -165,7 +169,7 @@ TEST_F(SocketTest, SlowWaitReadableOnASilentPeer) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(holding.stream.WaitReadable(60000));
   const long long elapsed = MillisecondsSince(start);
-  EXPECT_TRUE(elapsed >= 59900 && elapsed <= 61000) << elapsed;
+  EXPECT_TRUE(elapsed >= 59900 && elapsed <= 63000) << elapsed;  // a loaded machine wakes late
 }
 
 }  // namespace

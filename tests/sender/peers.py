@@ -2,7 +2,8 @@
 """Network peers of the sender tests, on free ports of the loopback only.
 
 SCENARIO: raw DNS over UDP on 127.0.0.1; the first label of the question
-picks the replies (see scenario_replies).
+picks the replies (see scenario_replies); "otherport" and "otheraddr" send a
+right answer from another port of 127.0.0.1 or from 127.0.0.2 first.
 CLOSED: a TCP port of 127.0.0.1 that refuses connections.
 TCP4, TCP6: TCP on 127.0.0.1 and [::1] (TCP6 empty when [::1] cannot be
 bound); the client's first line picks what the server does: ID answers
@@ -63,15 +64,20 @@ def scenario_replies(query):
         return [message([first], question=b"\x05other\x01x\0\0\1\0\1")]
     if label == "noqr":
         return [message([first], flags=0x0180)]
+    if label in ("otherport", "otheraddr"):  # a right answer from elsewhere first
+        return [(label[5:], message([record(bytes([192, 0, 2, 66]))])), good]
     return [] if label == "silence" else [good]
 
 
-def serve_dns(sock):
+def serve_dns(sock, strays):
     while True:
         query, peer = sock.recvfrom(65536)
         try:
             for reply in scenario_replies(query):
-                sock.sendto(reply, peer)
+                if isinstance(reply, tuple):
+                    strays[reply[0]].sendto(reply[1], peer)
+                else:
+                    sock.sendto(reply, peer)
         except (ValueError, IndexError):
             pass
 
@@ -110,7 +116,11 @@ def serve_tcp(listener, tag):
 def main():
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     udp.bind(("127.0.0.1", 0))
-    threading.Thread(target=serve_dns, args=(udp,), daemon=True).start()
+    strays = {"port": socket.socket(socket.AF_INET, socket.SOCK_DGRAM),
+              "addr": socket.socket(socket.AF_INET, socket.SOCK_DGRAM)}
+    strays["port"].bind(("127.0.0.1", 0))
+    strays["addr"].bind(("127.0.0.2", udp.getsockname()[1]))  # the server's port, another address
+    threading.Thread(target=serve_dns, args=(udp, strays), daemon=True).start()
     closed = socket.socket()  # bound but never listening: connections are refused
     closed.bind(("127.0.0.1", 0))
     ports = {"SCENARIO": udp.getsockname()[1], "CLOSED": closed.getsockname()[1]}

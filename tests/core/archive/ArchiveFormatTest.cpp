@@ -155,6 +155,7 @@ TEST(ArchiveWriter, EntriesFromChangingSources) {
            U32(4) + "abcd"},  // grew
       {"f", false, 10, 6, true, EntryWrite::LeftOut, ""},
       {"f", true, 10, 6, true, EntryWrite::LeftOut, ""},
+      {std::string(255, 'n'), false, 1, 1, false, EntryWrite::Written, "\xff" + std::string(255, 'n') + U32(1) + "a"},
       {std::string(256, 'n'), false, 1, 1, false, EntryWrite::LeftOut, ""},
       {"f", false, 0x80000000u, 10, false, EntryWrite::LeftOut, ""},
       {"e", true, 0, 0, false, EntryWrite::Written,
@@ -172,6 +173,15 @@ TEST(ArchiveWriter, EntriesFromChangingSources) {
     };
     EXPECT_EQ(core::EntryWriter().Write(output, c.name, c.compressed, c.declared, read), c.result) << c.declared;
     EXPECT_EQ(output.bytes, kRaw + c.entry) << c.declared;
+    if (c.result != EntryWrite::Written) continue;
+    // Read back: the name whole, the data where the head says.
+    core::MemoryArchiveInput input(reinterpret_cast<const std::uint8_t*>(output.bytes.data()), output.bytes.size());
+    core::ArchiveHeader header;
+    core::EntryHead head;
+    ASSERT_EQ(core::ReadArchiveHeader(input, 0, header), core::ArchiveRead::Ok);
+    ASSERT_EQ(core::ReadEntryHead(input, header.version, head), core::ArchiveRead::Ok) << c.name.size();
+    EXPECT_EQ(head.name, c.name);
+    EXPECT_EQ(head.dataOffset, kRaw.size() + 1 + c.name.size() + 4);
   }
 }
 

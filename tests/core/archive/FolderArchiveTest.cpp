@@ -97,11 +97,12 @@ TEST_F(FolderArchive, ConfigurationBackupAndRestore) {
   EXPECT_EQ(Read("restored\\sub\\x.dat"), "x");
   EXPECT_EQ(Read("restored\\..webmail\\config\\w.ini"), "w");
 
-  // A backup lacking a file is no success, and the web-mail part is not added.
+  // A backup lacking a file is no success, but it holds everything else,
+  // the web-mail part included.
   HANDLE held = Hold(Path("root\\config\\settings.cfg"), GENERIC_READ, 0);
   EXPECT_FALSE(core::BackupConfigFolder(Path("b3.ilds"), Path("root\\config"), Path("root")));
   ::CloseHandle(held);
-  EXPECT_EQ(Names("b3.ilds"), (std::vector<std::string>{"sub\\x.dat"}));
+  EXPECT_EQ(Names("b3.ilds"), (std::vector<std::string>{"..webmail\\config\\w.ini", "sub\\x.dat"}));
   EXPECT_FALSE(core::RestoreConfigFolder(Path("missing.ilds"), Path("restored")));
 }
 

@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/records.h"
+
 namespace core {
 namespace {
 
 std::vector<std::uint8_t> Policy(std::uint8_t aliasCheck, std::uint8_t length, std::uint8_t digits,
                                  std::uint8_t others) {
-  std::vector<std::uint8_t> settings(20864, 0);
-  settings[159] = aliasCheck;
-  settings[6999] = length;
-  settings[7000] = digits;
-  settings[20445] = others;
+  std::vector<std::uint8_t> settings(records::SettingsSize, 0);
+  using namespace records::settings;
+  settings[NotAnAlias] = aliasCheck;
+  settings[MinLength] = length;
+  settings[MinDigits] = digits;
+  settings[MinOthers] = others;
   return settings;
 }
 
@@ -35,6 +38,10 @@ TEST(PasswordRules, AliasCheckLengthDigitsAndOthers) {
   for (const auto& c : cases)
     EXPECT_EQ(CheckPasswordRules(strict.data(), c.password, "m", "a"), c.passes) << c.password;
   EXPECT_TRUE(CheckPasswordRules(Policy(0, 3, 4, 0).data(), "a", "m", "a"));  // length below digits: off
+  const auto equal = Policy(0, 4, 4, 0);                                      // length equal to digits: on
+  EXPECT_FALSE(CheckPasswordRules(equal.data(), "a123", "m", "a"));
+  EXPECT_FALSE(CheckPasswordRules(equal.data(), "123", "m", "a"));
+  EXPECT_TRUE(CheckPasswordRules(equal.data(), "1234", "m", "a"));
   EXPECT_TRUE(CheckPasswordRules(Policy(0, 8, 2, 0).data(), "abcdef12", "m", "a"));
 }
 

@@ -34,6 +34,29 @@ TEST(DnEscape, Rfc4514CasesAndInjections) {
     EXPECT_EQ(EscapeDnValue(c.value), c.escaped) << c.value;
 }
 
+TEST(DnEscape, WellFormedUtf8) {
+  const struct {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {"ou=Z\xc3\xbcrich", true},
+      {"ou=Z\xfcrich", false},  // the same name in Latin-1
+      {"\xc2\x80", true},
+      {"\xc1\xbf", false},
+      {"\xe0\x9f\xbf", false},  // overlong forms
+      {"\xed\x9f\xbf", true},
+      {"\xed\xa0\x80", false},
+      {"\xf4\x8f\xbf\xbf", true},  // U+D7FF, U+D800, U+10FFFF
+      {"\xf4\x90\x80\x80", false},
+      {"a\xc3", false},
+      {"\xe2\x82", false},  // beyond, cut short
+      {"\xc3\xbc\xbc", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsValidUtf8(c.text), c.valid) << c.text;
+}
+
 TEST(UserDn, NameValueAndSuffix) {
   EXPECT_EQ(EntryNameValue("bob;robert", "example.test"), "bob@example.test");
   EXPECT_EQ(EntryNameValue(" a ;b", "x"), " a @x");

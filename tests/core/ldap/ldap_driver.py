@@ -15,8 +15,10 @@ import subprocess
 import sys
 import time
 
-KEY = bytes([0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B, 0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50])
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "support"))
+from records import Settings, domain_entry, put, scramble, settings_record  # noqa: E402
+
 ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
 probe_exe, slapd_dir, work = sys.argv[1:4]
 info = dict(line.strip().split("=", 1) for line in open(os.path.join(slapd_dir, "slapd.info")))
@@ -50,32 +52,27 @@ def winpath(path):
 
 
 def write_settings(port):
-    b = bytearray(20864)
-    b[7001] = 1      # domain table in its current layout
-    b[3633] = 1      # storage mode: files
-    struct.pack_into("<I", b, 7020, len(DOMAINS))  # domains in "domains.cfg"
-    b[207] = 1       # directory synchronisation ...
-    b[3382] = 1      # ... and LDAP sync on
-    b[1474] = 1      # LDAP server list on
-    host = b"127.0.0.1;ignored"
-    b[1176] = len(host)
-    b[1177:1177 + len(host)] = host
-    struct.pack_into("<H", b, 250, port)
+    b = settings_record(len(DOMAINS))
+    b[Settings.STORAGE_MODE] = 1
+    b[Settings.DIRECTORY_SYNC] = b[Settings.DIRECTORY_CONFIGURED] = 1
+    b[Settings.LDAP_SERVER] = 1
+    put(b, Settings.SERVER_LIST, "127.0.0.1;ignored")
+    struct.pack_into("<H", b, Settings.LDAP_PORT, port)
     with open(os.path.join(config, "settings.cfg"), "wb") as f:
-        f.write(bytes(c ^ KEY[i % 16] for i, c in enumerate(b)))
+        f.write(scramble(b))
 
 
-def write_slapd_conf(password):
+def write_slapd_conf(password, user_suffix=f"ou=%s,{SUFFIX}"):
     os.makedirs(os.path.join(install, "ldap"), exist_ok=True)
-    with open(os.path.join(install, "ldap", "slapd.conf"), "w") as f:
-        f.write(f'suffix "{SUFFIX}"\nUserSuffix\t"ou=%s,{SUFFIX}"\nrootdn "{ROOTDN}"\nROOTPW  {password}\n')
+    with open(os.path.join(install, "ldap", "slapd.conf"), "w", encoding="utf-8") as f:
+        f.write(f'suffix "{SUFFIX}"\nUserSuffix\t"{user_suffix}"\nrootdn "{ROOTDN}"\nROOTPW  {password}\n')
 
 
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(config)
 with open(os.path.join(config, "domains.cfg"), "wb") as f:
     for name in DOMAINS:
-        f.write(bytes([len(name)]) + name.encode() + bytes(95 - len(name)))
+        f.write(domain_entry(name))
 write_settings(PORT)
 
 # ---- Directory and log ---------------------------------------------------------
@@ -264,6 +261,19 @@ for alias in ["a,ou=x", "a+cn=b", "#a", " a "]:
 write("latin-1 once", "", "jos\xe9;jo", "Jos\xe9 M\xfcller", [B, A])
 check("jos\xe9@example.test" in directory(), "UTF-8 DN")
 
+# A user suffix with a letter beyond ASCII, UTF-8 in the file: passed as
+# the file holds it, only the name value converted.
+ZURICH = f"ou=Z\u00fcrich,{SUFFIX}"
+ldap_tool("ldapadd", f"dn: {ZURICH}\nobjectClass: organizationalUnit\nou: Z\u00fcrich\n")
+log.ops()
+write_slapd_conf(ROOTPW, ZURICH)
+probe("client", b"LDAP32.Dll".hex())
+step("suffix beyond ASCII", ["write", "example.test", "-", 0, hx("zo\xeb"), hx("Zo\xeb")], [B, A])
+zoe_rdn, zoe = person("zo\xeb", "Zo\xeb")
+check(directory(ZURICH) == {zoe_rdn: zoe}, f"entry under the suffix: {directory(ZURICH)}")
+write_slapd_conf(ROOTPW)
+probe("client", b"LDAP32.Dll".hex())
+
 step("deletion", ["delete", "example.test", hx("rob")], [B, D], gone=["rob@example.test"])
 
 # A wrong root password: the bind is refused and nothing else is sent.
@@ -298,11 +308,16 @@ server = f"127.0.0.1:{PORT}"
 ldap_tool("ldapmodify", f"dn: cn=jos\xe9@example.test,{BASE}\nchangetype: modify\nadd: userPassword\nuserPassword: pw1\n")
 ldap_tool("ldapadd", f"dn: uid=bob,ou=people,{SUFFIX}\nobjectClass: inetOrgPerson\nuid: bob\ncn: bob\nsn: bob\n"
                      "userPassword: bobpw\n")
+ldap_tool("ldapmodify", f"dn: cn={zoe_rdn},{ZURICH}\nchangetype: modify\nadd: userPassword\nuserPassword: pw2\n")
 log.ops()
 sync_dn = f"cn=jos\xe9@example.test,{BASE}"
+zoe_dn = f"cn={zoe_rdn},{ZURICH}"  # Latin-1, as a record holds it
+zoe_utf8 = zoe_dn.encode("utf-8").decode("latin-1")  # the same DN copied from the directory
 for what, item1, password, code, name in [
         ("the sync's DN", sync_dn, "pw1", 0, sync_dn),
         ("wrong password", sync_dn, "nope", 49, sync_dn),
+        ("a Latin-1 DN under the suffix", zoe_dn, "pw2", 0, zoe_dn),
+        ("a UTF-8 DN under the suffix", zoe_utf8, "pw2", 0, zoe_utf8),
         ("a DN as it stands", f"uid=bob,ou=people,{SUFFIX}", "bobpw", 0, f"uid=bob,ou=people,{SUFFIX}"),
         ("default name", "", "bobpw", 34, "bob@example.test"),
         ("empty password", "", "", -1000, "")]:

@@ -2,6 +2,7 @@
 // the offsets written out from the record documentation.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
@@ -100,6 +101,24 @@ TEST(Groups, NestingIsFollowedSixteenReferencesDeep) {
     MemoryFiles files({{"groups.dat", text}});
     EXPECT_EQ(IsGroupMember("end@example.org", "[g0]", false, files), references <= 16) << references;
   }
+}
+
+// Six groups that each name all the others: without the cut at a group
+// already on the way the walk would branch five ways 16 deep.
+TEST(Groups, FanningCycleEndsAtOnce) {
+  std::string text;
+  for (int g = 0; g < 6; ++g) {
+    text += "[F" + std::to_string(g) + "]\n";
+    for (int other = 0; other < 6; ++other)
+      if (other != g) text += "[F" + std::to_string(other) + "]\n";
+    text += g == 5 ? "end@example.org\n\n" : "\n";
+  }
+  MemoryFiles files({{"groups.dat", text}});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(IsGroupMember("nobody@example.org", "[f0]", false, files));
+  EXPECT_TRUE(IsGroupMember("end@example.org", "[f0]", false, files));
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count(),
+            2000);
 }
 
 std::uint32_t Number(const std::vector<std::uint8_t>& r, std::size_t at, std::size_t width) {

@@ -75,7 +75,7 @@ TEST(Base64EncodeFile, EqualsCoreutilsBase64ByteForByte) {
 
 TEST(MessageFiles, CorpusFromDisk) {
   const std::string corpus = Env("VM_SOURCE_DIR") + "/tests/core/mime/corpus/";
-  for (const char* name : {"mixed_alternative", "forwarded", "single_base64", "dot_stuffed"}) {
+  for (const char* name : {"mixed_alternative", "forwarded", "single_base64", "dot_stuffed", "wrapped"}) {
     std::string out = "kept:";
     std::int32_t index = 0;
     EXPECT_FALSE(ReadMessageBody(corpus + name + ".eml", out, 0, "", index));
@@ -111,6 +111,16 @@ TEST_F(TempFolder, ReplaceMessageHeaderWritesANewFile) {
   for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry))
     files += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
   EXPECT_EQ(files, 3);  // the message and the two targets, no temporary file left
+}
+
+TEST_F(TempFolder, StoredMessageFileReadPastItsHeader) {
+  const std::string message = folder_ + "m.imap";
+  Spill(message, "00000000000000005A2B3C4D\r\nSubject: x\r\n\r\n..two\r\n.\r\nend\r\n");
+  std::string out;
+  std::int32_t index = 0;
+  EXPECT_FALSE(ReadMessageBody(message, out, 0, "", index, MessageForm::StoredFile));
+  EXPECT_EQ(out, "..two\r\n.\r\nend\r\n");
+  EXPECT_EQ(index, 3);
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ namespace {
 
 using namespace std::literals;
 
+struct Pair {
+  std::string_view in;
+  std::string_view out;
+};
+
 // Every line of the data joined by "|", read in chunks of the given size.
 std::string Lines(std::string_view data, std::size_t chunk) {
   MemorySource source(data, chunk);
@@ -72,7 +77,7 @@ TEST(ReadHeaderValue, FirstMatchInTheHeaderBlock) {
     std::string_view name;
     std::string_view value;
   } rows[] = {
-      {"Subject: ", "HelloWorldagain"},  // continuations joined without their first character
+      {"Subject: ", "Hello World\tagain"},  // unfolded as Python's email package does
       {"FROM:", "a@b"},
       {"X-Empty: ", ""},
       {"Late: ", ""},  // stands after the header block
@@ -154,6 +159,30 @@ TEST(ParseMimePartHeaders, FieldsContinuationsAndDisposition) {
     EXPECT_EQ(PartSummary(row.text, row.pending), row.summary) << row.text;
 }
 
+// Rows printed by tests/core/mime/oracle.py (get_filename()).
+TEST(ParseMimePartHeaders, FileNamesAgainstPython) {
+  const Pair rows[] = {
+      {"Content-Disposition: attachment; filename*=utf-8''%C3%A9t%C3%A9.txt\r\n"sv, "\351t\351.txt"sv},
+      {"Content-Disposition: attachment; filename*=UTF-8'en'a%20b%E4%B8%ADc.txt\r\n"sv, "a b?c.txt"sv},
+      {"Content-Type: text/plain; name*=iso-8859-1''caf%E9.txt\r\n"sv, "caf\351.txt"sv},
+      {"Content-Disposition: attachment;\r\n filename*1=\"second.txt\";\r\n filename*0=\"first-\"\r\n"sv,
+       "first-second.txt"sv},
+      {"Content-Type: application/pdf;\r\n name*0*=utf-8''%C3%A9;\r\n name*1=\"t\"; name*2*=%C3%A9.pdf\r\n"sv,
+       "\351t\351.pdf"sv},
+      {"Content-Disposition: attachment; filename=\"plain.txt\"; filename*=utf-8''other.txt\r\n"sv, "plain.txt"sv},
+      {"Content-Disposition: attachment; filename=\"a very long\r\n name.txt\"\r\n"sv, "a very long name.txt"sv},
+      {"Content-Disposition: attachment; filename*=''no%20charset.txt\r\n"sv, "no charset.txt"sv},
+  };
+  for (const auto& row : rows) {
+    const std::string block = std::string(row.in) + "\r\n";
+    MemorySource source(block, 7);
+    LineReader reader(source);
+    MimePartHeaders p;
+    ParseMimePartHeaders(reader, p);
+    EXPECT_EQ(p.fileName, row.out) << row.in;
+  }
+}
+
 TEST(HeaderLimits, TenMegabytesWithoutALineBreakEndQuickly) {
   const std::string header = "Subject: " + std::string(10u << 20, 'x');
   const auto start = std::chrono::steady_clock::now();
@@ -165,6 +194,15 @@ TEST(HeaderLimits, TenMegabytesWithoutALineBreakEndQuickly) {
   MimePartHeaders part;
   ParseMimePartHeaders(partReader, part);
   EXPECT_TRUE(part.headerText.empty());
+  // Thousands of name sections, numbered backwards.
+  std::string sections = "Content-Disposition: attachment";
+  for (int i = 2999; i >= 0; --i)
+    sections += ";\r\n filename*" + std::to_string(i) + "=x";
+  sections += "\r\n\r\n";
+  MemorySource many(sections);
+  LineReader manyReader(many);
+  ParseMimePartHeaders(manyReader, part);
+  EXPECT_EQ(part.fileName, std::string(255, 'x'));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 

@@ -77,3 +77,18 @@ for args, minutes in [((2003, 1, 5, 9, 4, 7), 60), ((2000, 2, 29, 23, 59, 59), -
     zone = datetime.timezone(datetime.timedelta(minutes=minutes)) if minutes else None
     text = format_datetime(datetime.datetime(*args, tzinfo=zone))
     print("{{%s}, %d, %s}," % (", ".join(str(a) for a in args), -minutes, c(text)))
+
+print("// part file names: email get_filename() (policy.default), as Latin-1 bytes")
+from email import message_from_bytes, policy
+for block in [
+        "Content-Disposition: attachment; filename*=utf-8''%C3%A9t%C3%A9.txt\r\n",
+        "Content-Disposition: attachment; filename*=UTF-8'en'a%20b%E4%B8%ADc.txt\r\n",
+        "Content-Type: text/plain; name*=iso-8859-1''caf%E9.txt\r\n",
+        "Content-Disposition: attachment;\r\n filename*1=\"second.txt\";\r\n filename*0=\"first-\"\r\n",
+        "Content-Type: application/pdf;\r\n name*0*=utf-8''%C3%A9;\r\n name*1=\"t\"; name*2*=%C3%A9.pdf\r\n",
+        "Content-Disposition: attachment; filename=\"plain.txt\"; filename*=utf-8''other.txt\r\n",
+        "Content-Disposition: attachment; filename=\"a very long\r\n name.txt\"\r\n",
+        "Content-Disposition: attachment; filename*=''no%20charset.txt\r\n",
+]:
+    name = message_from_bytes((block + "\r\n").encode(), policy=policy.default).get_filename()
+    print("{%s, %s}," % (c(block), c(name.encode("latin-1", "replace"))))

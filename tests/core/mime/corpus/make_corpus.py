@@ -86,3 +86,44 @@ m = EmailMessage()
 header(m, "Dots")
 m.set_content(body, cte="7bit")
 save("dot_stuffed", m, crlf(body).encode(), stuff=True, tail=b".\r\nafter the end\r\n")
+
+# Base64 wrapped at widths that are not all multiples of 4, a 2,000-character
+# base64 line, a 300-character quoted-printable line, and attachments named
+# only in RFC 2231 forms (never text). Built by hand, as no encoder writes
+# such lines; the expected text is the email package's decoding of the parts
+# it does not see as files.
+import base64
+import random
+
+random.seed(26)
+parts = []
+for width in (60, 70, 72, 74, 76):
+    data = bytes(random.randrange(256) for _ in range(700 + width))
+    text = base64.b64encode(data).decode()
+    lines = "\r\n".join(text[i:i + width] for i in range(0, len(text), width))
+    parts.append("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n" + lines + "\r\n")
+parts.append("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+             base64.b64encode(bytes(random.randrange(256) for _ in range(1500))).decode() + "\r\n")
+qp = "".join(random.choice(["caf=C3=A9 ", "na=EFve ", "plain words ", "a=3Db "]) for _ in range(40))[:300]
+qp = qp[:qp.rfind(" ")] + "!"
+parts.append("Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + qp + "\r\n")
+parts.append("Content-Type: text/plain\r\nContent-Disposition: attachment;\r\n filename*=utf-8''%C3%A9t%C3%A9.txt\r\n\r\n"
+             "secret one\r\n")
+parts.append("Content-Type: text/plain;\r\n name*0*=iso-8859-1''%E9t%E9;\r\n name*1=\" long\";\r\n name*2=\".txt\"\r\n\r\n"
+             "secret two\r\n")
+parts.append("Content-Type: text/plain\r\nContent-Disposition: attachment; filename*0*=utf-8''%C3%A9;\r\n"
+             " filename*1=\"te.txt\"\r\n\r\nsecret three\r\n")
+raw = ("From: Anna Berg <anna@example.org>\r\nSubject: Widths\r\nMIME-Version: 1.0\r\n"
+       "Content-Type: multipart/mixed; boundary=\"w\"\r\n\r\n" +
+       "".join("--w\r\n" + p for p in parts) + "--w--\r\n").encode("latin-1")
+from email import message_from_bytes, policy
+
+expected = b""
+for part in message_from_bytes(raw, policy=policy.default).iter_parts():
+    if part.get_filename() is not None:
+        continue
+    expected += text_of(part)
+with open(os.path.join(here, "wrapped.eml"), "wb") as f:
+    f.write(raw)
+with open(os.path.join(here, "wrapped.expected"), "wb") as f:
+    f.write(expected)
