@@ -54,7 +54,7 @@ struct Afterwards {
 void RunAfterwards(const Afterwards& after);
 
 // Runs body(Afterwards&) under the rules, then, with no hold, what it left.
-inline constexpr ExportRules Released{StateHold::None, false, API_NOT_INITIALISED, API_FAILED};
+inline constexpr ExportRules Released{.hold = StateHold::None, .needsInit = false};
 template <typename Body>
 std::int32_t GuardedThen(const ExportRules& rules, Body&& body) {
   Afterwards after;
@@ -64,7 +64,7 @@ std::int32_t GuardedThen(const ExportRules& rules, Body&& body) {
 }
 
 // Domain changes replace the domain table: the state lock exclusively.
-inline constexpr ExportRules Changing{StateHold::Exclusive, true, API_NOT_INITIALISED, API_FAILED};
+inline constexpr ExportRules Changing{.hold = StateHold::Exclusive};
 
 // Closes and frees the enumerations callers left open (library unload).
 void FreeEnumerations();

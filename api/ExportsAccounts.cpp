@@ -40,9 +40,9 @@ constexpr std::int32_t RecordSize = API_ACCOUNT_RECORD_SIZE;
 constexpr std::size_t FilterTextLength = 1 << 20;
 
 // The enumeration exports answer false instead of -5 or an error.
-constexpr ExportRules Enumerating{StateHold::Shared, true, 0, 0};
+constexpr ExportRules Enumerating{.notInitialised = 0, .onException = 0};
 // The policy check answers "violates" when it could not decide.
-constexpr ExportRules Judging{StateHold::Shared, true, API_NOT_INITIALISED, 0};
+constexpr ExportRules Judging{.onException = 0};
 
 std::mutex g_accountChanges;
 
