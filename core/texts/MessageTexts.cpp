@@ -170,28 +170,53 @@ const std::unordered_map<std::string, int>& SlotsByKey() {
   return slots;
 }
 
-int SlotOfKey(std::string_view key) {
+// lower is a buffer the caller keeps, so a load's look-ups allocate nothing.
+int SlotOfKey(std::string_view key, std::string& lower) {
+  lower.assign(key);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   const auto& slots = SlotsByKey();
-  const auto found = slots.find(LowerCase(key));
+  const auto found = slots.find(lower);
   return found == slots.end() ? -1 : found->second;
 }
 
-// Trimmed, with every run of blanks made one blank.
-std::string TrimCollapsed(std::string_view text) {
-  text = TrimView(text);
-  std::string result;
-  result.reserve(text.size());
-  for (const char c : text)
-    if (c != ' ' || result.empty() || result.back() != ' ') result.push_back(c);
-  return result;
+int SlotOfKey(std::string_view key) {
+  std::string lower;
+  return SlotOfKey(key, lower);
 }
+
+// Trimmed, with every run of blanks made one blank; copied into buffer only
+// when there is a run to collapse.
+std::string_view TrimCollapsed(std::string_view text, std::string& buffer) {
+  text = TrimView(text);
+  if (text.find("  ") == std::string_view::npos) return text;
+  buffer.clear();
+  for (const char c : text)
+    if (c != ' ' || buffer.empty() || buffer.back() != ' ') buffer.push_back(c);
+  return buffer;
+}
+
+// The key and the raw value of a line (views into the line or the buffers);
+// false when either is empty.
+struct LineSplitter {
+  std::string keyBuffer, valueBuffer;
+  std::string_view key, value;
+
+  bool Split(std::string_view line) {
+    line = TrimView(line);
+    const std::size_t first = line.find('=');
+    if (first == std::string_view::npos) return false;  // no value
+    const std::string_view rest = line.substr(first + 1);
+    key = TrimCollapsed(line.substr(0, first), keyBuffer);
+    value = TrimCollapsed(rest.substr(0, rest.find('=')), valueBuffer);
+    return !key.empty() && !value.empty();
+  }
+};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
-
-std::string ParseQuotedLiteral(std::string_view value) {
-  std::string result;
+void DecodeQuotedLiteral(std::string_view value, std::string& result) {
+  result.clear();
   std::size_t runStart = 0;
   bool inside = false;
   std::size_t i = 0;
@@ -218,50 +243,104 @@ std::string ParseQuotedLiteral(std::string_view value) {
       ++i;
     }
   }
+}
+
+// Calls line(view) for every line of bytes: CR, LF and CR LF end a line.
+template <typename Line>
+void ForEachLine(std::string_view bytes, Line&& line) {
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = start;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+      ++end;
+    line(bytes.substr(start, end - start));
+    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n') ++end;
+    start = end + 1;
+  }
+}
+
+// One load: lines are applied to a copy of the current table, which is
+// swapped in at the end; a load that replaces nothing swaps nothing.
+class TableLoad {
+ public:
+  TableLoad() : guard_(TheState().loadMutex) {}
+  TableLoad(const TableLoad&) = delete;
+  TableLoad& operator=(const TableLoad&) = delete;
+
+  void Set(std::string_view key, std::string_view text) {
+    std::string& target = Target(key);
+    if (&target != &unused_) target.assign(text);
+  }
+  // Decodes only for keys that name a text.
+  void Line(std::string_view line) {
+    if (!splitter_.Split(line)) return;
+    std::string& target = Target(splitter_.key);
+    if (&target != &unused_) DecodeQuotedLiteral(splitter_.value, target);
+  }
+  void Commit() {
+    if (!next_) return;
+    State& state = TheState();
+    std::lock_guard<std::mutex> guard(state.tableMutex);
+    state.table = std::move(next_);
+  }
+
+ private:
+  std::string& Target(std::string_view key) {
+    const int slot = SlotOfKey(key, lower_);
+    if (slot < 0) return unused_;
+    if (!next_) next_ = std::make_shared<Table>(*Current());
+    return (*next_)[static_cast<std::size_t>(slot)];
+  }
+
+  std::lock_guard<std::mutex> guard_;
+  std::shared_ptr<Table> next_;
+  LineSplitter splitter_;
+  std::string lower_, unused_;
+};
+
+}  // namespace
+
+std::string ParseQuotedLiteral(std::string_view value) {
+  std::string result;
+  DecodeQuotedLiteral(value, result);
   return result;
 }
 
 bool ParseStringsLine(std::string_view line, StringsEntry& entry) {
-  line = TrimView(line);
-  const std::size_t first = line.find('=');
-  if (first == std::string_view::npos) return false;  // no value
-  const std::string_view rest = line.substr(first + 1);
-  const std::string key = TrimCollapsed(line.substr(0, first));
-  const std::string value = TrimCollapsed(rest.substr(0, rest.find('=')));
-  if (key.empty() || value.empty()) return false;
-  entry.key = key;
-  entry.text = ParseQuotedLiteral(value);
+  LineSplitter splitter;
+  if (!splitter.Split(line)) return false;
+  entry.key.assign(splitter.key);
+  DecodeQuotedLiteral(splitter.value, entry.text);
   return true;
 }
 
 std::vector<StringsEntry> ParseStringsText(std::string_view bytes) {
   std::vector<StringsEntry> entries;
   StringsEntry entry;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = start;
-    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
-      ++end;
-    if (ParseStringsLine(bytes.substr(start, end - start), entry)) entries.push_back(std::move(entry));
-    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n') ++end;
-    start = end + 1;
-  }
+  ForEachLine(bytes, [&](std::string_view line) {
+    if (ParseStringsLine(line, entry)) entries.push_back(std::move(entry));
+  });
   return entries;
 }
 
 void ApplyStringsEntries(const std::vector<StringsEntry>& entries) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> load(state.loadMutex);
-  std::shared_ptr<Table> next;
-  for (const StringsEntry& entry : entries) {
-    const int slot = SlotOfKey(entry.key);
-    if (slot < 0) continue;
-    if (!next) next = std::make_shared<Table>(*Current());
-    (*next)[static_cast<std::size_t>(slot)] = entry.text;
-  }
-  if (!next) return;
-  std::lock_guard<std::mutex> guard(state.tableMutex);
-  state.table = std::move(next);
+  TableLoad load;
+  for (const StringsEntry& entry : entries)
+    load.Set(entry.key, entry.text);
+  load.Commit();
+}
+
+void ApplyStringsLines(const std::vector<std::string>& lines) {
+  TableLoad load;
+  for (const std::string& line : lines)
+    load.Line(line);
+  load.Commit();
+}
+
+void ApplyStringsText(std::string_view bytes) {
+  TableLoad load;
+  ForEachLine(bytes, [&load](std::string_view line) { load.Line(line); });
+  load.Commit();
 }
 
 std::string MessageText(int index) { return index >= 0 && index < MainTextCount ? SlotText(index) : std::string(); }

@@ -39,8 +39,13 @@ bool ParseStringsLine(std::string_view line, StringsEntry& entry);
 std::vector<StringsEntry> ParseStringsText(std::string_view bytes);
 
 // Replaces the text of each entry whose key names one (ASCII case folding);
-// unknown keys are ignored, a later entry wins.
+// unknown keys are ignored, a later entry wins. One call is one load: the
+// new table is swapped in whole.
 void ApplyStringsEntries(const std::vector<StringsEntry>& entries);
+// The same for the lines of a file, or its bytes, decoding only the values
+// of known keys.
+void ApplyStringsLines(const std::vector<std::string>& lines);
+void ApplyStringsText(std::string_view bytes);
 
 // Copies of the current texts; an index out of range or an unknown key gives
 // an empty text.

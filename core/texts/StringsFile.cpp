@@ -12,11 +12,7 @@ namespace core {
 void LoadStringsFile() {
   std::vector<std::string> lines;
   if (!ReadTextLines(ConfigFolder() + "strings.dat", lines)) return;
-  std::vector<StringsEntry> entries;
-  StringsEntry entry;
-  for (const std::string& line : lines)
-    if (ParseStringsLine(line, entry)) entries.push_back(std::move(entry));
-  ApplyStringsEntries(entries);
+  ApplyStringsLines(lines);
 }
 
 }  // namespace core
