@@ -183,7 +183,9 @@ int32_t API_CALL GetUserCount(const char* domain) {
     const int index = DomainIndexOf(domain);
     if (index < 0) return API_FAILED;
     AccountRecordBytes record{};
-    return core::ReadAccountRecord(index, record, 0);
+    bool failed = false;
+    const std::int32_t count = core::ReadAccountRecord(index, record, 0, &failed);
+    return failed ? API_FAILED : count;
   });
 }
 
@@ -245,7 +247,11 @@ int32_t API_CALL SaveUser(const char* domain, int32_t index, const void* buffer,
     AccountRecordBytes record = CopyIn(buffer);
     AccountRecordBytes old{};
     // Only an existing account: -1 or the count would append past AddUser's checks.
-    if (index < 0 || index >= core::ReadAccountRecord(domainIndex, old, index)) return API_BAD_ARGUMENT;
+    if (index < 0) return API_BAD_ARGUMENT;
+    bool failed = false;
+    const std::int32_t count = core::ReadAccountRecord(domainIndex, old, index, &failed);
+    if (failed) return API_FAILED;  // not a bad index: the accounts could not be read
+    if (index >= count) return API_BAD_ARGUMENT;
     const bool kind0 = Kind0(record);
     const std::string aliases = FieldText(record.data(), account::AliasList);
     const std::string oldAliases = FieldText(old.data(), account::AliasList);

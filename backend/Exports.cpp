@@ -157,7 +157,9 @@ std::int32_t __stdcall DBSaveUsers(const char* domain, const std::uint8_t* recor
 
 std::int32_t __stdcall DBGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
   if (record == nullptr) return 0;
-  return Guarded(0, [&](backend::Store& s) { return s.GetAccount(Text(domain), record, index); });
+  // Negative when the accounts could not be read, so that a caller can tell
+  // that from a domain without accounts.
+  return Guarded(-1, [&](backend::Store& s) { return s.GetAccount(Text(domain), record, index); });
 }
 
 std::int32_t __stdcall DBDeleteUsers(std::int32_t index) {

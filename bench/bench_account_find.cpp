@@ -17,12 +17,11 @@
 #include "core/domains/DomainTable.h"
 #include "core/platform/Files.h"
 #include "core/platform/LockTable.h"
+#include "tests/support/records.h"
 
 namespace {
 
 constexpr std::uint32_t Accounts = 100000;
-constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                  0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
 
 // Records are a multiple of 16 bytes, so the key repeats every 16 bytes of
 // the file: XOR two 64-bit words at a time.
@@ -30,7 +29,7 @@ std::uint64_t ReadAndXor(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   std::uint64_t key[2];
-  std::memcpy(key, Key, 16);
+  std::memcpy(key, records::Key, 16);
   std::vector<std::uint64_t> block((4 << 20) / 8);
   std::uint64_t sum = 0;
   DWORD got = 0;
@@ -53,8 +52,9 @@ int main() {
 
   // Record i has the alias "user<i>".
   const std::string users = config + "a.test\\users.cfg";
-  bench::WriteAccountFile(users, Accounts,
-                          [](std::uint32_t i, std::uint8_t* r) { bench::PutText(r, 260, "user" + std::to_string(i)); });
+  bench::WriteAccountFile(users, Accounts, [](std::uint32_t i, std::uint8_t* r) {
+    bench::PutText(r, records::user::Aliases, "user" + std::to_string(i));
+  });
 
   ReadAndXor(users);  // warm the cache
   const long long find = bench::MedianNanoseconds(5, [] { return core::FindAccountIndex(0, "user99999"); });

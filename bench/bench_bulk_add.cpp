@@ -16,25 +16,16 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "include/Api.h"
+#include "tests/support/records.h"
 
 namespace {
 
 constexpr int Adds = 10000;
 constexpr int Window = 1000;
 constexpr int OtherAccounts = 1000;
-constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                  0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-void Put(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
-
 std::vector<std::uint8_t> Account(const std::string& alias) {
-  std::vector<std::uint8_t> record(API_ACCOUNT_RECORD_SIZE, 0);
-  Put(record.data(), 260, alias + ";" + alias + ".alt");
-  Put(record.data(), 772, "pw-" + alias);
-  return record;
+  return records::NewAccount{.aliases = alias + ";" + alias + ".alt", .password = "pw-" + alias}
+      .Make<std::vector<std::uint8_t>>();
 }
 
 long long Nanoseconds(std::chrono::steady_clock::duration d) {
@@ -62,15 +53,8 @@ int main() {
   const std::string root = std::string(temp) + "vmbench-bulk-" + std::to_string(GetCurrentProcessId()) + "\\";
   CreateDirectoryA(root.c_str(), nullptr);
   CreateDirectoryA((root + "config\\").c_str(), nullptr);
-  std::vector<std::uint8_t> settings(API_SETTINGS_RECORD_SIZE, 0);
-  settings[7001] = 1;
-  for (std::size_t i = 0; i < settings.size(); ++i)
-    settings[i] ^= Key[i % 16];
-  HANDLE file = CreateFileA((root + "config\\settings.cfg").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
-  CloseHandle(file);
+  const std::string settings = records::SettingsFile().Scrambled();
+  core::WriteFileAtomic(root + "config\\settings.cfg", settings.data(), settings.size());
 
   std::vector<std::uint8_t> domain(API_DOMAIN_RECORD_SIZE, 0);
   if (Init(root.c_str()) != 0 || AddDomain("other.example", domain.data(), API_DOMAIN_RECORD_SIZE) != 0 ||

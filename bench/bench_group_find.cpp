@@ -15,24 +15,18 @@
 #include "core/lists/AccountLists.h"
 #include "core/platform/Files.h"
 #include "core/platform/LockTable.h"
+#include "tests/support/records.h"
 
 namespace {
 
 constexpr int Accounts = 10000;
-constexpr std::size_t RecordSize = 2848;
-constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                  0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
 
 void WriteUsers(const std::string& path, bool withGroups) {
-  std::vector<std::uint8_t> all(Accounts * RecordSize, 0);
+  std::string all;
   for (int i = 0; i < Accounts; ++i) {
-    std::uint8_t* r = all.data() + static_cast<std::size_t>(i) * RecordSize;
     std::string aliases = "user" + std::to_string(i);
     if (withGroups && i % 10 == 0) aliases += ";[Group" + std::to_string(i % 50) + "]";
-    r[260] = static_cast<std::uint8_t>(aliases.size());
-    std::copy(aliases.begin(), aliases.end(), r + 261);
-    for (std::size_t b = 0; b < RecordSize; ++b)
-      r[b] ^= Key[b % 16];
+    all += records::Scrambled(records::NewAccount{.aliases = aliases}.Make<std::string>());
   }
   core::WriteFileAtomic(path, all.data(), all.size());
 }

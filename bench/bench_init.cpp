@@ -16,25 +16,13 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "include/Api.h"
+#include "tests/support/records.h"
 
 namespace {
 
-constexpr std::size_t SettingsSize = 20864;
-constexpr std::size_t DomainRecordSize = 96;
+using records::SettingsSize;
+constexpr std::size_t DomainRecordSize = records::EntrySize;
 constexpr std::uint32_t DomainCount = 1000;
-// Written out here rather than taken from the library, so the files are
-// built independently of the code under measurement.
-constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                  0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
-}
 
 std::size_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   HANDLE file =
@@ -65,25 +53,14 @@ class Installation {
   Installation& operator=(const Installation&) = delete;
 
   bool Write() const {
-    std::vector<std::uint8_t> settingsBytes(SettingsSize, 0);
-    settingsBytes[1542] = 0;  // stay on all processors
-    settingsBytes[7001] = 1;
-    std::memcpy(&settingsBytes[7020], &DomainCount, sizeof DomainCount);
-    for (std::size_t i = 0; i < settingsBytes.size(); ++i)
-      settingsBytes[i] ^= Key[i % 16];
-
-    std::vector<std::uint8_t> domainBytes(DomainCount * DomainRecordSize, 0);
-    for (std::uint32_t d = 0; d < DomainCount; ++d) {
-      const std::string name = "domain" + std::to_string(d) + ".example";
-      std::uint8_t* entry = &domainBytes[d * DomainRecordSize];
-      entry[0] = static_cast<std::uint8_t>(name.size());
-      std::memcpy(entry + 1, name.data(), name.size());
-      entry[92] = 10;
-      entry[93] = static_cast<std::uint8_t>(d >> 8);
-      entry[94] = static_cast<std::uint8_t>(d);
-      entry[95] = 1;
-    }
-    return WriteFileBytes(settings(), settingsBytes) && WriteFileBytes(domains(), domainBytes);
+    const std::string settingsBytes = records::SettingsFile(DomainCount).Scrambled();
+    std::string domainBytes;
+    for (std::uint32_t d = 0; d < DomainCount; ++d)
+      domainBytes +=
+          records::DomainEntry("domain" + std::to_string(d) + ".example",
+                               records::Dotted(10, static_cast<std::uint8_t>(d >> 8), static_cast<std::uint8_t>(d), 1));
+    return core::WriteFileAtomic(settings(), settingsBytes.data(), settingsBytes.size()) &&
+           core::WriteFileAtomic(domains(), domainBytes.data(), domainBytes.size());
   }
 
   const std::string& root() const { return root_; }

@@ -18,18 +18,12 @@
 #include "core/platform/Files.h"
 #include "core/platform/LockTable.h"
 #include "core/userstat/StatFiles.h"
+#include "tests/support/records.h"
 
 namespace {
 
 constexpr int Domains = 10;
 constexpr int AccountsPerDomain = 100;
-constexpr std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                  0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::memcpy(record + offset + 1, text.data(), text.size());
-}
 
 // A message file of the given size without writing its bytes.
 void SizedFile(const std::string& name, LONG size) {
@@ -56,14 +50,11 @@ void Install(const std::string& config, const std::string& mail) {
     const std::string domain = "domain" + std::to_string(d) + ".test";
     core::DomainListAdd(domain);
     core::ForceDirectory(config + domain);
-    std::vector<std::uint8_t> users(AccountsPerDomain * core::AccountRecordSize, 0);
+    std::string users;
     for (int a = 0; a < AccountsPerDomain; ++a) {
-      std::uint8_t* r = users.data() + static_cast<std::size_t>(a) * core::AccountRecordSize;
       const std::string path = domain + "\\user" + std::to_string(a);
-      PutText(r, 260, "user" + std::to_string(a));
-      PutText(r, 1028, path);
-      for (std::size_t b = 0; b < core::AccountRecordSize; ++b)
-        r[b] ^= Key[b % 16];
+      users += records::Scrambled(
+          records::NewAccount{.aliases = "user" + std::to_string(a), .path = path}.Make<std::string>());
       const std::string box = mail + path + "\\";
       core::ForceDirectory(box + "inbox");
       core::WriteFileAtomic(box + "userstat.dat", year.data(), year.size());

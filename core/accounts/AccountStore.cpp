@@ -89,7 +89,8 @@ std::int32_t ReadRecordAt(const std::string& path, Bytes& record, std::int32_t i
 
 // ---- Accounts -----------------------------------------------------------------
 
-std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index) {
+std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index, bool* failed) {
+  if (failed != nullptr) *failed = false;
   std::string domain, file;
   if (!AccountFile(domainIndex, domain, file)) return 0;
   switch (StorageMode()) {
@@ -97,11 +98,12 @@ std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std:
       return ReadRecordAt(file, record, index);
     case Mode::Database: {
       AccountRecordBytes fetched = record;
-      const std::int32_t count = DbGetUsers(domain.c_str(), fetched.data(), index);
+      const std::int32_t count = DbGetUsers(domain.c_str(), fetched.data(), index, failed);
       if (index >= 0 && index < count) record = fetched;
       return count;
     }
     case Mode::Nowhere:
+      if (failed != nullptr) *failed = true;
       break;
   }
   return 0;

@@ -48,7 +48,8 @@ using DBGetDomainsProc = std::int32_t(__stdcall*)(std::uint8_t* entries, std::in
 
 // Accounts. DBSaveUsers stores at index, -1 (or the account count) appends.
 // DBGetUsers answers the number of accounts of the domain (0 when none or the
-// domain is unknown) and fills the record when the index lies inside.
+// domain is unknown; negative when they could not be read) and fills the
+// record when the index lies inside.
 // DBDeleteUsers deletes in the domain that the latest DBGetUsers named, so
 // callers pair the two under one hold of the database lock.
 // DBGetUsersIndex answers the index of the first account sharing an alias

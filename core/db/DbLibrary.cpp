@@ -202,9 +202,11 @@ bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t in
   return Call(&EntryPoints::saveUsers, 0, Text(domain), record, index) != 0;
 }
 
-std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
+std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index, bool* failed) {
+  if (failed != nullptr) *failed = true;
   if (record == nullptr) return 0;
-  const std::int32_t count = Call(&EntryPoints::getUsers, 0, Text(domain), record, index);
+  const std::int32_t count = Call(&EntryPoints::getUsers, -1, Text(domain), record, index);
+  if (failed != nullptr) *failed = count < 0;
   return count > 0 ? count : 0;
 }
 

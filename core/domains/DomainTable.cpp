@@ -269,6 +269,19 @@ bool RecallLastLookup(std::string_view name, int& index) {
   return true;
 }
 
+int DomainListRecallOrExact(std::string_view name, bool exact) {
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  if (table.lastIndex >= 0 && table.lastName == name) return table.lastIndex;
+  if (!exact) return -1;
+  const int index = table.entries.IndexOf(name);
+  if (index >= 0) {
+    table.lastName.assign(name);
+    table.lastIndex = index;
+  }
+  return index;
+}
+
 std::uint64_t DomainTableChanges() {
   Table& table = TheTable();
   SharedSrwGuard hold(table.lock);
@@ -279,7 +292,7 @@ void RememberLastLookup(std::string_view name, int index, std::uint64_t changesB
   Table& table = TheTable();
   ExclusiveSrwGuard hold(table.lock);
   if (table.changes != changesBefore) return;  // the index may name another entry by now
-  table.lastName = std::string(name);
+  table.lastName.assign(name);
   table.lastIndex = index;
 }
 

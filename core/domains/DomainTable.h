@@ -89,6 +89,10 @@ int DomainListExactIndex(std::string_view name);
 // A lookup takes DomainTableChanges() before it searches; its result is
 // remembered only when the table has not changed since.
 bool RecallLastLookup(std::string_view name, int& index);
+// In one hold: the remembered index when the name is the last lookup's,
+// else, with exact, the exact index of the name, then remembered; -1 when
+// neither.
+int DomainListRecallOrExact(std::string_view name, bool exact);
 std::uint64_t DomainTableChanges();
 void RememberLastLookup(std::string_view name, int index, std::uint64_t changesBefore);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -31,20 +32,11 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environme
 
 std::vector<std::uint8_t> dom(API_DOMAIN_RECORD_SIZE), ra(API_REMOTE_ACCOUNT_RECORD_SIZE);
 
-void Put(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
-std::string Get(const std::uint8_t* record, std::size_t offset) {
-  return std::string(reinterpret_cast<const char*>(record + offset + 1), record[offset]);
-}
+using namespace records;
+
 std::vector<std::uint8_t> Account(const std::string& aliases, const std::string& password,
                                   const std::string& path = "") {
-  std::vector<std::uint8_t> r(API_ACCOUNT_RECORD_SIZE);
-  Put(r.data(), 260, aliases);
-  Put(r.data(), 772, password);
-  Put(r.data(), 1028, path);
-  return r;
+  return NewAccount{.aliases = aliases, .password = password, .path = path}.Make<std::vector<std::uint8_t>>();
 }
 
 // An installation with its mail folder under the root, initialised.
@@ -52,8 +44,8 @@ struct Session {
   fixture::TempInstall install{"admin"};
   std::string mail = install.root() + "mail\\";
   Session() {
-    fixture::Settings settings;
-    settings.Text(512, mail);
+    fixture::SettingsFile settings;
+    settings.Text(settings::MailFolder, mail);
     fixture::WriteSettings(install.config(), settings);
     EXPECT_EQ(Init(install.root().c_str()), 0);
   }
@@ -112,6 +104,64 @@ TEST(AdminNotices, EachDomainWriteOneRoundRemoteWritesPop3AccountsNothing) {
   }
 }
 
+// Storage mode 2 over the real back end on its default SQLite database:
+// while another process holds the database's lock, adding an account or a
+// domain answers -1 within seconds, and once the lock goes every answer is
+// what is stored and the same changes go through.
+TEST(AdminBackEnd, ALockedDatabaseFailsWithinSecondsAndLosesNothing) {
+  fixture::TempInstall install{"admindb"};
+  ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_BACKEND"), (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::Settings settings;
+  settings.U8(3633, 2);
+  settings.Text(512, install.root() + "mail\\");
+  fixture::WriteSettings(install.config(), settings);
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  auto ann = Account("ann", "pw1"), bob = Account("bob", "pw2");
+  ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
+  ASSERT_EQ(AddUser("a.test", ann.data(), 2848), 0);
+
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  const std::string file = install.config() + "mail.db";
+  char* path = toUnix(std::wstring(file.begin(), file.end()).c_str());
+  const std::string name = "admin-hold-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (name + " ready").c_str());
+  std::string command = std::string("\"") + std::getenv("VM_BACKEND_CHILD") +
+                        "\" hold \"Driver={SQLite3};Database=" + path + "\" \"" + name + "\"";
+  HeapFree(GetProcessHeap(), 0, path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
+  ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+  const std::pair<const char*, std::function<int()>> refused[] = {
+      {"AddUser", [&] { return AddUser("a.test", bob.data(), 2848); }},
+      {"AddDomain", [] { return AddDomain("b.test", dom.data(), 913); }}};
+  for (const auto& [what, call] : refused) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(call(), -1) << what;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << what;
+  }
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(holder.hProcess, 30000), WAIT_OBJECT_0);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  CloseHandle(go);
+  CloseHandle(ready);
+
+  EXPECT_EQ(GetDomainCount(), 1);
+  EXPECT_EQ(GetDomainIndex("b.test"), -1);
+  EXPECT_EQ(GetUserCount("a.test"), 1);
+  EXPECT_EQ(GetUserIndex("a.test", "bob"), -1);
+  EXPECT_EQ(AddUser("a.test", bob.data(), 2848), 0);
+  EXPECT_EQ(AddDomain("b.test", dom.data(), 913), 0);
+  EXPECT_EQ(GetUserCount("a.test"), 2);
+  EXPECT_EQ(GetDomainIndex("b.test"), 1);
+  Done();
+}
+
 TEST(AdminLogins, RefusedLoginsPauseWithoutHoldingUpADomainChange) {
   Session session;
   ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
@@ -147,26 +197,28 @@ TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   ASSERT_EQ(AddUser("a.test", bob.data(), 2848), 0);
   bob = Account("bob", "pw2");
   ASSERT_EQ(SaveUser("A.Test", 1, bob.data(), 2848), 0);
-  EXPECT_EQ(Get(bob.data(), 516), "");  // the caller's record is untouched
+  EXPECT_EQ(TextAt(bob.data(), user::Mailbox), "");  // the caller's record is untouched
   ASSERT_EQ(LoadUser("a.test", 1, bob.data(), 2848), 2848);
-  EXPECT_EQ(Get(bob.data(), 516), "bob");
-  EXPECT_EQ(Get(bob.data(), 1028), "a.test\\bob\\");
+  EXPECT_EQ(TextAt(bob.data(), user::Mailbox), "bob");
+  EXPECT_EQ(TextAt(bob.data(), user::MailboxPath), "a.test\\bob\\");
 
   // A mail folder goes only when no other account and no domain keeps it.
   auto cy = Account("cy", "pw3", "a.test\\shared\\"), dee = Account("dee", "pw4", "a.test\\shared\\");
   auto eve = Account("eve", "pw5", "a.test\\");
-  for (auto* r : {&cy, &dee, &eve})
+  // Folders outside the mail root, named absolutely or climbing out of it.
+  const std::string outside = session.install.root() + "outside\\";
+  auto abs = Account("abs", "pw7", outside), up = Account("up", "pw8", "a.test\\..\\..\\climbed\\");
+  for (auto* r : {&cy, &dee, &eve, &abs, &up})
     ASSERT_EQ(AddUser("a.test", r->data(), 2848), 0);
-  for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\"})
+  for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\", "..\\climbed\\"})
     ASSERT_TRUE(core::ForceDirectory(session.mail + folder));
+  ASSERT_TRUE(core::ForceDirectory(outside));
   const struct {
     const char* alias;
     const char* folder;
     bool stays;
-  } deletions[] = {{"cy", "a.test\\shared", true},
-                   {"eve", "a.test", true},
-                   {"dee", "a.test\\shared", false},
-                   {"bob", "a.test\\bob", false}};
+  } deletions[] = {{"cy", "a.test\\shared", true}, {"eve", "a.test", true},      {"dee", "a.test\\shared", false},
+                   {"bob", "a.test\\bob", false},  {"abs", "..\\outside", true}, {"up", "..\\climbed", true}};
   for (const auto& d : deletions) {
     EXPECT_EQ(DeleteUser("a.test", GetUserIndex("a.test", d.alias)), 0) << d.alias;
     EXPECT_EQ(fixture::Exists(session.mail + d.folder), d.stays) << d.alias;

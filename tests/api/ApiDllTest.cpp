@@ -30,10 +30,10 @@ std::string RunHost(const std::string& folder) {
 TEST(LibraryStart, TheHostProgramsFolderIsTriedFirst) {
   fixture::TempInstall install("host");
   fixture::TempInstall other("registry");
-  fixture::Settings settings;
-  settings.U16(242, 555);
+  fixture::SettingsFile settings;
+  settings.U16(fixture::settings::Id12, 555);
   fixture::WriteSettings(install.config(), settings);
-  fixture::WriteSettings(other.config(), fixture::Settings());
+  fixture::WriteSettings(other.config(), fixture::SettingsFile());
   fixture::InstallDirValue value(other.root());
   std::string output = RunHost(install.root());
   EXPECT_NE(output.find("config=" + install.config()), std::string::npos) << output;
@@ -43,8 +43,8 @@ TEST(LibraryStart, TheHostProgramsFolderIsTriedFirst) {
 TEST(LibraryStart, TheRegistryFolderIsTheFallback) {
   fixture::TempInstall host("bare");
   fixture::TempInstall install("installdir");
-  fixture::Settings settings;
-  settings.U16(242, 606);
+  fixture::SettingsFile settings;
+  settings.U16(fixture::settings::Id12, 606);
   fixture::WriteSettings(install.config(), settings);
   // Without the trailing "\": the library adds it.
   std::string root = install.root();

@@ -52,7 +52,7 @@ TEST(Notices, UpdateConfigurationReachesTheFiveServicesInOrder) {
 
 TEST(Notices, DoneNotifiesOnlyAfterAChange) {
   fixture::TempInstall install("done");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   fake::FakeServiceSet fakes;
   ASSERT_TRUE(fakes.AddRunning({0, 2})) << fakes.Error();
   ASSERT_EQ(Init(install.root().c_str()), 0);

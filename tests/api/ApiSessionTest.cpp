@@ -82,8 +82,8 @@ TEST_F(Session, InitWithoutSettingsAnswersMinus4AndExportsThenAnswerMinus5) {
 
 TEST_F(Session, InitLoadsSettingsAndSetThenDoneSavesAndNotifiesInOrder) {
   fixture::TempInstall install("save");
-  fixture::Settings settings;
-  settings.U16(242, 777);  // id 12
+  fixture::SettingsFile settings;
+  settings.U16(fixture::settings::Id12, 777);
   fixture::WriteSettings(install.config(), settings);
   ASSERT_EQ(Init(install.root().c_str()), 0);
 
@@ -97,10 +97,10 @@ TEST_F(Session, InitLoadsSettingsAndSetThenDoneSavesAndNotifiesInOrder) {
   value = 4321;
   EXPECT_EQ(SetConfigSetting(12, &value, 2), 0);
   Done();
-  fixture::Settings saved;
+  fixture::SettingsFile saved;
   ASSERT_TRUE(fixture::ReadSettings(install.config(), saved));
-  EXPECT_EQ(saved.ReadU16(242), 4321);
-  EXPECT_EQ(saved.ReadU16(1038), 143);
+  EXPECT_EQ(saved.ReadU16(fixture::settings::Id12), 4321);
+  EXPECT_EQ(saved.ReadU16(fixture::settings::Id31), 143);
   EXPECT_EQ(Indexes(0x500), (std::vector<int>{0, 1, 2, 4, 3}));
 
   // The session stays usable after Done.
@@ -109,7 +109,7 @@ TEST_F(Session, InitLoadsSettingsAndSetThenDoneSavesAndNotifiesInOrder) {
 
 TEST_F(Session, DoneWithoutChangeWritesAndSendsNothing) {
   fixture::TempInstall install("nochange");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   DeleteFileA((install.config() + "settings.cfg").c_str());
   Done();
@@ -119,7 +119,7 @@ TEST_F(Session, DoneWithoutChangeWritesAndSendsNothing) {
 
 TEST_F(Session, UnknownIdLeavesTheChangedFlagAlone) {
   fixture::TempInstall install("unknown");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   char byte = 1;
   EXPECT_EQ(SetConfigSetting(7, &byte, 1), -1);
@@ -130,7 +130,7 @@ TEST_F(Session, UnknownIdLeavesTheChangedFlagAlone) {
 
 TEST_F(Session, SaveConfigRefreshesTheStampSoOwnSavesDoNotReload) {
   fixture::TempInstall install("stamp");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   // The loaded stamp is an old one, so the save's file differs from it.
   ASSERT_TRUE(fixture::BackdateFile(install.config() + "settings.cfg"));
   ASSERT_EQ(Init(install.root().c_str()), 0);
@@ -149,7 +149,7 @@ TEST_F(Session, ReloadServicesAnswersWhetherDelivered) {
 TEST_F(Session, ConfigFolderSettingAndPathOverrides) {
   fixture::TempInstall install("paths");
   CreateDirectoryA((install.root() + "elsewhere").c_str(), nullptr);
-  fixture::WriteSettings(install.root() + "elsewhere\\", fixture::Settings());
+  fixture::WriteSettings(install.root() + "elsewhere\\", fixture::SettingsFile());
   {
     std::ofstream path(install.root() + "path.cfg");
     path << install.root() << "elsewhere\n";
@@ -165,7 +165,7 @@ TEST_F(Session, ConfigFolderSettingAndPathOverrides) {
 
 TEST_F(Session, SlashesInTheRootAreTurnedAndEmptyFoldersGetRootDefaults) {
   fixture::TempInstall install("slashes");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   std::string slashed = install.root();
   for (char& c : slashed)
     if (c == '\\') c = '/';
@@ -182,7 +182,7 @@ TEST_F(Session, SlashesInTheRootAreTurnedAndEmptyFoldersGetRootDefaults) {
 // and the save changes only one small region of the file.
 TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
   fixture::TempInstall install("roundtrip");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   // Start from a file that already holds the load's defaults.
   SaveConfig();
@@ -215,7 +215,7 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
         length = 4096;
         break;
     }
-    fixture::Settings before;
+    fixture::SettingsFile before;
     ASSERT_TRUE(fixture::ReadSettings(install.config(), before));
     ASSERT_EQ(SetConfigSetting(id, value.data(), length), 0);
     std::vector<std::uint8_t> expected(4096, 0);
@@ -223,7 +223,7 @@ TEST_F(Session, EveryConfigurationIdRoundTripsThroughTheFile) {
     ASSERT_GT(expectedLength, 0);
     SaveConfig();
 
-    fixture::Settings after;
+    fixture::SettingsFile after;
     ASSERT_TRUE(fixture::ReadSettings(install.config(), after));
     std::size_t first = fixture::SettingsSize, last = 0;
     for (std::size_t i = 0; i < fixture::SettingsSize; ++i) {
@@ -272,9 +272,9 @@ TEST_F(Session, InitWithoutAFolderAndWithoutInstallDirAnswersMinus4YetInitialise
 TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder) {
   fixture::TempInstall first("first");
   fixture::TempInstall listed("registered");
-  fixture::WriteSettings(first.config(), fixture::Settings());
-  fixture::Settings other;
-  other.U16(242, 999);
+  fixture::WriteSettings(first.config(), fixture::SettingsFile());
+  fixture::SettingsFile other;
+  other.U16(fixture::settings::Id12, 999);
   fixture::WriteSettings(listed.config(), other);
   fixture::InstallDirValue value(listed.root());
 
@@ -282,8 +282,8 @@ TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder
   EXPECT_FALSE(api::ReloadIfSettingsChanged());
   // Another program rewrites the file (with a stamp that differs from the
   // loaded one whatever the clock's grain).
-  fixture::Settings rewritten;
-  rewritten.U16(242, 111);
+  fixture::SettingsFile rewritten;
+  rewritten.U16(fixture::settings::Id12, 111);
   fixture::WriteSettings(first.config(), rewritten);
   ASSERT_TRUE(fixture::BackdateFile(first.config() + "settings.cfg"));
   EXPECT_TRUE(api::ReloadIfSettingsChanged());
@@ -294,7 +294,7 @@ TEST_F(Session, ASettingsFileChangedBehindTheLibraryReloadsFromTheRegistryFolder
 
 TEST_F(Session, ARefusedSaveKeepsTheChangeAndTellsNoService) {
   fixture::TempInstall install("refused");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   std::uint8_t on = 1;
   ASSERT_EQ(SetConfigSetting(15, &on, 1), 0);
@@ -354,7 +354,7 @@ TEST(BufferDates, SetAndGetWithTheirBadArguments) {
 
 TEST_F(Session, RecordSettingsWorkOnTheCallersBufferOnly) {
   fixture::TempInstall install("records");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   std::vector<std::uint8_t> account(2848, 0);
   const char* mailbox = "postmaster";
@@ -382,9 +382,9 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
   const char* standin = std::getenv("VM_DB_STANDIN");
   ASSERT_NE(standin, nullptr);
   ASSERT_TRUE(CopyFileA(standin, (install.root() + "DB.dll").c_str(), FALSE));
-  fixture::Settings settings;
-  settings.U8(3633, 2);  // storage mode: database back end
-  settings.Text(2356, " Server=db1, Port=5 ");
+  fixture::SettingsFile settings;
+  settings.U8(fixture::settings::StorageMode, 2);  // the database back end
+  settings.Text(fixture::settings::BackEndConnection, " Server=db1, Port=5 ");
   fixture::WriteSettings(install.config(), settings);
 
   ASSERT_EQ(Init(install.root().c_str()), 0);
@@ -411,10 +411,73 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
   EXPECT_EQ(GetModuleHandleA((install.root() + "DB.dll").c_str()), nullptr);
 }
 
+// While the back end cannot read, the account count and a save answer
+// failure, not an empty domain or a bad index; a rename whose save fails is
+// taken back in the back end and in the configuration folder.
+TEST_F(BackEnd, FailuresAreNotEmptyAnswersAndARenameIsUndoneWhenTheSaveFails) {
+  fixture::TempInstall install("dbfail");
+  ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::Settings settings;
+  settings.U8(3633, 2);
+  settings.U32(7020, 1);
+  fixture::WriteSettings(install.config(), settings);
+  std::vector<std::uint8_t> entry(96, 0);
+  entry[0] = 6;
+  std::memcpy(&entry[1], "a.test", 6);
+  fixture::WriteBytes(install.config() + "domains.cfg", entry);
+  ASSERT_TRUE(core::ForceDirectory(install.config() + "a.test\\"));
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  HMODULE db = GetModuleHandleA((install.root() + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  const auto load =
+      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
+  const auto fail =
+      reinterpret_cast<standin::FailCallProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinFailCall")));
+  const auto getDomain =
+      reinterpret_cast<core::DBGetDomainProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBGetDomain")));
+  ASSERT_EQ(load("domain|a.test\naccount|a.test|kim|kim|pw\n"), 2);
+  std::vector<std::uint8_t> account(2848, 0);
+  account[260] = 3;
+  std::memcpy(&account[261], "kim", 3);
+  const struct {
+    const char* failing;
+    std::int32_t count, save, saveFarOut;
+  } rows[] = {{"", 1, 0, -3}, {"DBGetUsers", -1, -1, -1}, {"", 1, 0, -3}};
+  for (const auto& row : rows) {
+    fail(row.failing);
+    EXPECT_EQ(GetUserCount("a.test"), row.count) << row.failing;
+    EXPECT_EQ(SaveUser("a.test", 0, account.data(), 2848), row.save) << row.failing;
+    EXPECT_EQ(SaveUser("a.test", 1, account.data(), 2848), row.saveFarOut) << row.failing;
+  }
+
+  std::vector<std::uint8_t> domain(913);
+  {
+    // Both files held open without sharing: the configuration cannot be saved.
+    std::vector<HANDLE> held;
+    for (const char* name : {"settings.cfg", "domains.cfg"}) {
+      held.push_back(
+          CreateFileA((install.config() + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_NE(held.back(), INVALID_HANDLE_VALUE) << name;
+    }
+    EXPECT_EQ(RenameDomain("a.test", "b.test"), -1);
+    for (HANDLE file : held)
+      CloseHandle(file);
+  }
+  EXPECT_EQ(GetDomainIndex("a.test"), 0);
+  EXPECT_EQ(GetDomainIndex("b.test"), -1);
+  EXPECT_TRUE(fixture::Exists(install.config() + "a.test"));
+  EXPECT_FALSE(fixture::Exists(install.config() + "b.test"));
+  EXPECT_EQ(getDomain("a.test", domain.data()), 1);
+  EXPECT_EQ(getDomain("b.test", domain.data()), 0);
+  EXPECT_EQ(RenameDomain("a.test", "b.test"), 0);  // with the save it goes through
+  EXPECT_EQ(getDomain("b.test", domain.data()), 1);
+  EXPECT_TRUE(fixture::Exists(install.config() + "b.test"));
+}
+
 TEST_F(BackEnd, TheChallengeResponseSwitchAlsoConnects) {
   fixture::TempInstall install("challenge");
   ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));
-  fixture::WriteSettings(install.config(), fixture::Settings());  // storage mode 0, no connect byte
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());  // storage mode 0, no connect byte
   CreateDirectoryA((install.root() + "Spam").c_str(), nullptr);
   {
     std::ofstream spam(install.root() + "Spam\\spam.dat");
@@ -428,7 +491,7 @@ TEST_F(BackEnd, TheChallengeResponseSwitchAlsoConnects) {
 
 TEST_F(BackEnd, ConcurrentSettingCallsDuringReinitDoNotCrash) {
   fixture::TempInstall install("threads");
-  fixture::WriteSettings(install.config(), fixture::Settings());
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
   ASSERT_EQ(Init(install.root().c_str()), 0);
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};

@@ -1,77 +1,29 @@
 #pragma once
-// Test installations written without the library's code: the scramble key and
-// the field offsets are spelled out here, so the library is checked against
-// bytes it did not produce.
+// Installations for the library's exports, written without the library's
+// code from the records of tests/support/records.h.
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "core/platform/Files.h"
+#include "tests/support/records.h"
 
 namespace fixture {
 
-inline const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                                     0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+using namespace records;
 
-constexpr std::size_t SettingsSize = 20864;
-
-struct Settings {
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(SettingsSize, 0);
-  Settings() {
-    bytes[1542] = 0;  // keep the test process on all processors
-    bytes[7001] = 1;  // the domain table in its current layout
-  }
-  void U8(std::size_t offset, std::uint8_t v) { bytes[offset] = v; }
-  void U16(std::size_t offset, std::uint16_t v) { std::memcpy(&bytes[offset], &v, 2); }
-  void U32(std::size_t offset, std::uint32_t v) { std::memcpy(&bytes[offset], &v, 4); }
-  void Text(std::size_t offset, const std::string& text) {
-    bytes[offset] = static_cast<std::uint8_t>(text.size());
-    std::memcpy(&bytes[offset + 1], text.data(), text.size());
-  }
-  std::uint16_t ReadU16(std::size_t offset) const {
-    std::uint16_t v;
-    std::memcpy(&v, &bytes[offset], 2);
-    return v;
-  }
-};
-
-inline std::vector<std::uint8_t> Scramble(std::vector<std::uint8_t> bytes) {
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] ^= Key[i % 16];
-  return bytes;
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline bool ReadBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes.clear();
-  unsigned char chunk[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  std::fclose(file);
-  return true;
-}
-
-inline void WriteSettings(const std::string& configFolder, const Settings& settings) {
+inline void WriteSettings(const std::string& configFolder, const Record& settings) {
   CreateDirectoryA(configFolder.c_str(), nullptr);
-  WriteBytes(configFolder + "settings.cfg", Scramble(settings.bytes));
+  std::ofstream(configFolder + "settings.cfg", std::ios::binary | std::ios::trunc) << settings.Scrambled();
 }
 
-inline bool ReadSettings(const std::string& configFolder, Settings& settings) {
-  std::vector<std::uint8_t> bytes;
-  if (!ReadBytes(configFolder + "settings.cfg", bytes) || bytes.size() != SettingsSize) return false;
-  settings.bytes = Scramble(bytes);
+inline bool ReadSettings(const std::string& configFolder, Record& settings) {
+  std::string bytes;
+  if (!core::ReadFileToString(configFolder + "settings.cfg", false, bytes) || bytes.size() != SettingsSize)
+    return false;
+  settings.bytes = records::Scrambled(bytes);
   return true;
 }
 

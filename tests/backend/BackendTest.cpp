@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 
 #include "core/db/DbInterface.h"
 #include "core/platform/Files.h"
+#include "tests/support/records.h"
 
 namespace {
 
@@ -50,21 +52,11 @@ std::string PostgresConnection(std::string& whyNot) {
 
 Record Account(const std::string& aliases, const std::string& mailbox = "", const std::string& password = "",
                std::uint8_t kind = 0, std::uint8_t authMode = 0) {
-  Record r(core::DbAccountRecordSize, 0);
-  const auto put = [&](int offset, const std::string& text) {
-    r[offset] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), r.begin() + offset + 1);
-  };
-  put(core::DbAccountAliasOffset, aliases);
-  put(core::DbAccountMailboxOffset, mailbox);
-  put(core::DbAccountPasswordOffset, password);
-  r[0] = kind;
-  r[664] = authMode;
-  return r;
+  return records::NewAccount{
+      .aliases = aliases, .mailbox = mailbox, .password = password, .kind = kind, .authMode = authMode}
+      .Make<Record>();
 }
-std::string Aliases(const std::uint8_t* r) {
-  return std::string(reinterpret_cast<const char*>(r) + core::DbAccountAliasOffset + 1, r[core::DbAccountAliasOffset]);
-}
+std::string Aliases(const std::uint8_t* r) { return records::TextAt(r, records::user::Aliases); }
 
 // The 22 entry points of one loaded copy of the library.
 struct Db {
@@ -117,19 +109,20 @@ struct Db {
     module = nullptr;
   }
   std::string AliasesAt(const char* domain, std::int32_t index) {
-    Record r(core::DbAccountRecordSize, 0);
+    Record r(records::AccountSize, 0);
     return GetUsers(domain, r.data(), index) > index ? Aliases(r.data()) : "(none)";
   }
   std::vector<std::string> DomainNames() {
     const std::int32_t count = GetDomainCount();
-    std::vector<std::uint8_t> entries(static_cast<std::size_t>(count + 1) * core::DbDomainEntrySize, 0xAB);
+    std::vector<std::uint8_t> entries(static_cast<std::size_t>(count + 1) * records::EntrySize, 0xAB);
     std::vector<std::string> names;
     if (count == 0 || GetDomains(entries.data(), count + 1) == 0) return names;
     for (std::int32_t i = 0; i <= count; ++i) {
-      const std::uint8_t* e = entries.data() + static_cast<std::size_t>(i) * core::DbDomainEntrySize;
-      std::string name(reinterpret_cast<const char*>(e) + 1, e[0]);
-      if (e[92] == 0xFF && e[95] == 0xFF) name += " [bound]";
-      if (i == count) name = e[0] == 0 && e[92] == 0 ? "(zero)" : "(garbage)";
+      const std::uint8_t* e = entries.data() + static_cast<std::size_t>(i) * records::EntrySize;
+      using records::entry::Address;
+      std::string name = records::TextAt(e, records::entry::Name);
+      if (e[Address] == 0xFF && e[Address + 3] == 0xFF) name += " [bound]";
+      if (i == count) name = e[0] == 0 && e[Address] == 0 ? "(zero)" : "(garbage)";
       names.push_back(name);
     }
     return names;
@@ -161,6 +154,30 @@ std::vector<std::string> Tables(std::string connection) {
   SQLFreeHandle(SQL_HANDLE_ENV, env);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Runs statements on the database outside the library; false at the first
+// that fails.
+bool RunOutside(std::string connection, const std::vector<std::string>& statements) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  bool ok = SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(connection.data()), SQL_NTS,
+                                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+  if (ok) {
+    for (std::string sql : statements) {
+      SQLHSTMT st = SQL_NULL_HSTMT;
+      SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+      ok = ok && SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS));
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+    }
+    SQLDisconnect(dbc);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return ok;
 }
 
 class Backend : public ::testing::Test {
@@ -228,7 +245,7 @@ TEST_F(Backend, DomainsKeepNamesOrderRecordsAndBindings) {
     EXPECT_EQ(db.AddDomain(name), 0) << name;  // known already (letters folded) or empty
   EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"one.test", "two.test", "caf\xE9.test",
                                                         "x'); drop table domains; --", "50%_off.test", "(zero)"}));
-  Record record(core::DbDomainRecordSize), read(core::DbDomainRecordSize, 0xAB);
+  Record record(records::DomainSize), read(records::DomainSize, 0xAB);
   for (std::size_t i = 0; i < record.size(); ++i)
     record[i] = static_cast<std::uint8_t>(i * 7);
   EXPECT_EQ(db.SetDomain("CAF\xE9.TEST", record.data()), 1);
@@ -272,9 +289,9 @@ TEST_F(Backend, AccountPositionsStayDenseAndLookupsUseTheAliases) {
   EXPECT_EQ(db.AliasesAt("a.test", 1), "b1; Shared");
   EXPECT_EQ(db.GetUsersIndex("A.TEST", "nope;SHARED"), 1);
   EXPECT_LT(db.GetUsersIndex("a.test", "a1"), 0);  // replaced aliases are gone
-  Record buffer(core::DbAccountRecordSize, 0xAB);
+  Record buffer(records::AccountSize, 0xAB);
   EXPECT_EQ(db.GetUsers("a.test", buffer.data(), 9), 4);
-  EXPECT_EQ(buffer, Record(core::DbAccountRecordSize, 0xAB));
+  EXPECT_EQ(buffer, Record(records::AccountSize, 0xAB));
   EXPECT_EQ(db.GetUsers("nowhere.test", buffer.data(), 0), 0);
   EXPECT_EQ(db.GetUsers("a.test", buffer.data(), 2), 4);
   EXPECT_EQ(db.DeleteUsers(2), 1);
@@ -311,7 +328,7 @@ TEST_F(Backend, DeleteRemovesTheAccountThatWasReadWhilePositionsMove) {
   ASSERT_NO_FATAL_FAILURE(second.Load(other + "DB.dll"));
   second.SetConnection(postgres ? connection.c_str() : "");
   ASSERT_EQ(second.ReloadConfig(), 1);
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   EXPECT_EQ(db.GetUsers("d.test", r.data(), 2), 4);
   EXPECT_EQ(second.GetUsers("d.test", r.data(), 0), 4);
   EXPECT_EQ(second.DeleteUsers(0), 1);
@@ -390,7 +407,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
       {"REN\xC9", "p\xE4ss", "", 0, "ren\xE9@d1.test"},
   };
   const auto login = [&](const Case& c) {
-    Record r(core::DbAccountRecordSize, 0);
+    Record r(records::AccountSize, 0);
     char domain[core::DbDomainNameOutSize];
     std::memset(domain, 'x', sizeof domain);
     if (db.GetMailBoxUser(0, c.login, c.password, r.data(), domain, c.ip, c.fullAddress) == 0) return std::string();
@@ -398,7 +415,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
   };
   for (const Case& c : logins)
     EXPECT_EQ(login(c), c.expected) << c.login << " / " << c.password << " / " << c.fullAddress;
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   char domain[core::DbDomainNameOutSize];
   EXPECT_EQ(db.GetMailBoxUser(1, "ANN", "secret", r.data(), domain, "", 0), 0);  // other methods
 
@@ -434,7 +451,7 @@ TEST_F(Backend, LoginsAndChecksFollowTheRecordFiles) {
   const std::pair<const char*, const char*> local[] = {
       {"ANNE@D1.TEST", "ann;anne"}, {"ann@d2.test", "ann"}, {"nobody@d1.test", ""}, {"ann", ""}, {"@d1.test", ""}};
   for (const auto& [address, expected] : local) {
-    Record found(core::DbAccountRecordSize, 0);
+    Record found(records::AccountSize, 0);
     const bool ok = db.GetLocalUser(address, found.data()) != 0;
     EXPECT_EQ(ok ? Aliases(found.data()) : "", expected) << address;
   }
@@ -475,7 +492,7 @@ TEST_F(Backend, TwoProcessesAppendingToOneDomainLeaveDensePositions) {
   }
   CloseHandle(go);
   CloseHandle(ready);
-  Record r(core::DbAccountRecordSize);
+  Record r(records::AccountSize);
   ASSERT_EQ(db.GetUsers("busy.test", r.data(), 0), 2 * PerProcess);
   int next[2] = {0, 0};  // each process's accounts in its own order, none missing
   for (int i = 0; i < 2 * PerProcess; ++i) {
@@ -495,7 +512,7 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   db.SetConnection(("Driver={SQLite3};Database=" + file).c_str());
   ASSERT_EQ(db.ReloadConfig(), 1);
   EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"alpha.test [bound]", "caf\xE9.test", "(zero)"}));
-  Record record(core::DbDomainRecordSize);
+  Record record(records::DomainSize);
   ASSERT_EQ(db.GetDomain("CAF\xE9.test", record.data()), 1);
   for (std::size_t i = 0; i < record.size(); ++i)
     ASSERT_EQ(record[i], i % 251) << i;
@@ -503,7 +520,7 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   EXPECT_EQ(db.GetUsersIndex("alpha.test", "REN\xC9"), 2);
   EXPECT_LT(db.GetUsersIndex("alpha.test", "ren\xE9"), 0);
   EXPECT_EQ(db.GetUsersIndex("alpha.test", "R\xE9NE"), 2);
-  Record account(core::DbAccountRecordSize);
+  Record account(records::AccountSize);
   char domain[core::DbDomainNameOutSize];
   EXPECT_EQ(db.GetMailBoxUser(0, "ren\xE9", "p\xE4ss", account.data(), domain, "10.0.0.2", 0), 1);
   EXPECT_EQ(std::string(domain), "alpha.test");
@@ -517,6 +534,116 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   std::ofstream(HostPath(file + ".done")) << "done\n";
 }
 
+// Writes that cannot be made (SQLite cannot create its journal; another
+// process holds the lock) fail within seconds, and afterwards every answer
+// is what the database holds and writes go through again.
+TEST_F(Backend, FailedWritesLeaveAConnectionThatAnswersWhatIsStored) {
+  ASSERT_EQ(db.AddDomain("keep.test"), 1);
+  Save("keep.test", {Account("a0")});
+  const std::string journal = root + "config\\mail.db-journal";
+  const std::string name = "backend-hold-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (name + " ready").c_str());
+  PROCESS_INFORMATION holder{};
+  const auto holdElsewhere = [&] {
+    std::string command =
+        "\"" + HostPath(BACKEND_CHILD_PATH) + "\" hold \"" + SharedConnection() + "\" \"" + name + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ResetEvent(go);
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder) &&
+           WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+  };
+  const auto release = [&] {
+    SetEvent(go);
+    DWORD code = 1;
+    const bool ended = WaitForSingleObject(holder.hProcess, 30000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(holder.hProcess, &code);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    return ended && code == 0;
+  };
+  struct Obstacle {
+    const char* what;
+    bool sqliteOnly;
+    std::function<bool()> put, remove;
+    const char* account;
+    const char* domain;
+    std::vector<std::string> domainsAfter;
+  };
+  const Obstacle obstacles[] = {
+      {"no journal",
+       true,
+       [&] { return CreateDirectoryA(journal.c_str(), nullptr) != 0; },
+       [&] { return RemoveDirectoryA(journal.c_str()) != 0; },
+       "j1",
+       "j.test",
+       {"keep.test", "j.test", "(zero)"}},
+      {"locked elsewhere", false, holdElsewhere, release, "h1", "h.test", {"keep.test", "h.test", "(zero)"}},
+      {"locked elsewhere, a text without Timeout=",
+       true,
+       [&] {
+         db.SetConnection(SharedConnection().c_str());
+         return db.ReloadConfig() == 1 && holdElsewhere();
+       },
+       release,
+       "t1",
+       "t.test",
+       {"keep.test", "t.test", "(zero)"}},
+  };
+  for (const Obstacle& o : obstacles) {
+    if (postgres && o.sqliteOnly) continue;
+    SCOPED_TRACE(o.what);
+    ASSERT_TRUE(o.put());
+    for (const auto& write : std::vector<std::function<std::int32_t()>>{
+             [&] { return db.SaveUsers("keep.test", Account(o.account).data(), -1); },
+             [&] { return db.AddDomain(o.domain); }}) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(write(), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    }
+    ASSERT_TRUE(o.remove());
+    EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"keep.test", "(zero)"}));
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), "a0|(none)");
+    EXPECT_EQ(db.SaveUsers("keep.test", Account(o.account).data(), 1), 1);
+    EXPECT_EQ(db.AddDomain(o.domain), 1);
+    EXPECT_EQ(db.DomainNames(), o.domainsAfter);
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), std::string("a0|") + o.account);
+    ASSERT_EQ(db.DeleteDomain(o.domain), 1);
+    ASSERT_EQ(db.GetUsers("keep.test", Record(core::DbAccountRecordSize).data(), 1), 2);
+    ASSERT_EQ(db.DeleteUsers(1), 1);
+  }
+  CloseHandle(go);
+  CloseHandle(ready);
+}
+
+// A write refused part-way (a trigger refuses the alias "zz" after the
+// account row and its first alias went in) leaves nothing of itself behind.
+TEST_F(Backend, AWriteRefusedPartWayIsRolledBack) {
+  ASSERT_EQ(db.AddDomain("r.test"), 1);
+  Save("r.test", {Account("a0")});
+  const std::vector<std::string> refuse =
+      postgres ? std::vector<std::string>{"CREATE OR REPLACE FUNCTION refuse_zz() RETURNS trigger AS $$ BEGIN "
+                                          "IF NEW.alias = 'zz'::bytea THEN RAISE EXCEPTION 'refused'; END IF; "
+                                          "RETURN NEW; END $$ LANGUAGE plpgsql",
+                                          "DROP TRIGGER IF EXISTS refuse_zz ON account_aliases",
+                                          "CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases FOR EACH ROW "
+                                          "EXECUTE FUNCTION refuse_zz()"}
+               : std::vector<std::string>{"CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases "
+                                          "WHEN NEW.alias = X'7A7A' BEGIN SELECT RAISE(ABORT, 'refused'); END"};
+  ASSERT_TRUE(RunOutside(SharedConnection(), refuse));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("new;zz").data(), -1), 0);
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 0);
+  EXPECT_EQ(db.AliasesAt("r.test", 0) + "|" + db.AliasesAt("r.test", 1), "a0|(none)");
+  for (const char* alias : {"new", "b0", "zz"})
+    EXPECT_LT(db.GetUsersIndex("r.test", alias), 0) << alias;
+  EXPECT_EQ(db.GetUsersIndex("r.test", "a0"), 0);
+  ASSERT_TRUE(RunOutside(SharedConnection(),
+                         {postgres ? "DROP TRIGGER refuse_zz ON account_aliases" : "DROP TRIGGER refuse_zz"}));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 1);  // the connection goes on
+  EXPECT_EQ(db.GetUsersIndex("r.test", "zz"), 0);
+}
+
 TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
   if (!postgres) {
     EXPECT_TRUE(core::FileExists(root + "config\\mail.db"));  // the default database
@@ -524,7 +651,7 @@ TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
   ASSERT_EQ(db.AddDomain("keep.test"), 1);
   db.SetConnection("Driver={No Such Driver};Database=nothing");
   EXPECT_EQ(db.ReloadConfig(), 0);
-  Record r(core::DbAccountRecordSize, 0), block(core::DbEnumerationSize, 0);
+  Record r(records::AccountSize, 0), block(core::DbEnumerationSize, 0);
   char domain[core::DbDomainNameOutSize];
   const std::pair<const char*, std::function<std::int32_t()>> calls[] = {
       {"GetDomain", [&] { return db.GetDomain("keep.test", r.data()); }},
@@ -536,7 +663,7 @@ TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
       {"GetDomainCount", [&] { return db.GetDomainCount(); }},
       {"GetDomains", [&] { return db.GetDomains(r.data(), 1); }},
       {"SaveUsers", [&] { return db.SaveUsers("keep.test", Account("a").data(), -1); }},
-      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0); }},
+      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0) + 1; }},  // -1: not an empty domain
       {"DeleteUsers", [&] { return db.DeleteUsers(0); }},
       {"GetUsersIndex", [&] { return db.GetUsersIndex("keep.test", "a") + 1; }},
       {"InitUsers", [&] { return db.InitUsers("keep.test", block.data(), -1, 0, ""); }},

@@ -14,9 +14,8 @@ import os
 import sqlite3
 import sys
 
-RECORD = 2848
-DOMAIN_RECORD = 913
-ALIASES, MAILBOX, PASSWORD = 260, 516, 772
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from records import DOMAIN as DOMAIN_RECORD, account  # noqa: E402
 
 SCHEMA = [
     "CREATE TABLE domains (id INTEGER PRIMARY KEY, name BLOB NOT NULL UNIQUE, ordinal INTEGER NOT NULL,"
@@ -32,17 +31,6 @@ SCHEMA = [
 
 def ascii_lower(data: bytes) -> bytes:
     return bytes(c + 32 if 65 <= c <= 90 else c for c in data)
-
-
-def short(text: bytes) -> bytes:
-    return bytes([len(text)]) + text
-
-
-def account(aliases: bytes, mailbox: bytes, password: bytes) -> bytes:
-    r = bytearray(RECORD)
-    for offset, text in ((ALIASES, aliases), (MAILBOX, mailbox), (PASSWORD, password)):
-        r[offset:offset + 1 + len(text)] = short(text)
-    return bytes(r)
 
 
 # The installation before the test: (name, ordinal, binding, accounts).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/domains/DomainEntries.h"
+#include "tests/support/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
@@ -20,19 +21,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   data += 5;
   size -= 5;
   tableLength = tableLength < size ? tableLength : size;
-  std::vector<std::uint8_t> settings(20864, 0);
-  for (std::size_t i = 0; i < tableLength && 7024 + i < settings.size(); ++i)
-    settings[7024 + i] = data[i];
-  settings[7001] = (flags & 4) != 0 ? 1 : 0;
+  using namespace records::settings;
+  std::vector<std::uint8_t> settings(records::SettingsSize, 0);
+  for (std::size_t i = 0; i < tableLength && OldDomainTable + i < settings.size(); ++i)
+    settings[OldDomainTable + i] = data[i];
+  settings[DomainLayout] = (flags & 4) != 0 ? 1 : 0;
   const std::string_view source(reinterpret_cast<const char*>(data + tableLength), size - tableLength);
 
   core::DomainEntries entries = core::LoadDomainEntries(count, source, (flags & 1) != 0);
   core::MigrateDomainEntries(entries, settings.data(), (flags & 2) != 0);
-  if (settings[7001] != 1) std::abort();
+  if (settings[DomainLayout] != 1) std::abort();
   if (entries.Live() != entries.count) std::abort();
   for (std::size_t i = 0; i < entries.Allocated(); ++i) {
     if (entries.block[i * core::DomainEntrySize] > core::DomainNameMaxLength) std::abort();
     if (entries.Name(i).size() > core::DomainNameMaxLength) std::abort();
+  }
+  // The index by name answers as a scan of the live entries does.
+  for (std::size_t i = 0; i < entries.Allocated() && i < 64; ++i) {
+    const std::string_view name = entries.Name(i);
+    int first = -1;
+    for (std::size_t j = 0; !name.empty() && j < entries.Live() && first < 0; ++j)
+      first = entries.Name(j) == name ? static_cast<int>(j) : -1;
+    if (entries.IndexOf(name) != first) std::abort();
   }
   // The entry operations keep the same bounds.
   if (entries.count > 0) {

@@ -8,14 +8,16 @@
 #include <vector>
 
 #include "core/auth/PasswordRules.h"
+#include "tests/support/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
-  std::vector<std::uint8_t> settings(20864, 0);
-  settings[159] = data[0] & 1;
-  settings[6999] = data[1];
-  settings[7000] = data[2];
-  settings[20445] = data[3];
+  std::vector<std::uint8_t> settings(records::SettingsSize, 0);
+  using namespace records::settings;
+  settings[NotAnAlias] = data[0] & 1;
+  settings[MinLength] = data[1];
+  settings[MinDigits] = data[2];
+  settings[MinOthers] = data[3];
   const std::string_view rest(reinterpret_cast<const char*>(data + 4), size - 4);
   const std::size_t a = rest.find('\0');
   const std::size_t b = a == std::string_view::npos ? a : rest.find('\0', a + 1);

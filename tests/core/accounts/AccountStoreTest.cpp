@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -25,6 +27,7 @@
 #include "core/db/DbLibrary.h"
 #include "core/platform/Files.h"
 #include "core/platform/LockTable.h"
+#include "core/platform/RecordCacheTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "tests/support/db_standin/StandinControl.h"
@@ -38,13 +41,13 @@ using namespace core;
 using namespace testinst;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& password = "pw", std::uint8_t kind = 0) {
-  AccountRecordBytes r{};
-  r[0] = kind;
-  PutText(r.data(), 260, aliases);
-  PutText(r.data(), 516, aliases.substr(0, aliases.find(';')));
-  PutText(r.data(), 772, password);
-  return r;
+  return NewAccount{
+      .aliases = aliases, .mailbox = aliases.substr(0, aliases.find(';')), .password = password, .kind = kind}
+      .Make<AccountRecordBytes>();
 }
+
+std::chrono::steady_clock::time_point g_cacheNow{};
+std::chrono::steady_clock::time_point CacheClock() { return g_cacheNow; }
 
 class AccountTest : public ::testing::Test {
  protected:
@@ -55,11 +58,15 @@ class AccountTest : public ::testing::Test {
   void TearDown() override {
     UnloadDBLibrary();
     SizeAccountCache(0);
+    SetRecordCacheClock(nullptr);
     SetSyncUserHook({});
   }
   // One domain "a.test" in the given storage mode; loads the configuration.
   void Install(std::uint8_t storageMode = 1, std::uint8_t directorySync = 0) {
-    ASSERT_TRUE(install.Install(SettingsFile(1).U8(3633, storageMode).U8(207, directorySync).U8(3382, directorySync),
+    ASSERT_TRUE(install.Install(SettingsFile(1)
+                                    .U8(settings::StorageMode, storageMode)
+                                    .U8(settings::DirectorySync, directorySync)
+                                    .U8(settings::DirectoryConfigured, directorySync),
                                 {"a.test"}));
   }
   std::string Users() const { return config + "a.test\\users.cfg"; }
@@ -69,7 +76,7 @@ class AccountTest : public ::testing::Test {
     const std::int32_t count = ReadAccountRecord(0, r, -1);
     for (std::int32_t i = 0; i < count; ++i) {
       ReadAccountRecord(0, r, i);
-      out.push_back(TextAt(r.data(), 260));
+      out.push_back(TextAt(r.data(), user::Aliases));
     }
     return out;
   }
@@ -90,7 +97,7 @@ TEST_F(AccountTest, FilesOfTheIndependentWriterReadAndWrittenBack) {
 
   AccountRecordBytes r{};
   ASSERT_EQ(ReadAccountRecord(0, r, 1), 3);  // the partial tail is no account
-  EXPECT_EQ(TextAt(r.data(), 772),
+  EXPECT_EQ(TextAt(r.data(), user::Password),
             "s\xE9"
             "cret");
   EXPECT_EQ(FindAccountIndex(0, "x;ANNA.b"), 0);
@@ -101,19 +108,19 @@ TEST_F(AccountTest, FilesOfTheIndependentWriterReadAndWrittenBack) {
   SetAccountGroupTest({});
   RemoteAccountRecordBytes remote{};
   EXPECT_EQ(ReadRemoteAccounts(remote, 0), 2);
-  EXPECT_EQ(TextAt(remote.data(), 0), "pop1");
+  EXPECT_EQ(TextAt(remote.data(), remote::Name), "pop1");
 
   ReadAccountRecord(0, r, 0);
-  PutText(r.data(), 772, "changed");
+  PutText(r.data(), user::Password, "changed");
   ASSERT_TRUE(WriteAccountRecord(0, r, 0));
   ASSERT_TRUE(DeleteAccountRecord(0, 1));
   ReadAccountRecord(0, r, 1);
-  PutText(r.data(), 260, "cy-new;[Staff]");
+  PutText(r.data(), user::Aliases, "cy-new;[Staff]");
   ASSERT_TRUE(WriteAccountRecord(0, r, 1));
   ASSERT_TRUE(WriteAccountRecord(0, Account("dan", "d"), -1));
   ASSERT_TRUE(DeleteRemoteAccount(0));
   RemoteAccountRecordBytes pop3{};
-  PutText(pop3.data(), 0, "pop3");
+  PutText(pop3.data(), remote::Name, "pop3");
   ASSERT_TRUE(WriteRemoteAccount(pop3, -1));
 
   const std::string written = HostPath(fixtures) + "\\written\\";
@@ -163,9 +170,9 @@ TEST_F(AccountTest, DataFilesAndRemoteCompanionsGoOnlyInsideTheRootAfterTheCommi
                                   config + "state1.dom", config + "state1.rt", config + "keep.dat"})
     WriteAll(file, "x");
   AccountRecordBytes kind3 = Account("k3", "p", 3);
-  PutText(kind3.data(), 1304, root + "data\\k3.dat");
+  PutText(kind3.data(), user::Kind3File, root + "data\\k3.dat");
   AccountRecordBytes escape = Account("esc", "p", 4);
-  PutText(escape.data(), 773, "..\\..\\" + outside.substr(outside.find_last_of('\\') + 1));
+  PutText(escape.data(), user::Kind4File, "..\\..\\" + outside.substr(outside.find_last_of('\\') + 1));
   ASSERT_TRUE(WriteAccountRecord(0, kind3, -1));
   ASSERT_TRUE(WriteAccountRecord(0, escape, -1));
   ASSERT_TRUE(DeleteAccountRecord(0, 0));
@@ -175,7 +182,7 @@ TEST_F(AccountTest, DataFilesAndRemoteCompanionsGoOnlyInsideTheRootAfterTheCommi
   DeleteFileA(outside.c_str());
 
   RemoteAccountRecordBytes remote{};
-  PutText(remote.data(), 1312, "state1");
+  PutText(remote.data(), remote::StateFile, "state1");
   ASSERT_TRUE(WriteRemoteAccount(remote, -1));
   EXPECT_FALSE(DeleteRemoteAccount(1));  // past the end: nothing, and no success
   ASSERT_TRUE(DeleteRemoteAccount(0));
@@ -195,7 +202,7 @@ TEST_F(AccountTest, ThePasswordChangedWithinTheSameTickIsNotServedFromTheCache) 
   StoreAccountCache("ann", "a.test", before, r);
   AccountRecordBytes hit{};
   ASSERT_TRUE(LookUpAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), false, hit));
-  EXPECT_EQ(TextAt(hit.data(), 772), "old");
+  EXPECT_EQ(TextAt(hit.data(), user::Password), "old");
 
   ASSERT_TRUE(WriteAccountRecord(0, Account("ann", "new"), 0));  // same size, same second
   EXPECT_FALSE(LookUpAccountCache("ann", "a.test", CurrentAccountFileStamp("a.test"), false, hit));
@@ -212,14 +219,44 @@ TEST_F(AccountTest, ThePasswordChangedWithinTheSameTickIsNotServedFromTheCache) 
   EXPECT_EQ(AccountCacheKey(Account("Ann;b").data()), "ann");
 }
 
+// A full cache gives up the entry used longest ago; a fast entry is trusted
+// for 30 seconds after its last use and not a second longer.
+TEST_F(AccountTest, TheCacheReplacesItsOldestEntryAndFastEntriesAgeOut) {
+  using std::chrono::seconds;
+  Install();
+  SizeAccountCache(2);
+  SetRecordCacheClock(&CacheClock);
+  g_cacheNow = std::chrono::steady_clock::time_point(std::chrono::hours(1));
+  const AccountFileStamp stamp = CurrentAccountFileStamp("a.test");
+  AccountRecordBytes hit{};
+  StoreAccountCache("k1", "a.test", stamp, Account("k1"));
+  g_cacheNow += seconds(1);
+  StoreAccountCache("k2", "a.test", stamp, Account("k2"));
+  g_cacheNow += seconds(1);
+  ASSERT_TRUE(LookUpAccountCache("k1", "a.test", stamp, false, hit));  // k2 is now the oldest
+  g_cacheNow += seconds(1);
+  StoreAccountCache("k3", "a.test", stamp, Account("k3"));
+  const std::pair<const char*, bool> kept[] = {{"k1", true}, {"k2", false}, {"k3", true}};
+  for (const auto& [key, expected] : kept)
+    EXPECT_EQ(LookUpAccountCache(key, "a.test", stamp, false, hit), expected) << key;
+
+  // Seconds since the last use (a hit renews it) and whether a fast look-up hits.
+  const std::pair<int, bool> ages[] = {{30, true}, {30, true}, {31, false}};
+  for (const auto& [age, expected] : ages) {
+    g_cacheNow += seconds(age);
+    EXPECT_EQ(LookUpAccountCache("k3", "a.test", AccountFileStamp{}, true, hit), expected) << age;
+  }
+}
+
 TEST_F(AccountTest, WalksAndDirectorySyncSeeTheRightRecords) {
   Install(1, 1);
   std::vector<std::pair<int, std::string>> synced;
-  SetSyncUserHook([&](SyncMode mode, const AccountRecordBytes& record, const AccountRecordBytes* replaced,
-                      std::string_view) {
-    synced.emplace_back(static_cast<int>(mode),
-                        TextAt(record.data(), 772) + (replaced != nullptr ? "<" + TextAt(replaced->data(), 772) : ""));
-  });
+  SetSyncUserHook(
+      [&](SyncMode mode, const AccountRecordBytes& record, const AccountRecordBytes* replaced, std::string_view) {
+        synced.emplace_back(static_cast<int>(mode),
+                            TextAt(record.data(), user::Password) +
+                                (replaced != nullptr ? "<" + TextAt(replaced->data(), user::Password) : ""));
+      });
   ASSERT_TRUE(WriteAccountRecord(0, Account("a", "1"), -1));
   ASSERT_TRUE(WriteAccountRecord(0, Account("b", "2"), -1));
   ASSERT_TRUE(WriteAccountRecord(0, Account("a", "3"), 0));
@@ -258,7 +295,7 @@ TEST_F(AccountTest, ManyThreadsLeaveExactlyTheAccountsTheModelSays) {
         kept[t].insert(alias);
         AccountRecordBytes r{};
         const std::int32_t count = ReadAccountRecord(0, r, i % 7);
-        if (count > 0 && TextAt(r.data(), 772) != TextAt(r.data(), 260)) ++torn;
+        if (count > 0 && TextAt(r.data(), user::Password) != TextAt(r.data(), user::Aliases)) ++torn;
         if (i % 3 == 0) {
           // Find and delete one of this thread's own, as one step (the
           // caller's lock 0 keeps the index from moving in between).
@@ -308,7 +345,7 @@ TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
   ASSERT_TRUE(WriteAccountRecord(0, Account("bob", "p2"), -1));
   AccountRecordBytes r{};
   EXPECT_EQ(ReadAccountRecord(0, r, 1), 2);
-  EXPECT_EQ(TextAt(r.data(), 260), "bob");
+  EXPECT_EQ(TextAt(r.data(), user::Aliases), "bob");
   EXPECT_EQ(FindAccountIndex(0, "ANNA"), 0);
   // The stand-in also logs its calls: the names since the last look.
   const auto callLog =
@@ -333,21 +370,32 @@ TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
   }
   std::vector<std::uint8_t> block(AccountEnumerationSize);
   ASSERT_TRUE(InitUsers("a.test", block.data(), "", 0, 0));
-  SetU8(Settings().data(), cfg::StorageMode, 1);  // the mode changes while the walk is open
+  Settings()[settings::StorageMode] = 1;  // the mode changes while the walk is open
   int walked = 0;
   while (NextUser(block.data()) == 0)
     ++walked;
   EXPECT_EQ(walked, 2);
   DoneUsers(block.data());
-  SetU8(Settings().data(), cfg::StorageMode, 2);
+  Settings()[settings::StorageMode] = 2;
   if (callLog != nullptr) callsSince();
   ASSERT_TRUE(DeleteAccountRecord(0, 0));
   if (callLog != nullptr) {
     EXPECT_NE(callsSince().find("DBGetUsers;DBDeleteUsers;"), std::string::npos);
   }
   EXPECT_EQ(ReadAccountRecord(0, r, 0), 1);
-  EXPECT_EQ(TextAt(r.data(), 260), "bob");
+  EXPECT_EQ(TextAt(r.data(), user::Aliases), "bob");
   EXPECT_FALSE(FileExists(config + "a.test\\users.cfg"));  // the back end holds the accounts
+
+  // No file stamp changes here: each change itself ends the cached copy.
+  SizeAccountCache(4);
+  const std::function<bool()> changes[] = {[] { return WriteAccountRecord(0, Account("bob", "p3"), 0); },
+                                           [] { return DeleteAccountRecord(0, 0); }};
+  for (const auto& change : changes) {
+    StoreAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), Account("bob", "cached"));
+    ASSERT_TRUE(LookUpAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), false, r));
+    ASSERT_TRUE(change());
+    EXPECT_FALSE(LookUpAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), false, r));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, AccountBackEndTest, ::testing::Values(DB_STANDIN_PATH, DB_BACKEND_PATH));
@@ -357,7 +405,7 @@ TEST_F(AccountTest, ARemoteAccountWriteTellsThePop3Service) {
   ASSERT_TRUE(services.AddRunning({ServerPop3})) << services.Error();
   Install();
   RemoteAccountRecordBytes remote{};
-  PutText(remote.data(), 0, "pop");
+  PutText(remote.data(), remote::Name, "pop");
   ASSERT_TRUE(WriteRemoteAccount(remote, -1));
   ASSERT_TRUE(services.WaitForRecords(ServerPop3, 1));
   EXPECT_EQ(services.Records(ServerPop3)[0].Message(), ConfigChangedMessage);

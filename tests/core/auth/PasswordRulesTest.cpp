@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/records.h"
+
 namespace core {
 namespace {
 
 std::vector<std::uint8_t> Policy(std::uint8_t aliasCheck, std::uint8_t length, std::uint8_t digits,
                                  std::uint8_t others) {
-  std::vector<std::uint8_t> settings(20864, 0);
-  settings[159] = aliasCheck;
-  settings[6999] = length;
-  settings[7000] = digits;
-  settings[20445] = others;
+  std::vector<std::uint8_t> settings(records::SettingsSize, 0);
+  using namespace records::settings;
+  settings[NotAnAlias] = aliasCheck;
+  settings[MinLength] = length;
+  settings[MinDigits] = digits;
+  settings[MinOthers] = others;
   return settings;
 }
 

@@ -11,6 +11,7 @@
 #include "core/accounts/AccountRecord.h"
 #include "core/config/SettingTransfer.h"
 #include "core/config/SettingsRecord.h"
+#include "tests/support/records.h"
 
 namespace core {
 namespace {
@@ -114,7 +115,7 @@ TEST(SettingProbe, EveryIdChangesExactlyItsFieldAndReadsBack) {
   for (std::int32_t id : {4095, 4096, 4097, INT32_MIN, INT32_MAX})
     ids.push_back(id);
   SettingsRecord settings{};
-  settings[20849] = 1;  // show every stored password, so id 33 reads back
+  settings[records::settings::ShowFlaggedPasswords] = 1;  // so id 33 reads back
   const SettingContext ctx{"C:\\Server\\config\\", settings.data()};
 
   for (SettingFamily family :
@@ -317,13 +318,13 @@ TEST_F(AccountTransfer, SplitFieldsOfIds42And66And58) {
 TEST_F(AccountTransfer, PasswordMaskingAndShortDates) {
   ASSERT_EQ(Set(33, "longer-old-password"), 0);
   ASSERT_EQ(Set(33, "secret"), 0);
-  for (std::size_t i = 772 + 7; i < 772 + 128; ++i)
+  for (std::size_t i = records::user::Password + 7; i < records::user::Password + 128; ++i)
     EXPECT_EQ(rec[i], 0) << "old password byte at " << i;
   EXPECT_EQ(GetText(33), "secret");
-  settings[20848] = 1;  // mask every password
+  settings[records::settings::MaskPasswords] = 1;
   EXPECT_EQ(GetText(33), "*");
   ctx.settings = nullptr;
-  rec[1284] = 1;  // a flagged account, and no settings record to show it
+  rec[records::user::Flag1284] = 1;  // a flagged account, and no settings record to show it
   EXPECT_EQ(GetText(33), "*");
   rec[0] = 1;  // not an ordinary user
   EXPECT_EQ(GetText(33), "");

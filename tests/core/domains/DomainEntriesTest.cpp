@@ -3,25 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/records.h"
 
 namespace core {
 namespace {
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
-
-std::string Entry(const std::string& name, std::uint8_t lengthByte = 0, std::string address = std::string(4, '\0')) {
-  std::string e(96, '\0');
-  e[0] = static_cast<char>(lengthByte != 0 ? lengthByte : name.size());
-  e.replace(1, name.size(), name);
-  e.replace(92, 4, address);
-  return e;
-}
+using records::DomainEntry;
 
 TEST(DomainEntries, LoadClampsLowerCasesAndKeepsTheCount) {
-  const std::string source = Entry("A.Test", 0, std::string("\x0A\x00\x00\x01", 4)) + Entry(std::string(95, 'x'), 200);
+  std::string longName = DomainEntry(std::string(95, 'x'));
+  longName[records::entry::Name] = static_cast<char>(200);
+  const std::string source = DomainEntry("A.Test", records::Dotted(10, 0, 0, 1)) + longName;
   DomainEntries e = LoadDomainEntries(3, source, false);
   ASSERT_EQ(e.Allocated(), 3u);
   EXPECT_EQ(e.Name(0), "a.test");
@@ -32,10 +28,7 @@ TEST(DomainEntries, LoadClampsLowerCasesAndKeepsTheCount) {
   EXPECT_EQ(BoundedDomainCount(0x80000000u), 0u);
   EXPECT_EQ(BoundedDomainCount(5000000u), MaxDomainEntries);
 
-  std::string scrambled = Entry("legacy.test");
-  for (std::size_t i = 0; i < scrambled.size(); ++i)
-    scrambled[i] = static_cast<char>(scrambled[i] ^ Key[(8 + i) % 16]);
-  EXPECT_EQ(LoadDomainEntries(1, scrambled, true).Name(0), "legacy.test");
+  EXPECT_EQ(LoadDomainEntries(1, records::Scrambled(DomainEntry("legacy.test"), 8), true).Name(0), "legacy.test");
 }
 
 TEST(DomainEntries, AddRemoveAndFind) {
@@ -59,26 +52,100 @@ TEST(DomainEntries, AddRemoveAndFind) {
   EXPECT_EQ(AddressFromText("192.0.2"), 0u);
 }
 
-TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {
+// The index by name answers as a scan of the live entries would, after
+// each operation the table makes; each row also names one answer written out.
+TEST(DomainEntries, TheIndexAgreesWithAScanAfterEveryOperation) {
   std::vector<std::uint8_t> settings(20864, 0);
-  const std::string old[] = {"first.test", "Second.test"};
-  for (int i = 0; i < 2; ++i) {
-    settings[7024 + 128 * i] = static_cast<std::uint8_t>(old[i].size());
-    std::copy(old[i].begin(), old[i].end(), settings.begin() + 7024 + 128 * i + 1);
-  }
-  // A current "domains.cfg" that lost its data: never replaced, count kept.
   settings[7001] = 1;
+  DomainEntries e;
+  const auto scan = [&e](std::string_view name) {
+    for (std::size_t i = 0; !name.empty() && i < e.Live(); ++i) {
+      if (e.Name(i) == name) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  std::string many;
+  for (int i = 0; i < 300; ++i)
+    many += Entry("n" + std::to_string(i) + ".test");
+  std::string shortEntries;
+  for (const std::string name : {"s.test", "a.test", "s.test"}) {
+    std::string entry(32, '\0');
+    entry[0] = static_cast<char>(name.size());
+    entry.replace(1, name.size(), name);
+    shortEntries += entry;
+  }
+  struct Step {
+    const char* what;
+    std::function<void()> apply;
+    std::string probe;
+    int expected;
+  };
+  const Step steps[] = {
+      {"load with a duplicate",
+       [&] { e = LoadDomainEntries(4, Entry("a.test") + Entry("B.test") + Entry("a.test"), false); }, "a.test", 0},
+      {"add", [&] { e.Add("C.test", 1); }, "c.test", 4},
+      {"add a duplicate", [&] { e.Add("b.test", 1); }, "b.test", 1},
+      {"rename the first of two", [&] { e.SetEntry(0, "d.test", 0); }, "a.test", 2},
+      {"rename onto a later name", [&] { e.SetEntry(5, "a.test", 0); }, "a.test", 2},
+      {"rename the only one", [&] { e.SetEntry(4, "e.test", 0); }, "c.test", -1},
+      {"delete before", [&] { ASSERT_TRUE(e.Remove(0)); }, "a.test", 1},
+      {"delete the first of two", [&] { ASSERT_TRUE(e.Remove(1)); }, "a.test", 3},
+      {"count below an entry", [&] { e.count = 3; }, "a.test", -1},
+      {"add over a stale entry", [&] { e.Add("f.test", 1); }, "a.test", -1},
+      {"shrink below named entries",
+       [&] {
+         e.count = 2;
+         e.Add("", 0);
+       },
+       "f.test", -1},
+      {"allocate", [&] { e.Add("", 5); }, "b.test", 0},
+      {"many adds",
+       [&] {
+         for (int i = 0; i < 300; ++i)
+           e.Add("m" + std::to_string(i) + ".test", 1);
+       },
+       "m299.test", 301},
+      {"load many", [&] { e = LoadDomainEntries(300, many, false); }, "n299.test", 299},
+      {"migrate the 32-byte layout",
+       [&] {
+         settings[7001] = 0;
+         e = LoadDomainEntries(3, shortEntries, false);
+         MigrateDomainEntries(e, settings.data(), false);
+       },
+       "s.test", 0},
+      {"delete the last", [&] { ASSERT_TRUE(e.Remove(2)); }, "s.test", 0},
+      {"a 91-character cut", [&] { e.Add(std::string(95, 'L'), 1); }, std::string(91, 'l'), 2},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.apply();
+    EXPECT_EQ(e.IndexOf(step.probe), step.expected);
+    std::vector<std::string> probes = {"a.test", "b.test", "c.test",  "d.test", "e.test",
+                                       "f.test", "s.test", "zz.test", "",       std::string(91, 'l')};
+    for (std::size_t i = 0; i < e.Allocated(); ++i)
+      probes.emplace_back(e.Name(i));
+    for (const std::string& name : probes)
+      EXPECT_EQ(e.IndexOf(name), scan(name)) << name;
+  }
+}
+
+TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {
+  using namespace records::settings;
+  records::Record settings(records::SettingsSize);
+  settings.Text(OldDomainTable, "first.test").Text(OldDomainTable + 128, "Second.test");
+  // A current "domains.cfg" that lost its data: never replaced, count kept.
+  settings.U8(DomainLayout, 1);
   DomainEntries damaged = LoadDomainEntries(2, "", false);
   MigrateDomainEntries(damaged, settings.data(), false);
   EXPECT_EQ(damaged.count, 2u);
   EXPECT_EQ(damaged.Name(0), "");
   // The old place inside "settings.cfg", no first name: the in-record table.
-  settings[7001] = 0;
+  settings.U8(DomainLayout, 0);
   DomainEntries oldest = LoadDomainEntries(2, "", true);
   MigrateDomainEntries(oldest, settings.data(), true);
   EXPECT_EQ(oldest.count, 2u);
   EXPECT_EQ(oldest.Name(1), "second.test");
-  EXPECT_EQ(settings[7001], 1);
+  EXPECT_EQ(settings.ReadU8(DomainLayout), 1u);
 
   // The 32-byte layout: names move to their 96-byte places, addresses 0.
   std::string shortEntries;
@@ -88,7 +155,7 @@ TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {
     e.replace(1, name.size(), name);
     shortEntries += e;
   }
-  settings[7001] = 0;
+  settings.U8(DomainLayout, 0);
   DomainEntries layout = LoadDomainEntries(3, shortEntries, false);
   MigrateDomainEntries(layout, settings.data(), false);
   EXPECT_EQ(layout.Name(0), "a.test");

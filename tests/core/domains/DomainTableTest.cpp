@@ -30,15 +30,15 @@ using namespace testinst;
 // A settings record of a current installation with count domains.
 std::string SettingsBytes(std::uint32_t count, std::uint8_t punycode = 0, std::uint8_t literals = 0,
                           std::uint8_t storageMode = 1) {
-  return SettingsFile(count).U8(149, punycode).U8(155, literals).U8(3633, storageMode).Scrambled();
+  return SettingsFile(count)
+      .U8(settings::PunycodeNames, punycode)
+      .U8(settings::AddressLiterals, literals)
+      .U8(settings::StorageMode, storageMode)
+      .Scrambled();
 }
 
-std::string Entry(const std::string& name, std::string address = std::string(4, '\0')) {
-  std::string e(96, '\0');
-  e[0] = static_cast<char>(name.size());
-  e.replace(1, name.size(), name);
-  e.replace(92, 4, address);
-  return e;
+std::string Entry(const std::string& name, const std::string& address = std::string(4, '\0')) {
+  return DomainEntry(name).replace(entry::Address, 4, address);
 }
 
 class DomainTest : public ::testing::Test {
@@ -79,14 +79,14 @@ TEST_F(DomainTest, OlderFormsLoadAndSaveAsTheIndependentWriterExpects) {
     ASSERT_TRUE(Load());
     // Where the old list lay, the settings are the built-in ones, not bytes of domain names.
     if (std::string(name).rfind("legacy", 0) == 0) {
-      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + 20436), 5u);
-      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + 20440), 10u);
+      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + settings::LockoutThreshold), 5u);
+      EXPECT_EQ(LoadLE<std::uint32_t>(Settings().data() + settings::LockoutMinutes), 10u);
       EXPECT_EQ(Settings()[20445], 0);
-      EXPECT_EQ(Settings()[20863], 0);
+      EXPECT_EQ(Settings()[SettingsSize - 1], 0);
     }
     ASSERT_TRUE(SaveServerConfig());
     EXPECT_EQ(ReadAll(config + "domains.cfg"), ReadAll(from + "expected-domains.cfg"));
-    EXPECT_EQ(Settings()[7001], 1);
+    EXPECT_EQ(Settings()[settings::DomainLayout], 1);
     DeleteFileA((config + "domains.cfg").c_str());
   }
 }
@@ -192,19 +192,57 @@ TEST_F(DomainTest, SubdomainAliasesWildcardsSelfMapsCyclesAndUnservedTargets) {
   EXPECT_EQ(DomainListFind("lost.test", false), 0);  // only the caller's own leniency
 }
 
+// The parsed lines are kept between lookups only while the file keeps its
+// write time and size: a change of either is read at the next lookup.
+TEST_F(DomainTest, AChangedSubdomainFileIsReadAgain) {
+  const std::string file = config + "subdomains.dat";
+  WriteAll(file, "alias.test=a.test\n");
+  Install(Entry("a.test") + Entry("b.test") + Entry("cc.test"), 3);
+  const auto setTime = [&file](std::uint64_t time) {
+    HANDLE handle =
+        CreateFileA(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME stamp{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &stamp));
+    CloseHandle(handle);
+  };
+  const std::uint64_t start = GetFileTimeSize(file).writeTime;
+  const struct {
+    const char* what;
+    const char* text;
+    std::uint64_t time;
+    int expected;
+  } rows[] = {
+      {"first read", "alias.test=a.test\n", start, 0},
+      {"same size, new time", "alias.test=b.test\n", start + 10000000, 1},
+      {"same time, new size", "alias.test=cc.test\n", start + 10000000, 2},
+      {"unchanged", "alias.test=cc.test\n", start + 10000000, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteAll(file, row.text);
+    setTime(row.time);
+    std::string name = "alias.test";
+    EXPECT_EQ(DomainListIndexOf(name, true), row.expected);
+  }
+  DeleteFileA(file.c_str());
+  std::string name = "alias.test";
+  EXPECT_EQ(DomainListIndexOf(name, true), -1);  // gone: no alias, whatever was read before
+}
+
 TEST_F(DomainTest, RecordsRenameAndDeleteKeepFoldersSafe) {
   WriteAll(config + "subdomains.dat", "alias.test=a.test\n");
   Install(Entry("a.test") + Entry("b.test") + Entry("con.test"), 3);
   DomainRecordBytes record{}, read{};
   record[0] = 6;
-  record[912] = 0x7F;
+  record[domain::Last] = 0x7F;
   ASSERT_TRUE(WriteDomainRecord(record, 0));
   EXPECT_EQ(record[0], 6);  // the caller's record is never left scrambled
   ASSERT_TRUE(LoadDomainConfig("ALIAS.test", read, false));
   EXPECT_EQ(read, record);
   const std::string stored = ReadAll(config + "a.test\\domain.cfg");
-  ASSERT_EQ(stored.size(), 913u);
-  EXPECT_EQ(static_cast<std::uint8_t>(stored[912]), 0x7F ^ Key[912 % 16]);
+  ASSERT_EQ(stored.size(), DomainSize);
+  EXPECT_EQ(static_cast<std::uint8_t>(stored[domain::Last]), 0x7F ^ Key[domain::Last % 16]);
   EXPECT_FALSE(WriteDomainRecord(record, 2));  // a device name is no folder
   EXPECT_FALSE(AddDomainRecord(".."));
   EXPECT_FALSE(AddDomainRecord("a\\b.test"));
@@ -244,6 +282,11 @@ TEST_F(DomainTest, TheCacheSeesARewriteWithinTheSameTwoSeconds) {
   DomainRecordBytes fast{};
   ASSERT_TRUE(LoadDomainConfig("a.test", fast, true, true));  // fast mode trusts a fresh entry
   EXPECT_EQ(fast[10], 2);
+  record[10] = 3;
+  ASSERT_TRUE(WriteDomainRecord(record, 0));
+  SizeDomainCache(4);  // the same size again: every entry emptied all the same
+  ASSERT_TRUE(LoadDomainConfig("a.test", fast, true, true));
+  EXPECT_EQ(fast[10], 3);
 }
 
 // A lookup that raced a change of the table must not be remembered: its

@@ -53,17 +53,14 @@ std::string Unhex(const std::string& hex) {
   return out;
 }
 
-// Offsets spelled out: kind 0, name 4, aliases 260, AuthMode 664, AuthModeValue 900.
 AccountRecordBytes Account(int kind, const std::string& aliases, const std::string& name, int authMode = 0,
                            const std::string& authValue = "") {
-  AccountRecordBytes r{};
-  r[0] = static_cast<std::uint8_t>(kind);
-  r[664] = static_cast<std::uint8_t>(authMode);
-  for (const auto& [offset, text] : {std::pair{4, name}, {260, aliases}, {900, authValue}}) {
-    r[offset] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), r.begin() + offset + 1);
-  }
-  return r;
+  return records::NewAccount{.aliases = aliases,
+                             .name = name,
+                             .authValue = authValue,
+                             .kind = static_cast<std::uint8_t>(kind),
+                             .authMode = static_cast<std::uint8_t>(authMode)}
+      .Make<AccountRecordBytes>();
 }
 
 std::string Outcome(bool done) {

@@ -15,8 +15,10 @@ import subprocess
 import sys
 import time
 
-KEY = bytes([0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B, 0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50])
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "support"))
+from records import Settings, domain_entry, put, scramble, settings_record  # noqa: E402
+
 ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
 probe_exe, slapd_dir, work = sys.argv[1:4]
 info = dict(line.strip().split("=", 1) for line in open(os.path.join(slapd_dir, "slapd.info")))
@@ -50,19 +52,14 @@ def winpath(path):
 
 
 def write_settings(port):
-    b = bytearray(20864)
-    b[7001] = 1      # domain table in its current layout
-    b[3633] = 1      # storage mode: files
-    struct.pack_into("<I", b, 7020, len(DOMAINS))  # domains in "domains.cfg"
-    b[207] = 1       # directory synchronisation ...
-    b[3382] = 1      # ... and LDAP sync on
-    b[1474] = 1      # LDAP server list on
-    host = b"127.0.0.1;ignored"
-    b[1176] = len(host)
-    b[1177:1177 + len(host)] = host
-    struct.pack_into("<H", b, 250, port)
+    b = settings_record(len(DOMAINS))
+    b[Settings.STORAGE_MODE] = 1
+    b[Settings.DIRECTORY_SYNC] = b[Settings.DIRECTORY_CONFIGURED] = 1
+    b[Settings.LDAP_SERVER] = 1
+    put(b, Settings.SERVER_LIST, "127.0.0.1;ignored")
+    struct.pack_into("<H", b, Settings.LDAP_PORT, port)
     with open(os.path.join(config, "settings.cfg"), "wb") as f:
-        f.write(bytes(c ^ KEY[i % 16] for i, c in enumerate(b)))
+        f.write(scramble(b))
 
 
 def write_slapd_conf(password, user_suffix=f"ou=%s,{SUFFIX}"):
@@ -75,7 +72,7 @@ shutil.rmtree(work, ignore_errors=True)
 os.makedirs(config)
 with open(os.path.join(config, "domains.cfg"), "wb") as f:
     for name in DOMAINS:
-        f.write(bytes([len(name)]) + name.encode() + bytes(95 - len(name)))
+        f.write(domain_entry(name))
 write_settings(PORT)
 
 # ---- Directory and log ---------------------------------------------------------

@@ -17,28 +17,19 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
+#include "tests/support/installation.h"
 
 namespace {
 
 using namespace core;
 
-const std::uint8_t Key[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                              0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+using namespace records;
+using testinst::WriteAll;
 
-void WriteAll(const std::string& name, std::string data, bool scramble = false) {
-  for (std::size_t i = 0; scramble && i < data.size(); ++i)
-    data[i] = static_cast<char>(data[i] ^ Key[i % AccountRecordSize % 16]);
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << data;
-}
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password,
                            std::uint8_t kind = 0) {
-  AccountRecordBytes r{};
-  r[0] = kind;
-  for (const auto& [offset, text] : {std::pair{260, aliases}, {516, mailbox}, {772, password}}) {
-    r[offset] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), r.begin() + offset + 1);
-  }
-  return r;
+  return NewAccount{.aliases = aliases, .mailbox = mailbox, .password = password, .kind = kind}
+      .Make<AccountRecordBytes>();
 }
 
 // Alias lists that exercise the matcher's corners: blanks, empty items,
@@ -61,37 +52,14 @@ const Mailbox Mailboxes[] = {{"ANN", "p1", "new", 0}, {"ann", "p1", "ann", 0},  
 
 class AccountIndexTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    CreateLockTable(true);
-    InitPlatformUnit();
-    InstallUnitHooks();
-  }
+  static void SetUpTestSuite() { testinst::StartLibraryProcess(); }
   void SetUp() override {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    root = std::string(temp) + "indextest-" + std::to_string(GetCurrentProcessId()) + "\\";
-    config = root + "config\\";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(config.c_str(), nullptr);
-    std::string settings(20864, '\0');
-    settings[7001] = 1;
-    settings[7020] = 2;
-    WriteAll(config + "settings.cfg", settings, true);
-    std::string domains;
-    for (const std::string name : {"a.test", "b.test"}) {
-      std::string entry(96, '\0');
-      entry[0] = static_cast<char>(name.size());
-      domains += entry.replace(1, name.size(), name);
+    for (const std::string name : {"a.test", "b.test"})
       CreateDirectoryA((config + name).c_str(), nullptr);
-    }
-    WriteAll(config + "domains.cfg", domains);
     WriteAll(config + "groups.dat", "[Staff]\nann@a.test\n");
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ASSERT_TRUE(InitServerConfig(true, false));
+    ASSERT_TRUE(install.Install(SettingsFile(2), {"a.test", "b.test"}));
     ForgetAccountIndexes();
   }
-  void TearDown() override { DeleteDirectory(root, "*.*", true); }
 
   // Every list and mailbox question, asked of the index and of the walk.
   void ExpectSameAnswers(const char* when) {
@@ -103,7 +71,8 @@ class AccountIndexTest : public ::testing::Test {
           << when << ": " << m.mailbox << "/" << m.password << "/" << m.aliases << " in " << m.domain;
   }
 
-  std::string root, config;
+  testinst::Installation install{"indextest"};
+  const std::string root = install.root, config = install.config;
 };
 
 TEST_F(AccountIndexTest, AnswersAsTheWalksWhileTheFileChanges) {
@@ -145,7 +114,7 @@ TEST_F(AccountIndexTest, AnswersAsTheWalksWhileTheFileChanges) {
   std::string file;
   for (const AccountRecordBytes& r : {Account("outside", "ann", "p1"), Account("   ", "blank", "p4")})
     file.append(reinterpret_cast<const char*>(r.data()), AccountRecordSize);
-  WriteAll(config + "a.test\\users.cfg", file, true);
+  WriteAll(config + "a.test\\users.cfg", ScrambledRecords(file, AccountSize));
   ExpectSameAnswers("after another program's rewrite");
   EXPECT_FALSE(IndexedCheckNewAlias("a.test", "outside"));
 }

@@ -25,11 +25,7 @@ using namespace core;
 using namespace testinst;
 
 AccountRecordBytes Account(const std::string& aliases, const std::string& mailbox, const std::string& password) {
-  AccountRecordBytes r{};
-  PutText(r.data(), 260, aliases);
-  PutText(r.data(), 516, mailbox);
-  PutText(r.data(), 772, password);
-  return r;
+  return NewAccount{.aliases = aliases, .mailbox = mailbox, .password = password}.Make<AccountRecordBytes>();
 }
 
 class ListsTest : public ::testing::Test {
@@ -39,7 +35,8 @@ class ListsTest : public ::testing::Test {
   void SetUp() override {
     for (const char* name : {"a.test", "b.test", "c.test"})
       CreateDirectoryA((config + name).c_str(), nullptr);
-    ASSERT_TRUE(install.Install(SettingsFile(3).Text(512, root + "mail\\"), {"a.test", "b.test", "c.test"}));
+    ASSERT_TRUE(
+        install.Install(SettingsFile(3).Text(settings::MailFolder, root + "mail\\"), {"a.test", "b.test", "c.test"}));
   }
 
   testinst::Installation install{"liststest"};
@@ -101,7 +98,7 @@ TEST_F(ListsTest, MailboxPathsDomainFileSizesAndDeletableFolders) {
   EXPECT_EQ(GetMailboxPath("x", true, std::string(62, 'f') + "gh;second"), mail + "x\\" + std::string(62, 'f') + "g\\");
 
   AccountRecordBytes ann = Account("ann", "ann", "p");
-  PutText(ann.data(), 1028, "a.test\\ann");
+  PutText(ann.data(), user::MailboxPath, "a.test\\ann");
   WriteMailboxDomainFile(ann, std::string(120, 'd'));
   std::string text;
   ASSERT_TRUE(ReadFileToString(mail + "a.test\\ann\\domain.dat", false, text));
@@ -166,8 +163,8 @@ TEST_F(ListsTest, DefaultsFromTheFileAndAddressesSplit) {
   AccountRecordBytes account{};
   account.fill(0xEE);
   ApplyDefaultsIni(true, account.data(), false, {});
-  EXPECT_EQ(account[760] | account[761] << 8, 4096);
-  EXPECT_EQ(account[0], 0);
+  EXPECT_EQ(UAt(account.data(), user::MaxMessageSize, 2), 4096u);
+  EXPECT_EQ(account[user::Kind], 0);
   ApplyDefaultsIni(false, nullptr, true, {});
   EXPECT_EQ(DomainAdminRights(), "3;4");
   std::string alias, domain;
@@ -188,8 +185,8 @@ TEST_F(ListsTest, TheLdapHostIsTheFirstListedServerWhenItsSwitchIsOn) {
                {1, " ; h2", "localhost"},
                {1, "", "localhost"}};
   for (const auto& c : cases) {
-    Settings()[1474] = c.on;
-    PutText(Settings().data(), 1176, c.list);
+    Settings()[settings::LdapServer] = c.on;
+    PutText(Settings().data(), settings::Id39, c.list);
     EXPECT_EQ(GetLDAPHost(), c.host) << int(c.on) << " '" << c.list << "'";
   }
 }

@@ -19,47 +19,32 @@
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "core/util/Numbers.h"
-#include "tests/api/Fixture.h"
 #include "tests/support/installation.h"
 
 namespace core {
 namespace {
 
-void WriteAll(const std::string& name, const std::string& data) {
-  fixture::WriteBytes(name, std::vector<std::uint8_t>(data.begin(), data.end()));
-}
+using namespace records;
+using testinst::WriteAll;
 std::string Read(const std::string& name) {
   std::string text;
   return ReadFileToString(name, false, text) ? text : "<missing>";
 }
-void PutText(std::uint8_t* record, std::size_t offset, const std::string& text) {
-  record[offset] = static_cast<std::uint8_t>(text.size());
-  std::copy(text.begin(), text.end(), record + offset + 1);
-}
-
 class MailboxTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testinst::StartLibraryProcess(); }
   void SetUp() override {
-    fixture::Settings settings;  // three domains, welcome messages on
-    settings.U8(3633, 1);
-    settings.U8(7020, 3);
-    settings.U8(1473, 1);
-    settings.Text(512, mail);
-    settings.Text(4, root + "temp\\");
-    fixture::WriteSettings(config, settings);
-    std::string domains;
-    for (const std::string name : {"a.test", "b.test", "c.test"})
-      domains += std::string(1, static_cast<char>(name.size())) + name + std::string(95 - name.size(), '\0');
-    WriteAll(config + "domains.cfg", domains);
-    SetRootFolder(root);
-    SetConfigFolder(config);
-    ReadPathConfig(root);
-    ASSERT_TRUE(InitServerConfig(true, false));
+    // Three domains, welcome messages on.
+    ASSERT_TRUE(install.Install(SettingsFile(3)
+                                    .U8(settings::StorageMode, 1)
+                                    .U8(settings::WelcomeMessages, 1)
+                                    .Text(settings::MailFolder, mail)
+                                    .Text(settings::TempFolder, root + "temp\\"),
+                                {"a.test", "b.test", "c.test"}));
   }
   void TearDown() override { SetSystemVariablesHook(nullptr); }
-  fixture::TempInstall install{"mailbox"};
-  const std::string root = install.root(), config = install.config(), mail = root + "mail\\";
+  testinst::Installation install{"mailbox"};
+  const std::string root = install.root, config = install.config, mail = root + "mail\\";
 };
 
 TEST_F(MailboxTest, NamesSkipTakenOnesAndTheHeaderRewriteKeepsTheOldFileUntilDone) {
@@ -119,9 +104,9 @@ TEST_F(MailboxTest, WelcomeMessagesThroughTheAccountStore) {
   WriteAll(root + "any.txt", "Subject: hi\r\n\r\n.\r\nbye");
   const auto add = [](int domain, const std::string& alias, bool imap) {
     AccountRecordBytes record{};
-    PutText(record.data(), 260, alias + ";second");
-    PutText(record.data(), 1028, alias);
-    record[665] = imap ? 1 : 0;
+    PutText(record.data(), user::Aliases, alias + ";second");
+    PutText(record.data(), user::MailboxPath, alias);
+    record[user::MailboxType] = imap ? 1 : 0;
     return WriteAccountRecord(domain, record, -1);
   };
   ASSERT_TRUE(add(0, "ann", false));
@@ -132,7 +117,7 @@ TEST_F(MailboxTest, WelcomeMessagesThroughTheAccountStore) {
   ASSERT_TRUE(add(2, "carl", false));
   EXPECT_FALSE(DirectoryExists(mail + "carl"));  // its line names an empty template
   AccountRecordBytes pathless{};
-  PutText(pathless.data(), 260, "eve");
+  PutText(pathless.data(), user::Aliases, "eve");
   ASSERT_TRUE(WriteAccountRecord(0, pathless, -1));
   EXPECT_FALSE(FileExists(mail + "welcome.tmp"));  // not into the mail root
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes an installation for the statistics report from the file layouts
-alone (struct and the scrambling key): userstat_fixture.py OUTDIR
+of tests/support/records.py alone: userstat_fixture.py OUTDIR
 
 config/: settings.cfg (five domains, an empty mail folder, which becomes
 OUTDIR\\mail\\), domains.cfg, users.cfg of four domains, groups.dat; under
@@ -12,7 +12,9 @@ import os
 import struct
 import sys
 
-KEY = bytes.fromhex("3C91E07A55D2188BF46A0D27C3B9E150")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from records import Settings, account, domain_entry, scramble, settings_record, write  # noqa: E402
+
 EPOCH = datetime.date(1899, 12, 30)
 MS, BIG = 86400000.0, 4000000000
 
@@ -24,19 +26,6 @@ def day(y, m, d):
 FROM, TO = day(2024, 1, 10), day(2024, 3, 20)
 
 
-def scramble(record):
-    return bytes(b ^ KEY[i % 16] for i, b in enumerate(record))
-
-
-def short(text, width):
-    raw = text.encode("latin-1")
-    return bytes([len(raw)]) + raw + bytes(width - len(raw))
-
-
-def account(kind, aliases, path):
-    return bytes([kind]) + bytes(259) + short(aliases, 255) + bytes(512) + short(path, 255) + bytes(1564)
-
-
 def days(records, tail=b""):
     """(day, received, sent, sent-out messages, received, sent, sent-out bytes)"""
     return b"".join(struct.pack("<d6I", *r) for r in records) + tail
@@ -46,12 +35,6 @@ def spread(seed, first, last, step):
     n = int((last - first) / step) + 1
     return [(first + i * step,) + tuple((seed * 7919 + i * 104729 + c * 1299709) % 100000 for c in range(6))
             for i in range(n)]
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def main(out):
@@ -66,16 +49,15 @@ def main(out):
         "third.net": [(0, "zed", "third.net\\zed")],
         "nousers.net": None,
     }
-    settings = bytearray(20864)
-    settings[7001] = 1  # domains.cfg in 96-byte entries
-    settings[3633] = 1  # account files
-    settings[7020:7024] = struct.pack("<I", len(domains))
+    settings = settings_record(len(domains))
+    settings[Settings.STORAGE_MODE] = 1  # account files
     write(os.path.join(config, "settings.cfg"), scramble(settings))
-    write(os.path.join(config, "domains.cfg"), b"".join(short(d, 95) for d in domains))
+    write(os.path.join(config, "domains.cfg"), b"".join(domain_entry(d) for d in domains))
     for name, users in domains.items():
         os.makedirs(os.path.join(config, name), exist_ok=True)
         if users:
-            write(os.path.join(config, name, "users.cfg"), b"".join(scramble(account(*u)) for u in users))
+            write(os.path.join(config, name, "users.cfg"),
+                  b"".join(scramble(account(aliases, kind=kind, path=path)) for kind, aliases, path in users))
     write(os.path.join(config, "groups.dat"), b"[other]\r\nzed\r\n\r\n[staff]\r\ndave\r\n")
 
     # bob: both edges and their neighbours, noon on the to date, the last

@@ -10,7 +10,8 @@ import os
 import struct
 import sys
 
-KEY = bytes.fromhex("3C91E07A55D2188BF46A0D27C3B9E150")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from records import ACCOUNT, ENTRY, Account, Settings, scramble, text as text_at  # noqa: E402
 HEADER = ("[Domain],[Alias],[Received Messages],[Received Bytes],[Sent Messages],[Sent Bytes],[Sent Out Messages],"
           "[Sent Out Bytes],[Last Sent],[Last Received],[Last Login],[Messages Size],[Messages Count]\r\n")
 EPOCH = datetime.date(1899, 12, 30)
@@ -125,16 +126,16 @@ def admits(items, domain, aliases):
 
 def report(out, first, last, filt):
     config, mail = os.path.join(out, "config"), os.path.join(out, "mail")
-    settings = bytes(b ^ KEY[i % 16] for i, b in enumerate(read(os.path.join(config, "settings.cfg"))))
+    settings = scramble(read(os.path.join(config, "settings.cfg")))
     table = read(os.path.join(config, "domains.cfg"))
     items, text, totals = filter_items(filt), HEADER, [[0] * 6, [0.0] * 3, 0, 0]
-    for index in range(struct.unpack_from("<I", settings, 7020)[0]):
-        domain = table[index * 96 + 1:index * 96 + 1 + table[index * 96]].decode("latin-1")
+    for index in range(struct.unpack_from("<I", settings, Settings.DOMAIN_COUNT)[0]):
+        domain = text_at(table, index * ENTRY)
         users = read(os.path.join(config, domain, "users.cfg")) if admits(items, domain, "") else b""
-        for at in range(0, len(users) - 2847, 2848):
-            rec = bytes(b ^ KEY[i % 16] for i, b in enumerate(users[at:at + 2848]))
-            aliases, path = (rec[o + 1:o + 1 + rec[o]].decode("latin-1") for o in (260, 1028))
-            if rec[0] != 0 or not admits(items, domain, aliases):
+        for at in range(0, len(users) - ACCOUNT + 1, ACCOUNT):
+            rec = scramble(users[at:at + ACCOUNT])
+            aliases, path = text_at(rec, Account.ALIASES), text_at(rec, Account.MAILBOX_PATH)
+            if rec[Account.KIND] != 0 or not admits(items, domain, aliases):
                 continue
             if not trim(path):
                 values = ([0] * 6, [0.0] * 3, 0, 0)

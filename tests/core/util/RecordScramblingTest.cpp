@@ -5,23 +5,23 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/records.h"
+
 namespace {
 
-// The key written out independently of the library's table.
-const std::uint8_t kKey[16] = {0x3C, 0x91, 0xE0, 0x7A, 0x55, 0xD2, 0x18, 0x8B,
-                               0xF4, 0x6A, 0x0D, 0x27, 0xC3, 0xB9, 0xE1, 0x50};
+using records::Key;  // written out independently of the library's table
 
 TEST(ScrambleBuffer, ZeroBytesBecomeTheKeyFromTheStartIndex) {
   std::vector<std::uint8_t> zeros(40, 0);
   core::ScrambleBuffer(zeros.data(), static_cast<std::ptrdiff_t>(zeros.size()), 0);
   for (std::size_t i = 0; i < zeros.size(); ++i)
-    EXPECT_EQ(zeros[i], kKey[i % 16]) << i;
+    EXPECT_EQ(zeros[i], Key[i % 16]) << i;
 
   // Start 8 uses key bytes 8-11; a start past 16 wraps like the position it stands for.
   for (const std::ptrdiff_t start : {8, 20344}) {
     std::vector<std::uint8_t> four(4, 0);
     core::ScrambleBuffer(four.data(), 4, start);
-    EXPECT_EQ(four, std::vector<std::uint8_t>(kKey + 8, kKey + 12)) << start;
+    EXPECT_EQ(four, std::vector<std::uint8_t>(Key + 8, Key + 12)) << start;
   }
 }
 

@@ -2,40 +2,17 @@
 """Independent writer and reader of an installation around the
 administration session of admin_client.c, from the record layouts alone.
 
-    records.py make DIR MODE [DB.dll]   DIR/install (storage mode MODE) and DIR/empty
-    records.py check DIR MODE EXPECTED  the files the session left, and its transcript
+    session_files.py make DIR MODE [DB.dll]   DIR/install (storage mode MODE) and DIR/empty
+    session_files.py check DIR MODE EXPECTED  the files the session left, and its transcript
 """
 import os
 import shutil
 import struct
 import sys
 
-KEY = bytes.fromhex("3C91E07A55D2188BF46A0D27C3B9E150")
-SETTINGS, DOMAIN, ACCOUNT, REMOTE = 20864, 913, 2848, 1828
-
-
-def scramble(data):
-    return bytes(b ^ KEY[i % 16] for i, b in enumerate(data))
-
-
-def short(text, width):
-    raw = text.encode("latin-1")
-    return bytes([len(raw)]) + raw + bytes(width - len(raw))
-
-
-def text(rec, offset):
-    return rec[offset + 1:offset + 1 + rec[offset]].decode("latin-1")
-
-
-def records(path, size):
-    data = open(path, "rb").read()
-    return [scramble(data[i:i + size]) for i in range(0, len(data) - size + 1, size)]
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from records import (ACCOUNT, DOMAIN, ENTRY, REMOTE, Account, DomainRecord, Entry, Remote, Settings,  # noqa: E402
+                     records, remote, scramble, settings_record, text, write)
 
 
 def make(out, mode, db):
@@ -43,17 +20,10 @@ def make(out, mode, db):
     os.makedirs(os.path.join(out, "empty"))
     install = os.path.join(out, "install")
     config = os.path.join(install, "config")
-    settings = bytearray(SETTINGS)
-    settings[7001] = 1          # domain table in its current layout
-    settings[3633] = mode       # storage mode
+    settings = settings_record()
+    settings[Settings.STORAGE_MODE] = mode
     write(os.path.join(config, "settings.cfg"), scramble(settings))
-    remote = b""
-    for name, state in (("pop1", "st1"), ("pop2", "")):
-        rec = bytearray(REMOTE)
-        rec[0:64] = short(name, 63)
-        rec[1312:1312 + 256] = short(state, 255)
-        remote += scramble(rec)
-    write(os.path.join(config, "remote.cfg"), remote)
+    write(os.path.join(config, "remote.cfg"), b"".join(scramble(remote(*r)) for r in (("pop1", "st1"), ("pop2", ""))))
     for suffix in ("", ".hdr", ".dom", ".rt"):
         write(os.path.join(config, "st1" + suffix), b"state")
     write(os.path.join(install, "default.ini"), b"MaxMessageSize=77\r\ndomainmblimit = 5\r\n")
@@ -80,12 +50,12 @@ def check(out, mode, expected):
     expect("transcript lines", len(got), len(want))
 
     settings = scramble(open(os.path.join(config, "settings.cfg"), "rb").read())
-    expect("domain count at 7,020", struct.unpack_from("<I", settings, 7020)[0], 1)
+    expect("domain count", struct.unpack_from("<I", settings, Settings.DOMAIN_COUNT)[0], 1)
     table = open(os.path.join(config, "domains.cfg"), "rb").read()
-    expect("domains.cfg", [(text(table, i), table[i + 92:i + 96]) for i in range(0, len(table), 96)],
+    expect("domains.cfg", [(text(table, i), table[i + Entry.ADDRESS:i + ENTRY]) for i in range(0, len(table), ENTRY)],
            [("a.test", b"\xff\xff\xff\xff")])
     domain = scramble(open(os.path.join(config, "a.test", "domain.cfg"), "rb").read())
-    expect("domain.cfg", (len(domain), text(domain, 128)), (DOMAIN, "postmaster"))
+    expect("domain.cfg", (len(domain), text(domain, DomainRecord.ADMIN_ALIAS)), (DOMAIN, "postmaster"))
     expect("bind.dat", open(os.path.join(config, "a.test", "bind.dat"), "rb").read(), b"192.0.2.9\r\n")
     expect("domain.dat", open(os.path.join(install, "mail", "a.test", "ann", "domain.dat"), "rb").read(),
            b"a.test\r\n")
@@ -97,10 +67,12 @@ def check(out, mode, expected):
         paired = any(a[0] == "DBGetUsers" and b[0] == "DBDeleteUsers" and a[1] == b[1] for a, b in zip(log, log[1:]))
         expect("DBGetUsers directly followed by DBDeleteUsers on one thread", paired, True)
     else:
-        expect("users.cfg", [(r[0], text(r, 260), text(r, 516), text(r, 772), r[1022], text(r, 1028))
+        expect("users.cfg", [(r[Account.KIND], text(r, Account.ALIASES), text(r, Account.MAILBOX),
+                              text(r, Account.PASSWORD), r[Account.TYPE2_FLAG], text(r, Account.MAILBOX_PATH))
                              for r in records(users, ACCOUNT)],
                [(0, "ANN;anna.b", "ann", "Secret12", 1, "a.test\\ann\\")])
-    expect("remote.cfg", [(text(r, 0), text(r, 1312)) for r in records(os.path.join(config, "remote.cfg"), REMOTE)],
+    expect("remote.cfg", [(text(r, Remote.NAME), text(r, Remote.STATE_FILE))
+                          for r in records(os.path.join(config, "remote.cfg"), REMOTE)],
            [("pop2b", ""), ("pop3", "")])
     gone = ["config/st1", "config/st1.hdr", "config/st1.dom", "config/st1.rt", "config/b.test",
             "config/c.test/domain.cfg", "config/e.test", "config/f.test", "mail/a.test/bob", "mail/c.test", "config/a.test/users.cfg.tmp"]
