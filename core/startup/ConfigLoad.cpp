@@ -13,6 +13,7 @@
 #include "core/lists/AccountLists.h"
 #include "core/messages/AddressListFiles.h"
 #include "core/messages/MailboxFiles.h"
+#include "core/platform/InstallationLock.h"
 #include "core/platform/System.h"
 #include "core/texts/StringsFile.h"
 
@@ -93,7 +94,11 @@ bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd) {
 
 bool SaveServerConfig() {
   try {
+    // Both files under one hold: the count in the one matches the other.
+    InstallationHold hold;
+    if (!hold.held()) return false;
     const bool settingsWritten = WriteSettingsFile();
+    if (settingsWritten) NoteSettingsFileWritten();
     const bool domainsWritten = ConfigFolderIsAbsolute() && !SettingsFileUnreadable() && DomainListSave();
     return settingsWritten || domainsWritten;
   } catch (...) {
