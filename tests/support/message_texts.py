@@ -116,18 +116,22 @@ ROWS = r'''
 | stDigestList | "Digest list: " |
 '''.strip("\n").split("\n")
 
-SOURCE_NAME = ("shared", "spec", "piece-01.md")
-SECTION = "# Part 1.105"
-
-
 def source_rows():
+    """The table rows of the written description of these texts, when a copy
+    of the project's shared documents lies above the checkout: the section
+    holding the first row verbatim, from its heading to the next one."""
     here = pathlib.Path(__file__).resolve()
     for folder in list(here.parents) + [pathlib.Path("/work")]:
-        path = folder.joinpath(*SOURCE_NAME)
-        if path.is_file():
-            text = path.read_text(encoding="utf-8").split("\n")
-            start = next(i for i, line in enumerate(text) if line.startswith(SECTION))
-            end = next(i for i in range(start + 1, len(text)) if text[i].startswith("# "))
+        shared = folder / "shared"
+        if not shared.is_dir():
+            continue
+        for path in sorted(shared.rglob("*.md")):
+            text = path.read_text(encoding="utf-8", errors="replace").split("\n")
+            hit = next((i for i, line in enumerate(text) if line == ROWS[0]), None)
+            if hit is None:
+                continue
+            start = max((i for i in range(hit) if text[i].startswith("# ")), default=0)
+            end = next((i for i in range(hit, len(text)) if text[i].startswith("# ")), len(text))
             return [line for line in text[start:end] if re.match(r"\| (\d+|[A-Za-z]+) \| ", line)
                     and not line.startswith("| index |") and not line.startswith("| key |")]
     return None
