@@ -15,6 +15,7 @@
 #include "core/messages/MailboxFiles.h"
 #include "core/platform/InstallationLock.h"
 #include "core/platform/System.h"
+#include "core/texts/StringsFile.h"
 
 namespace core {
 namespace {
@@ -37,8 +38,8 @@ void RunStep(Step step) noexcept {
 void ReadScannerSettings() {}
 // "default.ini" in the mode that fills no record: the domain-administrator rights.
 void ReadDefaultTemplates() { ApplyDefaultsIni(false, nullptr, true, {}); }
-// Replacement message texts ("strings.dat"): built-in texts until that unit reads them.
-void LoadMessageTexts() {}
+// Replacement message texts ("strings.dat"); the sending library runs the same step.
+void LoadMessageTexts() { LoadStringsFile(); }
 
 void ConnectDatabaseIfAsked() {
   const SettingsRecord& record = Settings();
