@@ -4,8 +4,9 @@
 // variant becomes a setting id and kind (by the names file, else as a number),
 // the Value variant the bytes the setting functions take, and their answer a
 // variant again.
-#include <oleauto.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <oleauto.h>
 
 #include <cstddef>
 #include <cstdint>
