@@ -12,7 +12,7 @@ FLOORS = [
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
     ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text", "core/ldap/rules"],  # records, archive format, pure rules
-    ["core/control", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
+    ["core/control", "core/texts", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
     ["core/accounts", "core/antispam"],   # account store and caches; anti-spam settings

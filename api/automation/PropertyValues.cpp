@@ -4,12 +4,13 @@
 #include <cstring>
 #include <memory>
 
-#include "api/ExportGuard.h"
 #include "api/Session.h"
+#include "api/StateGuard.h"
 #include "api/automation/SettingNames.h"
 #include "core/config/ConfigStore.h"
 #include "core/platform/Files.h"
 #include "core/platform/Handles.h"
+#include "core/platform/TextConversion.h"
 #include "include/Api.h"
 
 namespace api::automation {
@@ -168,13 +169,11 @@ void ToVariant(ValueKind kind, const std::uint8_t* bytes, std::int32_t length, V
       std::memcpy(&answer->date, bytes, sizeof(double));
       return;
     case ValueKind::Text: {
-      const int wide =
-          length > 0 ? MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes), length, nullptr, 0) : 0;
-      BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(wide));
-      if (text == nullptr) return;
-      if (wide > 0) MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes), length, text, wide);
+      core::UniqueBstr text =
+          core::AnsiToBstr(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)));
+      if (!text) return;
       answer->vt = VT_BSTR;
-      answer->bstrVal = text;
+      answer->bstrVal = text.release();
       return;
     }
     case ValueKind::Integer:
@@ -190,24 +189,9 @@ void ToVariant(ValueKind kind, const std::uint8_t* bytes, std::int32_t length, V
 
 bool ToAnsiExact(const wchar_t* text, std::size_t length, std::size_t maxBytes, std::string& out) {
   out.clear();
-  if (length == 0) return true;
-  if (length > 0x7FFFFFFF) return false;
-  const int wide = static_cast<int>(length);
-  const bool utf8 = GetACP() == CP_UTF8;  // takes no best-fit flag and no default-character report
-  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  BOOL* report = utf8 ? nullptr : &usedDefault;
-  const int size = WideCharToMultiByte(CP_ACP, flags, text, wide, nullptr, 0, nullptr, report);
-  if (size <= 0 || usedDefault) return false;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (WideCharToMultiByte(CP_ACP, flags, text, wide, bytes.data(), size, nullptr, report) != size || usedDefault)
-    return false;
-  // The way back must give the same characters: nothing may stand in for another.
-  const int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-  if (back != wide) return false;
-  std::wstring again(static_cast<std::size_t>(back), L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, again.data(), back);
-  if (again.compare(0, again.size(), text, length) != 0) return false;
+  std::string bytes;
+  if (!core::WideToAnsiExact(std::wstring_view(text, length), bytes)) return false;
+  const bool utf8 = GetACP() == CP_UTF8;
   std::size_t cut = 0;
   while (cut < bytes.size()) {
     std::size_t step = 1;

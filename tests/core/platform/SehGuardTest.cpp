@@ -1,4 +1,4 @@
-#include "core/db/SehGuard.h"
+#include "core/platform/SehGuard.h"
 
 #include <windows.h>
 

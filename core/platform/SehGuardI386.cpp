@@ -1,4 +1,4 @@
-#include "core/db/SehGuardImpl.h"
+#include "core/platform/SehGuardImpl.h"
 
 #include <windows.h>
 

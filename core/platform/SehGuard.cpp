@@ -1,6 +1,6 @@
-#include "core/db/SehGuard.h"
+#include "core/platform/SehGuard.h"
 
-#include "core/db/SehGuardImpl.h"
+#include "core/platform/SehGuardImpl.h"
 
 namespace core {
 
