@@ -11,7 +11,7 @@ FLOORS = [
     ["include"],                          # public C headers of the DLLs
     ["core/util"],                        # text, numbers, codecs: no OS call
     ["core/platform", "core/mime"],       # Win32 helpers; MIME codecs over util
-    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text", "core/ldap/rules"],  # records, archive format, pure rules
+    ["core/config", "core/archive", "core/lists/rules", "core/auth/rules", "core/messages/text", "core/ldap/rules", "core/antispam/dat"],  # records, archive format, pure rules
     ["core/control", "core/accounts/records", "core/domains/entries", "core/userstat/report"],
     ["core/db"],                          # database back-end loader
     ["core/domains"],                     # domain table, bindings, address checks
@@ -37,6 +37,7 @@ SUBFLOORS = {
     "core/userstat/StatReport": "core/userstat/report",
     "core/ldap/SlapdConfig": "core/ldap/rules",
     "core/ldap/DirectoryEntry": "core/ldap/rules",
+    "core/antispam/SpamDat": "core/antispam/dat",
 }
 
 # Folders of one floor that are separate libraries: neither includes the other.
