@@ -72,7 +72,8 @@ bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, st
                  const char* filter);                           // false
 std::int32_t DbNextUser(std::uint8_t* block);                   // 1 = end; 0 = account placed
 bool DbDoneUsers(std::uint8_t* block);                          // false
-bool DbCheckNewAlias(const char* domain, const char* aliases);  // false
+bool DbCheckNewAlias(const char* domain, const char* aliases);  // false; true = the aliases are free
+// true = the mailbox is taken (the opposite sense of DbCheckNewAlias)
 bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases, bool usesBinding,
                        const char* domain);  // false
 // domainOut is emptied first and, when accepted, receives the account's

@@ -12,6 +12,7 @@
 #include "core/mime/HeaderText.h"
 #include "core/platform/Files.h"
 #include "core/platform/System.h"
+#include "core/platform/TextConversion.h"
 #include "core/util/NameText.h"
 #include "core/util/NetText.h"
 #include "core/util/Punycode.h"

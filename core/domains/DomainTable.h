@@ -31,8 +31,17 @@ void DomainListMigrate();
 void DomainListClear();
 // Writes the live entries to "domains.cfg" through a temporary file; false
 // when not written (also while the last load could not read the file).
+// Nothing is written (true) while the table is unchanged since it was read
+// or written and the file exists: it keeps what another process wrote.
 bool DomainListSave();
 bool DomainTableUnreadable();
+// After this process wrote "settings.cfg" (which holds the count).
+void NoteSettingsFileWritten();
+// Reads the table again, with the count from "settings.cfg", when either
+// file changed since this process last read or wrote it (another process
+// changed the domains). Call holding the installation lock, before a change
+// of the table. True when it was read again.
+bool DomainListReloadIfChanged();
 
 // ---- Entries ----------------------------------------------------------------
 

@@ -417,14 +417,11 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
 TEST_F(BackEnd, FailuresAreNotEmptyAnswersAndARenameIsUndoneWhenTheSaveFails) {
   fixture::TempInstall install("dbfail");
   ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));
-  fixture::Settings settings;
-  settings.U8(3633, 2);
-  settings.U32(7020, 1);
+  fixture::SettingsFile settings(1);
+  settings.U8(fixture::settings::StorageMode, 2);
   fixture::WriteSettings(install.config(), settings);
-  std::vector<std::uint8_t> entry(96, 0);
-  entry[0] = 6;
-  std::memcpy(&entry[1], "a.test", 6);
-  fixture::WriteBytes(install.config() + "domains.cfg", entry);
+  const std::string entry = fixture::DomainEntry("a.test");
+  ASSERT_TRUE(core::WriteFileAtomic(install.config() + "domains.cfg", entry.data(), entry.size()));
   ASSERT_TRUE(core::ForceDirectory(install.config() + "a.test\\"));
   ASSERT_EQ(Init(install.root().c_str()), 0);
   HMODULE db = GetModuleHandleA((install.root() + "DB.dll").c_str());

@@ -26,6 +26,7 @@
 #include "core/db/DbInterface.h"
 #include "core/db/DbLibrary.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/RecordCacheTable.h"
 #include "core/platform/System.h"
@@ -298,8 +299,8 @@ TEST_F(AccountTest, ManyThreadsLeaveExactlyTheAccountsTheModelSays) {
         if (count > 0 && TextAt(r.data(), user::Password) != TextAt(r.data(), user::Aliases)) ++torn;
         if (i % 3 == 0) {
           // Find and delete one of this thread's own, as one step (the
-          // caller's lock 0 keeps the index from moving in between).
-          TableLock hold(AccountFilesLock);
+          // caller's installation hold keeps the index from moving in between).
+          InstallationHold hold;
           const std::string victim = *kept[t].begin();
           const std::int32_t index = FindAccountIndex(0, victim);
           if (index < 0 || !DeleteAccountRecord(0, index)) ++torn;

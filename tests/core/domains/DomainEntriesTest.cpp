@@ -66,7 +66,7 @@ TEST(DomainEntries, TheIndexAgreesWithAScanAfterEveryOperation) {
   };
   std::string many;
   for (int i = 0; i < 300; ++i)
-    many += Entry("n" + std::to_string(i) + ".test");
+    many += DomainEntry("n" + std::to_string(i) + ".test");
   std::string shortEntries;
   for (const std::string name : {"s.test", "a.test", "s.test"}) {
     std::string entry(32, '\0');
@@ -82,7 +82,8 @@ TEST(DomainEntries, TheIndexAgreesWithAScanAfterEveryOperation) {
   };
   const Step steps[] = {
       {"load with a duplicate",
-       [&] { e = LoadDomainEntries(4, Entry("a.test") + Entry("B.test") + Entry("a.test"), false); }, "a.test", 0},
+       [&] { e = LoadDomainEntries(4, DomainEntry("a.test") + DomainEntry("B.test") + DomainEntry("a.test"), false); },
+       "a.test", 0},
       {"add", [&] { e.Add("C.test", 1); }, "c.test", 4},
       {"add a duplicate", [&] { e.Add("b.test", 1); }, "b.test", 1},
       {"rename the first of two", [&] { e.SetEntry(0, "d.test", 0); }, "a.test", 2},
