@@ -23,6 +23,20 @@ constexpr DWORD MoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 std::atomic<unsigned> g_tempCounter{0};
+std::atomic<int> g_failStep{0};
+std::atomic<int> g_stepsTaken{0};
+
+// False for the write step the test seam asked to fail, as a full disk would.
+bool WriteStep() { return g_failStep.load() == 0 || g_stepsTaken.fetch_add(1) + 1 != g_failStep.load(); }
+
+class StepSink final : public ByteSink {
+ public:
+  explicit StepSink(ByteSink& out) : out_(out) {}
+  bool Write(std::string_view bytes) override { return WriteStep() && out_.Write(bytes); }
+
+ private:
+  ByteSink& out_;
+};
 
 bool IsStoredFile(const std::string& name) {
   const std::size_t dot = name.rfind('.');
@@ -115,23 +129,27 @@ bool Rewrite(const std::string& file, bool stored, bool isSpam) {
     // The source closes before the move: an open handle forbids replacing it.
     FileSource source;
     if (!source.Open(file)) return false;
-    UniqueHandle out(
-        ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle out(WriteStep() ? ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr)
+                                 : INVALID_HANDLE_VALUE);
     if (!out) return false;
     try {
-      FileSink sink(out.get());
+      FileSink written(out.get());
+      StepSink sink(written);
       LineReader reader(source);
       if (stored) reader.SkipBytes(StoredFileHeaderBytes);
       ok = (!stored || sink.Write(prefix)) && ReplaceHeaderLines(reader, sink, StatusHeader, isSpam ? "1" : "0", true);
-      ok = ok && !reader.Failed() && ::FlushFileBuffers(out.get());
+      ok = ok && !reader.Failed() && WriteStep() && ::FlushFileBuffers(out.get());
     } catch (const std::bad_alloc&) {
       ok = false;
     }
   }
-  ok = ok && (stamp == 0 || SetFileDate(temp, stamp));
-  ok = ok && ::SetFileAttributesA(temp.c_str(), (attributes & KeptAttributes) != 0 ? attributes & KeptAttributes
-                                                                                   : FILE_ATTRIBUTE_NORMAL);
-  ok = ok && (attributes & FILE_ATTRIBUTE_READONLY) == 0 && ::MoveFileExA(temp.c_str(), file.c_str(), MoveFlags);
+  ok = ok && WriteStep() && (stamp == 0 || SetFileDate(temp, stamp));
+  ok = ok && WriteStep() &&
+       ::SetFileAttributesA(temp.c_str(),
+                            (attributes & KeptAttributes) != 0 ? attributes & KeptAttributes : FILE_ATTRIBUTE_NORMAL);
+  ok = ok && (attributes & FILE_ATTRIBUTE_READONLY) == 0 && WriteStep() &&
+       ::MoveFileExA(temp.c_str(), file.c_str(), MoveFlags);
   if (!ok) {
     ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(temp.c_str());
@@ -140,6 +158,11 @@ bool Rewrite(const std::string& file, bool stored, bool isSpam) {
 }
 
 }  // namespace
+
+void FailSpamIndexWriteStep(int step) {
+  g_stepsTaken.store(0);
+  g_failStep.store(step);
+}
 
 std::string SpamIndexFolder() { return ConfigFolder() + "..\\Spam\\Index\\"; }
 

@@ -105,4 +105,28 @@ TEST(SpamIndex, MarksCopiesAndNeverLosesAMessage) {
   SetFileAttributesA((inbox + "readonly.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A failure at any write of the rewrite leaves the message and no temporary.
+TEST(SpamIndex, FailedWriteAtEachStepKeepsTheOriginal) {
+  testinst::Installation install("spamfail");
+  SetConfigFolder(install.config);
+  const std::string inbox = install.root + "box\\";
+  CreateDirectoryA(inbox.c_str(), nullptr);
+  for (const std::string& name : {std::string("a.tmp"), std::string("b.imap")}) {
+    const std::string before = (name == "b.imap" ? Imap : "") + "Subject: f\r\nTo: g\r\n\r\nline\r\n";
+    WriteAll(inbox + name, before);
+    int step = 1;
+    for (; step < 40; ++step) {
+      FailSpamIndexWriteStep(step);
+      if (IndexSpamFolder(inbox, true) == 1) break;
+      EXPECT_EQ(ReadAll(inbox + name), before) << name << " step " << step;
+      EXPECT_EQ(Listing(inbox), name + " ") << name << " step " << step;
+    }
+    FailSpamIndexWriteStep(0);
+    EXPECT_GT(step, 5) << name;
+    EXPECT_LT(step, 40) << name;
+    EXPECT_NE(ReadAll(inbox + name), before) << name;
+    DeleteFileA((inbox + name).c_str());
+  }
+}
+
 }  // namespace
