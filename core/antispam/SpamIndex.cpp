@@ -79,27 +79,36 @@ struct HeaderFacts {
   std::string status;
 };
 
+// One pass over the header block: the status (as ReadHeaderValue unfolds
+// it) and whether an empty line ends the block.
 HeaderFacts ReadFacts(const std::string& file, bool stored) {
   HeaderFacts facts;
   FileSource source;
   if (!source.Open(file)) return facts;
   facts.opened = true;
   try {
-    LineReader reader(source);
-    if (stored) reader.SkipBytes(StoredFileHeaderBytes);
-    facts.status = ReadHeaderValue(reader, StatusHeader);
-    FileSource again;
-    if (!again.Open(file)) return HeaderFacts{};
-    LineReader lines(again);
+    LineReader lines(source);
     if (stored) lines.SkipBytes(StoredFileHeaderBytes);
+    const std::string key = Trim(StatusHeader);
     HeaderBudget budget;
-    std::string line;
+    std::string line, value;
+    bool found = false, inStatus = false;
     while (lines.ReadHeaderLine(line, budget)) {
+      if (inStatus && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+        value.append(line);
+        continue;
+      }
+      inStatus = false;
       if (line.empty()) {
         facts.endsWithEmptyLine = true;
         break;
       }
+      if (!found && line.size() >= key.size() && SameText(std::string_view(line).substr(0, key.size()), key)) {
+        found = inStatus = true;
+        value = line.substr(key.size());
+      }
     }
+    facts.status = Trim(value);
     if (lines.Failed()) facts.opened = false;
   } catch (const std::bad_alloc&) {
     facts.opened = false;
