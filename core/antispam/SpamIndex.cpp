@@ -119,9 +119,9 @@ HeaderFacts ReadFacts(const std::string& file, bool stored) {
 // The message rewritten with its status into a temporary beside it, the
 // stamp and attributes carried over, then moved over it in one rename.
 bool Rewrite(const std::string& file, bool stored, bool isSpam) {
-  const std::uint32_t stamp = GetFileStamp(file);
-  const DWORD attributes = ::GetFileAttributesA(file.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data)) return false;
+  const DWORD attributes = data.dwFileAttributes;
 
   std::string prefix;
   if (stored && (ReadFileBytes(file, 0, StoredFileHeaderBytes, prefix) != FileReadResult::Read ||
@@ -149,11 +149,12 @@ bool Rewrite(const std::string& file, bool stored, bool isSpam) {
       if (stored) reader.SkipBytes(StoredFileHeaderBytes);
       ok = (!stored || sink.Write(prefix)) && ReplaceHeaderLines(reader, sink, StatusHeader, isSpam ? "1" : "0", true);
       ok = ok && !reader.Failed() && WriteStep() && ::FlushFileBuffers(out.get());
+      // The exact time on the open handle: no second open, no rounding.
+      ok = ok && WriteStep() && ::SetFileTime(out.get(), nullptr, nullptr, &data.ftLastWriteTime);
     } catch (const std::bad_alloc&) {
       ok = false;
     }
   }
-  ok = ok && WriteStep() && (stamp == 0 || SetFileDate(temp, stamp));
   ok = ok && WriteStep() &&
        ::SetFileAttributesA(temp.c_str(),
                             (attributes & KeptAttributes) != 0 ? attributes & KeptAttributes : FILE_ATTRIBUTE_NORMAL);
