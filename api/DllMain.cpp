@@ -5,6 +5,7 @@
 #include "api/ExportSupport.h"
 #include "api/Session.h"
 #include "core/accounts/RecordCaches.h"
+#include "core/antispam/RuleFilesWin.h"
 #include "core/ldap/LdapSync.h"
 #include "core/mime/LocalTimeZone.h"
 #include "core/platform/LockTable.h"
@@ -31,6 +32,7 @@ void InitialiseUnits() {
 
 void FinaliseUnits() {
   api::FreeEnumerations();
+  core::UnloadSpamAssassinRules(core::RuleVariant::Api);
   core::FinaliseLdapUnit();
   core::FreeRecordCaches();
   core::DonePlatformUnit();
