@@ -1,34 +1,28 @@
 #pragma once
-// The one guard around every exported function's body. It takes the
-// library-state lock shared or exclusive, answers "not initialised" where
-// the export needs a loaded configuration, maps a core outcome to the
-// exported code, and turns any exception into the export's failure answer:
-// nothing raised inside ever reaches a caller.
-#include <windows.h>
-
+// The one guard around every exported function's body. It holds the library
+// state shared or exclusive (api/StateGuard.h), answers "not initialised"
+// where the export needs a loaded configuration, maps a core outcome to the
+// exported code, and runs the body inside the boundary of every outside
+// entry point (core/platform/Boundary.h): any exception, C++ or structured,
+// becomes the export's failure answer and never reaches a caller. The hold
+// is taken outside the boundary, so it is released however the body ended.
 #include <cstdint>
-#include <optional>
 #include <type_traits>
 
 #include "api/ResultCodes.h"
 #include "api/Session.h"
-#include "core/platform/Handles.h"
+#include "api/StateGuard.h"
+#include "core/platform/Boundary.h"
 
 namespace api {
-
-// Process-wide reader-writer lock over the library's state. Init, Done and
-// SaveConfig replace that state and take it exclusively; the other exports
-// read it and take it shared, so a free-threaded caller never sees a
-// half-replaced configuration. The eight core locks keep their own meaning.
-SRWLOCK& StateLock();
-
-enum class StateHold { None, Shared, Exclusive };
 
 struct ExportRules {
   StateHold hold = StateHold::Shared;
   bool needsInit = true;  // answer notInitialised while not initialised
   std::int32_t notInitialised = API_NOT_INITIALISED;
-  std::int32_t onException = API_FAILED;  // the answer when the body raised
+  // The answer when the body raised, or when the hold cannot be had (an
+  // exclusive hold asked for under a shared one of the same thread).
+  std::int32_t onException = API_FAILED;
 };
 
 // Runs body under the rules. body answers std::int32_t, core::Outcome or
@@ -36,25 +30,19 @@ struct ExportRules {
 template <typename Body>
 auto Guarded(const ExportRules& rules, Body&& body) noexcept {
   using Answer = std::invoke_result_t<Body&>;
-  constexpr bool answersNothing = std::is_void_v<Answer>;
-  try {
-    std::optional<core::SharedSrwGuard> shared;
-    std::optional<core::ExclusiveSrwGuard> exclusive;
-    if (rules.hold == StateHold::Shared) shared.emplace(StateLock());
-    if (rules.hold == StateHold::Exclusive) exclusive.emplace(StateLock());
-    if constexpr (answersNothing) {
-      body();
-      return;
-    } else {
+  const StateGuard hold(rules.hold);
+  if constexpr (std::is_void_v<Answer>) {
+    if (hold.holds()) core::AtBoundary(body);
+  } else {
+    if (!hold.holds()) return rules.onException;
+    return core::AtBoundary(rules.onException, [&]() -> std::int32_t {
       if (rules.needsInit && !IsInitialised()) return rules.notInitialised;
       if constexpr (std::is_same_v<Answer, core::Outcome>) {
         return ResultCode(body());
       } else {
         return static_cast<std::int32_t>(body());
       }
-    }
-  } catch (...) {
-    if constexpr (!answersNothing) return rules.onException;
+    });
   }
 }
 
@@ -62,6 +50,6 @@ auto Guarded(const ExportRules& rules, Body&& body) noexcept {
 // exception.
 inline constexpr ExportRules Reading{};
 // Exports that replace the library's state.
-inline constexpr ExportRules Replacing{StateHold::Exclusive, false, API_NOT_INITIALISED, API_FAILED};
+inline constexpr ExportRules Replacing{.hold = StateHold::Exclusive, .needsInit = false};
 
 }  // namespace api

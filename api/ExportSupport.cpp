@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/accounts/AccountStore.h"
 #include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
@@ -47,6 +48,30 @@ std::string FullFolderKey(const std::string& folder) {
     c = c == '/' ? '\\' : c;
   if (!full.empty() && full.back() != '\\') full += '\\';
   return full;
+}
+
+bool MailFolderInUse(const std::string& folder, FolderUse use) {
+  const std::string target = FullFolderKey(folder);
+  const bool files = !DatabaseStorage();
+  const int count = static_cast<int>(core::CountDomains());
+  std::vector<std::uint8_t> block(core::AccountEnumerationSize);
+  for (int i = 0; i < count; ++i) {
+    const std::string domain = core::DomainListGetName(i);
+    std::string domainFolder;
+    if (files && (!core::DomainFolder(domain, domainFolder) || !core::FileExists(domainFolder + "users.cfg"))) continue;
+    if (!core::InitUsers(domain, block.data(), "", 0, 0)) return true;
+    bool used = false;
+    while (!used && core::NextUser(block.data()) == 0) {
+      const std::string path = core::FieldText(block.data(), core::account::MailboxPath);
+      if (block[0] != 0 || path.empty()) continue;
+      const std::string other = FullFolderKey(core::GetMailboxPath(path, false, {}));
+      used = other.compare(0, target.size(), target) == 0 ||
+             (use == FolderUse::InsideOrAbove && target.compare(0, other.size(), other) == 0);
+    }
+    core::DoneUsers(block.data());
+    if (used) return true;
+  }
+  return false;
 }
 
 bool DeleteMailFolderInside(const std::string& folder) {

@@ -40,6 +40,12 @@ bool DeleteMailFolderInside(const std::string& folder);
 // The full path of a folder, lower case, "\" separated and ending in "\".
 std::string FullFolderKey(const std::string& folder);
 
+enum class FolderUse { Inside, InsideOrAbove };
+// Whether an account of any served domain keeps its mail inside the folder
+// (or, InsideOrAbove, also in a folder above it); true as well when some
+// domain's accounts cannot be walked.
+bool MailFolderInUse(const std::string& folder, FolderUse use);
+
 // Work an export leaves for after its hold.
 struct Afterwards {
   bool notifyServices = false;  // 0x500 to the five services
@@ -48,7 +54,7 @@ struct Afterwards {
 void RunAfterwards(const Afterwards& after);
 
 // Runs body(Afterwards&) under the rules, then, with no hold, what it left.
-inline constexpr ExportRules Released{StateHold::None, false, API_NOT_INITIALISED, API_FAILED};
+inline constexpr ExportRules Released{.hold = StateHold::None, .needsInit = false};
 template <typename Body>
 std::int32_t GuardedThen(const ExportRules& rules, Body&& body) {
   Afterwards after;
@@ -58,7 +64,7 @@ std::int32_t GuardedThen(const ExportRules& rules, Body&& body) {
 }
 
 // Domain changes replace the domain table: the state lock exclusively.
-inline constexpr ExportRules Changing{StateHold::Exclusive, true, API_NOT_INITIALISED, API_FAILED};
+inline constexpr ExportRules Changing{.hold = StateHold::Exclusive};
 
 // Closes and frees the enumerations callers left open (library unload).
 void FreeEnumerations();

@@ -18,6 +18,7 @@
 #include "core/domains/DomainTable.h"
 #include "core/lists/AccountIndex.h"
 #include "core/lists/AccountLists.h"
+#include "core/platform/InstallationLock.h"
 #include "core/userstat/StatFiles.h"
 #include "core/util/NameText.h"
 #include "core/util/PathText.h"
@@ -39,9 +40,9 @@ constexpr std::int32_t RecordSize = API_ACCOUNT_RECORD_SIZE;
 constexpr std::size_t FilterTextLength = 1 << 20;
 
 // The enumeration exports answer false instead of -5 or an error.
-constexpr ExportRules Enumerating{StateHold::Shared, true, 0, 0};
+constexpr ExportRules Enumerating{.notInitialised = 0, .onException = 0};
 // The policy check answers "violates" when it could not decide.
-constexpr ExportRules Judging{StateHold::Shared, true, API_NOT_INITIALISED, 0};
+constexpr ExportRules Judging{.onException = 0};
 
 std::mutex g_accountChanges;
 
@@ -89,13 +90,22 @@ bool AddressesUsable(const AccountRecordBytes& record) {
 
 // An empty mailbox path becomes domain\first alias\ under the table's name
 // of the domain (the folder DeleteDomain removes); any path ends in "\".
-void DefaultMailboxPath(AccountRecordBytes& record, const std::string& domain) {
+// False when the folder would leave the mail root or the domain's folder (a
+// first alias "." or "..", a given relative path that climbs out): such an
+// account would keep its mail, and "domain.dat", in a folder of others.
+bool DefaultMailboxPath(AccountRecordBytes& record, const std::string& domain) {
   std::string path = FieldText(record.data(), account::MailboxPath);
-  if (path.empty())
-    path = core::RemoveFileNameChars(domain + "\\" + core::FirstListItem(FieldText(record.data(), account::AliasList)) +
-                                     "\\");
+  if (path.empty()) {
+    const std::string folder =
+        core::RemoveFileNameChars(core::FirstListItem(FieldText(record.data(), account::AliasList)));
+    if (!core::MailboxPathStaysInside(folder)) return false;
+    path = core::RemoveFileNameChars(domain + "\\" + folder + "\\");
+  } else if (!core::IsAbsolutePath(path) && !core::MailboxPathStaysInside(path)) {
+    return false;
+  }
   core::SetShortString(record.data(), account::MailboxPath,
                        core::CutTo(core::NormalizePath(path, true, false), CallerTextLength));
+  return true;
 }
 
 bool PolicyRejects(const AccountRecordBytes& record) {
@@ -106,22 +116,8 @@ bool PolicyRejects(const AccountRecordBytes& record) {
                                    FieldText(record.data(), account::AliasList));
 }
 
-// Whether another account of the domain keeps its mail in, above or below
-// this folder; also when the accounts cannot be walked.
-bool FolderInUse(const std::string& domain, const std::string& folder) {
-  const std::string target = FullFolderKey(folder);
-  std::vector<std::uint8_t> block(core::AccountEnumerationSize);
-  if (!core::InitUsers(domain, block.data(), "", 0, 0)) return true;
-  bool used = false;
-  while (!used && core::NextUser(block.data()) == 0) {
-    const std::string path = FieldText(block.data(), account::MailboxPath);
-    if (block[0] != 0 || path.empty()) continue;
-    const std::string other = FullFolderKey(core::GetMailboxPath(path, false, {}));
-    used = other.compare(0, target.size(), target) == 0 || target.compare(0, other.size(), other) == 0;
-  }
-  core::DoneUsers(block.data());
-  return used;
-}
+// Whether another account keeps its mail in, above or below this folder.
+bool FolderInUse(const std::string& folder) { return MailFolderInUse(folder, FolderUse::InsideOrAbove); }
 
 // ---- Enumeration handles ------------------------------------------------------
 
@@ -183,7 +179,9 @@ int32_t API_CALL GetUserCount(const char* domain) {
     const int index = DomainIndexOf(domain);
     if (index < 0) return API_FAILED;
     AccountRecordBytes record{};
-    return core::ReadAccountRecord(index, record, 0);
+    bool failed = false;
+    const std::int32_t count = core::ReadAccountRecord(index, record, 0, &failed);
+    return failed ? API_FAILED : count;
   });
 }
 
@@ -242,10 +240,17 @@ int32_t API_CALL SaveUser(const char* domain, int32_t index, const void* buffer,
     if (domainIndex < 0) return API_FAILED;
     const std::string name = core::DomainListGetName(domainIndex);
     std::lock_guard<std::mutex> changes(g_accountChanges);
+    // From the checks to the commit: no other process changes the file between.
+    core::InstallationHold installation;
+    if (!installation.held()) return API_FAILED;
     AccountRecordBytes record = CopyIn(buffer);
     AccountRecordBytes old{};
     // Only an existing account: -1 or the count would append past AddUser's checks.
-    if (index < 0 || index >= core::ReadAccountRecord(domainIndex, old, index)) return API_BAD_ARGUMENT;
+    if (index < 0) return API_BAD_ARGUMENT;
+    bool failed = false;
+    const std::int32_t count = core::ReadAccountRecord(domainIndex, old, index, &failed);
+    if (failed) return API_FAILED;  // not a bad index: the accounts could not be read
+    if (index >= count) return API_BAD_ARGUMENT;
     const bool kind0 = Kind0(record);
     const std::string aliases = FieldText(record.data(), account::AliasList);
     const std::string oldAliases = FieldText(old.data(), account::AliasList);
@@ -261,7 +266,7 @@ int32_t API_CALL SaveUser(const char* domain, int32_t index, const void* buffer,
          password != FieldText(old.data(), account::Password)) &&
         core::IndexedCheckForMailbox(mailbox, password, oldAliases, domainIndex))
       return API_FAILED;
-    if (kind0) DefaultMailboxPath(record, name);
+    if (kind0 && !DefaultMailboxPath(record, name)) return API_FAILED;
     if (kind0 && PolicyRejects(record)) return API_FAILED;
     if (!core::WriteAccountRecord(domainIndex, record, index)) return API_FAILED;
     core::NoteAccountChange(name, &old, &record);
@@ -276,6 +281,8 @@ int32_t API_CALL AddUser(const char* domain, const void* buffer, int32_t len) {
     if (domainIndex < 0) return API_FAILED;
     const std::string name = core::DomainListGetName(domainIndex);
     std::lock_guard<std::mutex> changes(g_accountChanges);
+    core::InstallationHold installation;
+    if (!installation.held()) return API_FAILED;
     AccountRecordBytes record = CopyIn(buffer);
     const std::string aliases = FieldText(record.data(), account::AliasList);
     if (aliases.empty() || !core::IndexedCheckNewAlias(name, aliases)) return API_FAILED;
@@ -286,10 +293,7 @@ int32_t API_CALL AddUser(const char* domain, const void* buffer, int32_t len) {
                                      FieldText(record.data(), account::Password), aliases, domainIndex))
       return API_FAILED;
     const bool kind0 = Kind0(record);
-    if (kind0) {
-      DefaultMailboxPath(record, name);
-      if (PolicyRejects(record)) return API_FAILED;
-    }
+    if (kind0 && (!DefaultMailboxPath(record, name) || PolicyRejects(record))) return API_FAILED;
     if (!core::WriteAccountRecord(domainIndex, record, -1)) return API_FAILED;
     core::NoteAccountChange(name, nullptr, &record);
     // Only for an account that exists.
@@ -304,6 +308,8 @@ int32_t API_CALL DeleteUser(const char* domain, int32_t index) {
     if (domainIndex < 0) return API_FAILED;
     const std::string name = core::DomainListGetName(domainIndex);
     std::lock_guard<std::mutex> changes(g_accountChanges);
+    core::InstallationHold installation;
+    if (!installation.held()) return API_FAILED;
     AccountRecordBytes removed{};
     if (index < 0 || index >= core::ReadAccountRecord(domainIndex, removed, index)) return API_FAILED;
     // The record first; its mail only once it is gone, and only the folder of
@@ -313,7 +319,7 @@ int32_t API_CALL DeleteUser(const char* domain, int32_t index) {
     const std::string path = FieldText(removed.data(), account::MailboxPath);
     if (Kind0(removed) && !path.empty()) {
       const std::string folder = core::GetMailboxPath(path, false, {});
-      if (!FolderInUse(name, folder)) DeleteMailFolderInside(folder);
+      if (!FolderInUse(folder)) DeleteMailFolderInside(folder);
     }
     return API_OK;
   });

@@ -1,7 +1,8 @@
 // Domain exports. Reads take the state lock shared; every change takes it
 // exclusively (the domain table and the settings record change together),
-// writes the configuration without notifying, and sends one round of 0x500
-// to the services after the lock is released.
+// then the installation lock, reads the table again when another process
+// changed it on disk, writes the configuration without notifying, and sends
+// one round of 0x500 to the services after both are released.
 #include <windows.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "core/lists/AccountIndex.h"
 #include "core/lists/AccountLists.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/util/NameText.h"
 #include "core/util/PathText.h"
 #include "core/util/Text.h"
@@ -25,6 +27,23 @@ using namespace api;
 namespace {
 
 constexpr core::FieldRef DefaultsSwitch = core::ConfigField("DefaultsOn");
+
+// Held by every domain change from its first look at the table to the save.
+class DomainChange {
+ public:
+  // False when the lock was not granted: the change writes nothing.
+  bool Begin() {
+    if (!installation_.held()) return false;
+    if (core::DomainListReloadIfChanged()) core::ForgetAccountIndexes();
+    // Folders may be renamed or emptied: every process reads its account
+    // indexes again.
+    core::NoteAccountFileChange(0, core::AccountFileChange::Reset);
+    return true;
+  }
+
+ private:
+  core::InstallationHold installation_;
+};
 
 bool BadIndex(std::int32_t index) { return index < 0 || static_cast<std::uint32_t>(index) >= core::CountDomains(); }
 
@@ -89,6 +108,8 @@ int32_t API_CALL LoadDomain(int32_t index, void* buffer, int32_t len) {
 
 int32_t API_CALL SaveDomain(int32_t index, const void* buffer, int32_t len) {
   return GuardedThen(Changing, [&](Afterwards& after) -> std::int32_t {
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
     if (!RecordUsable(buffer, len, API_DOMAIN_RECORD_SIZE) || BadIndex(index)) return API_BAD_ARGUMENT;
     core::DomainRecordBytes record{};
     std::memcpy(record.data(), buffer, record.size());
@@ -101,6 +122,8 @@ int32_t API_CALL SaveDomain(int32_t index, const void* buffer, int32_t len) {
 int32_t API_CALL AddDomain(const char* name, const void* buffer, int32_t len) {
   return GuardedThen(Changing, [&](Afterwards& after) -> std::int32_t {
     if (!RecordUsable(buffer, len, API_DOMAIN_RECORD_SIZE)) return API_BAD_ARGUMENT;
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
     const std::string given = CallerText(name);
     // Every check before the first change.
     if (!AcceptableDomainName(given) || core::DomainListExists(given)) return API_FAILED;
@@ -139,6 +162,8 @@ int32_t API_CALL RenameDomain(const char* oldName, const char* newName) {
     if (oldName == nullptr || newName == nullptr || oldName == newName) return API_BAD_ARGUMENT;
     const std::string wantedText = CallerText(newName);
     if (!AcceptableDomainName(wantedText)) return API_FAILED;
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
     const int index = DomainIndexOf(oldName);
     if (index < 0) return API_FAILED;
     const std::string current = core::DomainListGetName(index);
@@ -164,6 +189,8 @@ int32_t API_CALL RenameDomain(const char* oldName, const char* newName) {
 
 int32_t API_CALL DeleteDomain(int32_t index) {
   return GuardedThen(Changing, [&](Afterwards& after) -> std::int32_t {
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
     if (BadIndex(index)) return API_BAD_ARGUMENT;
     const std::string name = core::DomainListGetName(index);
     if (!core::IsSafeFolderName(name)) return API_FAILED;
@@ -172,8 +199,11 @@ int32_t API_CALL DeleteDomain(int32_t index) {
     core::UnlistDomain(index);
     core::ForgetAccountIndexes();
     WriteConfigSession();
+    // Only when no account of a served domain keeps its mail in there (a
+    // domain renamed away keeps its mail under the old folder name).
     const std::string mail = core::GetShortString(core::Settings().data(), core::cfg::MailFolder);
-    if (!mail.empty()) DeleteMailFolderInside(mail + name + "\\");
+    const std::string folder = mail + name + "\\";
+    if (!mail.empty() && !MailFolderInUse(folder, FolderUse::Inside)) DeleteMailFolderInside(folder);
     after.notifyServices = true;
     return API_OK;
   });
@@ -199,6 +229,8 @@ int32_t API_CALL GetDomainIP(int32_t index, void* buffer, int32_t len) {
 
 int32_t API_CALL SetDomainIP(int32_t index, const char* value, int32_t valueLen) {
   return GuardedThen(Changing, [&](Afterwards& after) -> std::int32_t {
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
     if (BadIndex(index) || valueLen < 0 || (value == nullptr && valueLen > 0)) return API_BAD_ARGUMENT;
     std::string text = CallerText(value, std::min(static_cast<std::size_t>(valueLen), CallerTextLength));
     // "bind.dat" is one line: a line break would start a second binding.

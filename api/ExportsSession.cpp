@@ -12,11 +12,12 @@ namespace {
 
 // Init answers -4 for anything that went wrong, and Init, Done and SaveConfig
 // never look at the initialised flag.
-constexpr ExportRules Starting{StateHold::Exclusive, false, API_NOT_INITIALISED, API_SETTINGS_UNREADABLE};
+constexpr ExportRules Starting{
+    .hold = StateHold::Exclusive, .needsInit = false, .onException = API_SETTINGS_UNREADABLE};
 // The notices read the state but work before initialisation too.
-constexpr ExportRules Notifying{StateHold::Shared, false, API_NOT_INITIALISED, 0};
+constexpr ExportRules Notifying{.needsInit = false, .onException = 0};
 // The buffer functions touch no state at all.
-constexpr ExportRules BufferOnly{StateHold::None, false, API_NOT_INITIALISED, API_BAD_ARGUMENT};
+constexpr ExportRules BufferOnly{.hold = StateHold::None, .needsInit = false, .onException = API_BAD_ARGUMENT};
 
 // Only the low 16 bits of each part count, as the parts travel as 16-bit words.
 int Low16(std::int32_t value) { return static_cast<std::uint16_t>(value); }

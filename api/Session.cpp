@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "api/ExportGuard.h"
+#include "api/StateGuard.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/config/ConfigStore.h"
 #include "core/config/InstallKey.h"
@@ -40,14 +41,14 @@ void SetSessionNotifier(core::ServiceNotifier* notifier) { g_notifier.store(noti
 std::uint32_t SettingsFileAge() { return core::GetFileStamp(core::ConfigFolder() + "settings.cfg"); }
 
 std::int32_t InitSession(const char* path) {
-  core::SetRequestedCacheCounts(0, 0);
+  core::SetRequestedCacheCounts(AdministrationProfile.accountCacheEntries, AdministrationProfile.domainCacheEntries);
   if (path == nullptr) return InitFromInstallDir();
 
   g_initialised.store(false);
   std::string root = core::CutTo(core::NormalizePath(path, true, true), 255);
   core::SetRootFolder(root);
   core::SetConfigFolder(core::CutTo(root + "config\\", 255));
-  core::ReadPathConfig(root);
+  if (AdministrationProfile.pathOverrides) core::ReadPathConfig(root);
   if (!core::InitServerConfig(true, false)) return API_SETTINGS_UNREADABLE;
   g_settingsStamp.store(SettingsFileAge());
   g_initialised.store(true);
@@ -108,7 +109,8 @@ void DoneSession() {
 }
 
 bool ReloadIfSettingsChanged() {
-  core::ExclusiveSrwGuard guard(StateLock());
+  StateGuard guard(StateHold::Exclusive);
+  if (!guard.holds()) return false;
   if (SettingsFileAge() == g_settingsStamp.load()) return false;
   InitSession(nullptr);
   return true;
@@ -120,11 +122,6 @@ void StartLibrary() {
   } catch (...) {
   }
   if (!g_initialised.load()) InitFromInstallDir();
-}
-
-SRWLOCK& StateLock() {
-  static SRWLOCK lock = SRWLOCK_INIT;
-  return lock;
 }
 
 }  // namespace api

@@ -5,11 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "core/startup/LibraryStart.h"
+
 namespace core {
 struct ServiceNotifier;
 }
 
 namespace api {
+
+// This library's start and load: its caches are sized by the cache-size
+// setting alone, and "path.cfg" may place the folders.
+inline constexpr core::LibraryProfile AdministrationProfile{
+    .accountCacheEntries = 0, .domainCacheEntries = 0, .pathOverrides = true};
 
 bool IsInitialised();
 void MarkChanged();
@@ -27,8 +34,9 @@ std::int32_t ReloadServicesSession();
 
 std::uint32_t SettingsFileAge();
 // Re-initialises from the registry's folder when "settings.cfg" changed since
-// the last Init. Takes the state lock exclusively itself: call it holding no
-// state guard.
+// the last Init. Holds the state exclusively (api/StateGuard.h): a caller
+// that holds it exclusively already may call it; under a shared hold it is
+// refused and answers false.
 bool ReloadIfSettingsChanged();
 
 // Runs when the library is loaded: Init with the host program's folder, then

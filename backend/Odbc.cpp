@@ -8,7 +8,23 @@ namespace {
 
 SQLCHAR* Text(const std::string& text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())); }
 
+// A statement blocked by another process's lock gives up after a few
+// seconds instead of holding its caller (and lock 5) for the driver's own
+// wait; drivers without the attribute ignore it.
+void LimitWait(SQLHSTMT statement) {
+  SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(StatementTimeoutSeconds), 0);
+}
+
 }  // namespace
+
+std::string WithLockWait(const std::string& connectionText) {
+  std::string lower = connectionText;
+  for (char& c : lower)
+    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  if (lower.find("sqlite") == std::string::npos || lower.find("timeout=") != std::string::npos) return connectionText;
+  const bool closed = connectionText.empty() || connectionText.back() == ';';
+  return connectionText + (closed ? "" : ";") + "Timeout=" + std::to_string(StatementTimeoutSeconds * 1000);
+}
 
 void Connection::Raise(SQLSMALLINT type, SQLHANDLE handle) {
   SQLCHAR state[6] = {};
@@ -59,6 +75,7 @@ void Connection::Close() noexcept {
   statements_.clear();
   connection_.reset();
   environment_.reset();
+  broken_ = false;
 }
 
 SQLHSTMT Connection::Prepared(const std::string& sql) {
@@ -66,6 +83,7 @@ SQLHSTMT Connection::Prepared(const std::string& sql) {
   if (found != statements_.end()) return found->second.get();
   UniqueStatement statement;
   Check(SQLAllocHandle(SQL_HANDLE_STMT, connection_.get(), statement.put()), SQL_HANDLE_DBC, connection_.get());
+  LimitWait(statement.get());
   Check(SQLPrepare(statement.get(), Text(sql), SQL_NTS), SQL_HANDLE_STMT, statement.get());
   const SQLHSTMT handle = statement.get();
   statements_.emplace(sql, std::move(statement));
@@ -75,6 +93,7 @@ SQLHSTMT Connection::Prepared(const std::string& sql) {
 void Connection::Execute(const std::string& sql) {
   UniqueStatement statement;
   Check(SQLAllocHandle(SQL_HANDLE_STMT, connection_.get(), statement.put()), SQL_HANDLE_DBC, connection_.get());
+  LimitWait(statement.get());
   Check(SQLExecDirect(statement.get(), Text(sql), SQL_NTS), SQL_HANDLE_STMT, statement.get());
 }
 
@@ -89,22 +108,44 @@ void Connection::EndTransaction(bool commit) {
         connection_.get());
 }
 
-Transaction::Transaction(Connection& connection) : connection_(connection) { connection_.SetAutoCommit(false); }
-
-Transaction::~Transaction() {
-  if (!open_) return;
+Transaction::Transaction(Connection& connection) : connection_(connection) {
   try {
-    connection_.EndTransaction(false);
-    connection_.SetAutoCommit(true);
+    connection_.SetAutoCommit(false);
   } catch (...) {
-    // The connection is unusable; the caller's error already says so.
+    connection_.GiveUp();
+    throw;
   }
 }
 
+// Both steps are tried whatever the other did: a connection left without
+// autocommit would keep every later statement in a transaction of its own.
+Transaction::~Transaction() {
+  if (!open_) return;
+  bool clean = true;
+  try {
+    connection_.EndTransaction(false);
+  } catch (...) {
+    clean = false;
+  }
+  try {
+    connection_.SetAutoCommit(true);
+  } catch (...) {
+    clean = false;
+  }
+  if (!clean) connection_.GiveUp();
+}
+
+// A failed commit leaves the transaction open for the destructor's rollback.
+// Once committed the write stands, so a failure to switch autocommit back
+// gives up the connection but is not the caller's failure.
 void Transaction::Commit() {
   connection_.EndTransaction(true);
   open_ = false;
-  connection_.SetAutoCommit(true);
+  try {
+    connection_.SetAutoCommit(true);
+  } catch (...) {
+    connection_.GiveUp();
+  }
 }
 
 Query::Query(Connection& connection, const std::string& sql) : statement_(connection.Prepared(sql)) {}

@@ -57,7 +57,12 @@ class Connection {
   // Connects with an ODBC connection text (no prompt); raises on failure.
   void Open(const std::string& text);
   void Close() noexcept;
-  bool IsOpen() const { return connection_.valid(); }
+  // Open and not given up: a connection whose transaction could not be ended
+  // cleanly is in a state no later call can rely on, so it counts as closed
+  // and the next call connects again (statements still running on it are
+  // released with it then).
+  bool IsOpen() const { return connection_.valid() && !broken_; }
+  void GiveUp() noexcept { broken_ = true; }
   Dialect dialect() const { return dialect_; }
 
   // The prepared statement of this SQL text, prepared at its first use.
@@ -79,10 +84,22 @@ class Connection {
   UniqueConnection connection_;
   std::map<std::string, UniqueStatement, std::less<>> statements_;
   Dialect dialect_ = Dialect::SQLite;
+  bool broken_ = false;
 };
 
+// How long a statement waits for a lock another process holds before it
+// fails: far below what a caller holding the database lock can afford.
+inline constexpr SQLULEN StatementTimeoutSeconds = 3;
+
+// The SQLite driver ignores the statement time-out and waits for a lock as
+// long as its own Timeout= key says (far too long by default): a text for
+// it that does not say gets the same wait as everything else.
+std::string WithLockWait(const std::string& connectionText);
+
 // One transaction: every statement until Commit; rolled back unless
-// committed (also when an exception leaves the scope).
+// committed (also when an exception leaves the scope). Autocommit is always
+// switched back on; where ending the transaction or switching it back fails,
+// the connection is given up.
 class Transaction {
  public:
   explicit Transaction(Connection& connection);

@@ -65,7 +65,7 @@ std::vector<std::string> SchemaStatements(Dialect dialect) {
 // --- connection -------------------------------------------------------------
 
 void Store::Connect(const std::string& connectionText) {
-  connection_.Open(connectionText);
+  connection_.Open(WithLockWait(connectionText));
   try {
     CreateSchema();
   } catch (...) {

@@ -8,15 +8,7 @@
 #   bench/bench_archive.sh [path/to/ilds_tool.exe]
 # (build it first: cmake --build --preset windows64 --target ilds_tool)
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-tool="${1:-$here/build/windows64/tests/core/archive/ilds_tool.exe}"
-[ -f "$tool" ] || { echo "bench_archive: build $tool first" >&2; exit 1; }
-source "$here/scripts/wine-env.sh"
-bits=$(vm_pe_bits "$tool")
-work=$(mktemp -d "${TMPDIR:-/tmp}/bench-archive.XXXXXX")
-trap 'bash "$here/scripts/wine-stop.sh" "$bits"; rm -rf "$work"' EXIT
-bash "$here/scripts/wine-prefix.sh" "$bits"
-bash "$here/scripts/wine-start.sh" "$bits"
+source "$(dirname "${BASH_SOURCE[0]}")/wine_bench.sh" bench_archive tests/core/archive/ilds_tool.exe ilds_tool "$@"
 
 /usr/bin/python3 - "$work/tree" <<'EOF'
 import os, random, sys, zlib
@@ -45,10 +37,6 @@ for i, weight in enumerate(sizes):
             size -= len(chunk)
 EOF
 
-now() { date +%s.%N; }
-seconds() { echo "$2 - $1" | bc; }
-win() { echo "Z:${1//\//\\}"; }
-
 t0=$(now)
 "$here/scripts/wine-run.sh" "$tool" pack "$(win "$work/ours.ilds")" "$(win "$work/tree")" >/dev/null
 t1=$(now)
@@ -59,7 +47,6 @@ t3=$(now)
 mkdir "$work/out-base" && tar xzf "$work/base.tar.gz" -C "$work/out-base"
 t4=$(now)
 
-ratio() { echo "scale=2; $1 / $2" | bc; }
 pack_ours=$(seconds "$t0" "$t1") pack_base=$(seconds "$t1" "$t2")
 restore_ours=$(seconds "$t2" "$t3") restore_base=$(seconds "$t3" "$t4")
 size_ours=$(stat -c %s "$work/ours.ilds") size_base=$(stat -c %s "$work/base.tar.gz")

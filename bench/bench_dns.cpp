@@ -3,7 +3,7 @@
 // against the dnsmasq that run_with_peers.sh starts (VM_DNS_PORT). What the
 // ratio shows is the resolver's own cost: a socket per query, the wait and
 // the parse.
-//   tests/sender/run_with_peers.sh build/windows64/bench/bench_dns.exe
+//   tests/sender/net/run_with_peers.sh build/windows64/bench/bench_dns.exe
 
 #include <winsock2.h>
 
@@ -13,7 +13,7 @@
 
 #include "bench/harness.h"
 #include "core/platform/Handles.h"
-#include "sender/DnsQuery.h"
+#include "sender/net/DnsQuery.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr int Rounds = 5;
 int main() {
   const char* portText = std::getenv("VM_DNS_PORT");
   if (portText == nullptr) {
-    std::fprintf(stderr, "bench_dns: run it through tests/sender/run_with_peers.sh\n");
+    std::fprintf(stderr, "bench_dns: run it through tests/sender/net/run_with_peers.sh\n");
     return 1;
   }
   const auto port = static_cast<std::uint16_t>(std::atoi(portText));

@@ -8,15 +8,8 @@
 #   bench/bench_mailbox_convert.sh [path/to/mailbox_tool.exe]
 # (build it first: cmake --build --preset windows64 --target mailbox_tool)
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-tool="${1:-$here/build/windows64/tests/core/messages/mailbox_tool.exe}"
-[ -f "$tool" ] || { echo "bench_mailbox_convert: build $tool first" >&2; exit 1; }
-source "$here/scripts/wine-env.sh"
-bits=$(vm_pe_bits "$tool")
-work=$(mktemp -d "${TMPDIR:-/tmp}/bench-mailbox.XXXXXX")
-trap 'bash "$here/scripts/wine-stop.sh" "$bits"; rm -rf "$work"' EXIT
-bash "$here/scripts/wine-prefix.sh" "$bits"
-bash "$here/scripts/wine-start.sh" "$bits"
+source "$(dirname "${BASH_SOURCE[0]}")/wine_bench.sh" bench_mailbox_convert tests/core/messages/mailbox_tool.exe \
+  mailbox_tool "$@"
 
 # Text lines with a dot line now and then, stuffed, each file 30 KB.
 /usr/bin/python3 - "$work/box" <<'PY'
@@ -35,10 +28,6 @@ for i in range(10000):
         f.write(text)
 PY
 
-now() { date +%s.%N; }
-seconds() { echo "$2 - $1" | bc; }
-ratio() { echo "scale=2; $1 / $2" | bc; }
-win() { echo "Z:${1//\//\\}"; }
 wine_copy() { (vm_wine_env "$bits" && "$WINELOADER" cmd /c copy "$(win "$1")" "$(win "$2")\\" >/dev/null 2>&1); }
 cat "$work"/box/*.tmp >/dev/null
 

@@ -18,7 +18,7 @@
 
 #include "bench/harness.h"
 #include "core/platform/Handles.h"
-#include "sender/SmtpClientThread.h"
+#include "sender/net/SmtpClientThread.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "bench/harness.h"
 #include "core/platform/Handles.h"
-#include "sender/WinSocket.h"
+#include "sender/net/WinSocket.h"
 
 namespace {
 

@@ -23,6 +23,7 @@ bash scripts/wine-prefix.sh "$bits"
 install="$here/build/example-install"
 rm -rf "$install"
 mkdir -p "$install"
+cp api/sdk/APIConst.inc "$install/"
 trap 'bash scripts/wine-stop.sh "$bits"' EXIT
 bash scripts/wine-start.sh "$bits"
 "$WINELOADER" "build/$preset/api/example/walkthrough.exe" "build/$preset/api/Api.dll" "Z:${install//\//\\}"

@@ -4,13 +4,15 @@
 # where the host cannot execute i386 code. Debian's "wine" wrapper picks the
 # 32-bit loader whenever wine32 is installed, so the loader is named here.
 #   vm_wine_env 32|64   exports WINEPREFIX, WINEARCH, WINELOADER, WINESERVER
+#                       (and the locale: VM_WINE_LOCALE, else C.UTF-8)
 #   vm_pe_bits FILE     prints 32 or 64 from a Windows program's header
 #   vm_host_runs_i386   true when this host can execute i386 code; setting
 #                       VM_NO_I386=1 makes it false, to try the 64-bit-only path
 vm_here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 vm_wine_env() {
-  export WINEDEBUG="${WINEDEBUG:--all}" LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ="${TZ:-UTC}"
+  local locale="${VM_WINE_LOCALE:-C.UTF-8}"
+  export WINEDEBUG="${WINEDEBUG:--all}" LANG="$locale" LC_ALL="$locale" TZ="${TZ:-UTC}"
   unset DISPLAY
   if [ "$1" = 64 ]; then
     export WINEPREFIX="${VM_WINEPREFIX64:-$vm_here/build/wineprefix64}" WINEARCH=win64

@@ -27,11 +27,12 @@ std::string AccountDataFile(const std::uint8_t* record) {
   }
 }
 
-std::uint32_t AccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value, bool set) {
-  if (accountRecord == nullptr) return 0;
-  if (!set) return GetSplitU32(accountRecord, NumberSendLimit);
-  SetSplitU32(accountRecord, NumberSendLimit, value);
-  return 0;
+std::uint32_t GetAccountNumberSendLimit(const std::uint8_t* accountRecord) {
+  return accountRecord != nullptr ? GetSplitU32(accountRecord, NumberSendLimit) : 0;
+}
+
+void SetAccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value) {
+  if (accountRecord != nullptr) SetSplitU32(accountRecord, NumberSendLimit, value);
 }
 
 }  // namespace core

@@ -46,8 +46,8 @@ std::string FieldText(const std::uint8_t* record, FieldRef field);
 std::string AccountDataFile(const std::uint8_t* record);
 
 // The account's number-send limit, kept as two little-endian 16-bit words of
-// the account record: high half at byte 1018, low half at byte 1024. Get
-// (set false) returns the limit; set stores value and returns 0.
-std::uint32_t AccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value, bool set);
+// the account record: high half at byte 1018, low half at byte 1024.
+std::uint32_t GetAccountNumberSendLimit(const std::uint8_t* accountRecord);
+void SetAccountNumberSendLimit(std::uint8_t* accountRecord, std::uint32_t value);
 
 }  // namespace core

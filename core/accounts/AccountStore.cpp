@@ -12,6 +12,7 @@
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainTable.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/platform/LockTable.h"
 #include "core/util/RecordScrambling.h"
 #include "core/util/Text.h"
@@ -89,7 +90,8 @@ std::int32_t ReadRecordAt(const std::string& path, Bytes& record, std::int32_t i
 
 // ---- Accounts -----------------------------------------------------------------
 
-std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index) {
+std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index, bool* failed) {
+  if (failed != nullptr) *failed = false;
   std::string domain, file;
   if (!AccountFile(domainIndex, domain, file)) return 0;
   switch (StorageMode()) {
@@ -97,11 +99,12 @@ std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std:
       return ReadRecordAt(file, record, index);
     case Mode::Database: {
       AccountRecordBytes fetched = record;
-      const std::int32_t count = DbGetUsers(domain.c_str(), fetched.data(), index);
+      const std::int32_t count = DbGetUsers(domain.c_str(), fetched.data(), index, failed);
       if (index >= 0 && index < count) record = fetched;
       return count;
     }
     case Mode::Nowhere:
+      if (failed != nullptr) *failed = true;
       break;
   }
   return 0;
@@ -144,6 +147,9 @@ bool WriteAccountRecord(int domainIndex, const AccountRecordBytes& record, std::
   bool added = false;
   AccountRecordBytes replaced{};
   bool haveReplaced = false;
+  // The position and count come from the file inside this hold.
+  InstallationHold installation;
+  if (!installation.held()) return false;
   switch (StorageMode()) {
     case Mode::Files: {
       TableLock hold(AccountFilesLock);
@@ -151,6 +157,8 @@ bool WriteAccountRecord(int domainIndex, const AccountRecordBytes& record, std::
       std::vector<std::uint8_t> old;
       RecordFile records(file, AccountRecordSize);
       const bool written = records.WriteAt(index, record.data(), &old, added);
+      NoteAccountFileChange(AccountFileKey(LowerCase(domain)),
+                            written && added ? AccountFileChange::Appended : AccountFileChange::Other);
       if (written) NoteAccountFileChanged(domain);
       if (!written) return false;
       if (old.size() == replaced.size()) {
@@ -185,12 +193,15 @@ bool DeleteAccountRecord(int domainIndex, std::int32_t index, AccountRecordBytes
   std::string domain, file;
   if (!AccountFile(domainIndex, domain, file)) return false;
   AccountRecordBytes removed{};
+  InstallationHold installation;
+  if (!installation.held()) return false;
   switch (StorageMode()) {
     case Mode::Files: {
       TableLock hold(AccountFilesLock);
       std::vector<std::uint8_t> bytes;
       RecordFile records(file, AccountRecordSize);
       const bool done = records.Remove(static_cast<std::uint32_t>(index), bytes);
+      NoteAccountFileChange(AccountFileKey(LowerCase(domain)), AccountFileChange::Other);
       if (!done) return false;
       NoteAccountFileChanged(domain);
       std::copy(bytes.begin(), bytes.end(), removed.begin());
@@ -232,10 +243,11 @@ std::int32_t ReadRemoteAccounts(RemoteAccountRecordBytes& record, std::int32_t i
 bool WriteRemoteAccount(const RemoteAccountRecordBytes& record, std::int32_t index) {
   bool written = false;
   {
+    InstallationHold installation;
     TableLock hold(AccountFilesLock);
     RecordFile records(RemoteFile(), RemoteAccountRecordSize);
     bool appended = false;
-    written = records.WriteAt(index, record.data(), nullptr, appended);
+    written = installation.held() && records.WriteAt(index, record.data(), nullptr, appended);
   }
   NotifyPop3();
   return written;
@@ -245,9 +257,10 @@ bool DeleteRemoteAccount(std::int32_t index) {
   bool deleted = false;
   std::vector<std::uint8_t> removed;
   if (index >= 0) {
+    InstallationHold installation;
     TableLock hold(AccountFilesLock);
     RecordFile records(RemoteFile(), RemoteAccountRecordSize);
-    deleted = records.Remove(static_cast<std::uint32_t>(index), removed);
+    deleted = installation.held() && records.Remove(static_cast<std::uint32_t>(index), removed);
   }
   if (deleted) {
     const std::string state = FieldText(removed.data(), RemoteStateFile);

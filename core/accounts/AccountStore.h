@@ -16,7 +16,10 @@ namespace core {
 
 // The number of accounts of the domain (0 when none or unreadable); the
 // record at index is copied out when it exists (else record is untouched).
-std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index);
+// failed, when given, is set when the accounts are known to be unreadable
+// (storage mode 2 without an answering back end), so that a caller can tell
+// that from an empty domain.
+std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std::int32_t index, bool* failed = nullptr);
 
 // The position of the first account whose alias list matches the list
 // (groups resolved), -1 when none.

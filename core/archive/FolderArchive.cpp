@@ -9,6 +9,7 @@
 #include "core/archive/ArchiveFormat.h"
 #include "core/archive/ArchiveStreams.h"
 #include "core/platform/Handles.h"
+#include "core/platform/TextConversion.h"
 #include "core/util/PathText.h"
 
 namespace core {
@@ -21,32 +22,6 @@ constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 constexpr int kMaxWalkDepth = 128;
 
 std::atomic<unsigned> g_tempCounter{0};
-
-std::wstring Widen(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-  if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-// The ANSI form of a listed name, only when it names the same file: no
-// character may be replaced by a default or a look-alike.
-bool NarrowExact(std::wstring_view text, std::string& narrow) {
-  narrow.clear();
-  if (text.empty()) return true;
-  const bool utf8 = ::GetACP() == CP_UTF8;
-  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  BOOL* used = utf8 ? nullptr : &usedDefault;
-  const int size = static_cast<int>(text.size());
-  const int length = ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, nullptr, 0, nullptr, used);
-  if (length <= 0) return false;
-  narrow.resize(static_cast<std::size_t>(length));
-  ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, narrow.data(), length, nullptr, used);
-  return !usedDefault && Widen(narrow) == text;
-}
 
 // The full path in the "\\?\" form: the file calls take it as it stands (no
 // second reading of dots, blanks or device names) and past 259 characters,
@@ -239,7 +214,7 @@ bool MakeFolders(const std::wstring& folder) {
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
+  const DWORD attributes = ::GetFileAttributesW(AnsiToWide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -306,7 +281,7 @@ void PackFolderTree(const std::wstring& base, const std::wstring& relative, cons
     const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder && !state.recurse) continue;
     std::string narrow;
-    if (!NarrowExact(name, narrow)) {
+    if (!WideToAnsiExact(name, narrow)) {
       state.ok = false;
       continue;
     }
@@ -358,7 +333,7 @@ class FileSink final : public RestoreSink {
   }
 
   bool Begin(const std::string& path) override {
-    const std::wstring relative = Widen(path);
+    const std::wstring relative = AnsiToWide(path);
     std::wstring folder = targetLong_;
     std::size_t begin = 0;
     for (std::size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', begin)) {
@@ -412,13 +387,15 @@ class FileSink final : public RestoreSink {
 // cut back to where it was).
 enum class PackOutcome { Complete, Partial, Failed };
 
-PackOutcome PackInto(const std::string& archive, const std::string& source, bool append, const std::string& prefix,
-                     bool compress, const std::string& skipList, bool recurse) {
+PackOutcome PackInto(const std::string& archive, const std::string& source, const PackOptions& options) {
+  const bool append = options.append, compress = options.compress, recurse = options.recurse;
+  const std::string& prefix = options.prefix;
+  const std::string& skipList = options.skipList;
   constexpr PackOutcome Failed = PackOutcome::Failed;
   try {
     if (archive.empty() || source.empty()) return Failed;
     // The source first: a missing one creates or replaces nothing.
-    const std::wstring sourcePath = WithoutTrailingSlash(LongPath(Widen(source)));
+    const std::wstring sourcePath = WithoutTrailingSlash(LongPath(AnsiToWide(source)));
     const DWORD sourceAttributes =
         sourcePath.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(sourcePath.c_str());
     if (sourceAttributes == INVALID_FILE_ATTRIBUTES) return Failed;
@@ -428,7 +405,7 @@ PackOutcome PackInto(const std::string& archive, const std::string& source, bool
     state.prefix = prefix;
     state.skipList = skipList;
     state.recurse = recurse;
-    state.archivePath = LongPath(Widen(archive));
+    state.archivePath = LongPath(AnsiToWide(archive));
     const std::size_t slash = state.archivePath.rfind(L'\\');
     if (slash == std::wstring::npos || slash + 1 == state.archivePath.size()) return Failed;
 
@@ -474,7 +451,7 @@ PackOutcome PackInto(const std::string& archive, const std::string& source, bool
       PackFolderTree(sourcePath + L"\\", L"", "", state, 0);
     } else {
       std::string name;
-      if (NarrowExact(sourcePath.substr(sourcePath.rfind(L'\\') + 1), name)) {
+      if (WideToAnsiExact(sourcePath.substr(sourcePath.rfind(L'\\') + 1), name)) {
         PackFolderEntry(sourcePath, prefix + name, state);
       } else {
         state.ok = false;
@@ -496,9 +473,8 @@ PackOutcome PackInto(const std::string& archive, const std::string& source, bool
 
 }  // namespace
 
-bool PackFolder(const std::string& archive, const std::string& source, bool append, const std::string& prefix,
-                bool compress, const std::string& skipList, bool recurse) {
-  return PackInto(archive, source, append, prefix, compress, skipList, recurse) == PackOutcome::Complete;
+bool PackFolder(const std::string& archive, const std::string& source, const PackOptions& options) {
+  return PackInto(archive, source, options) == PackOutcome::Complete;
 }
 
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
@@ -506,11 +482,11 @@ bool UnpackFolder(const std::string& archive, const std::string& target, bool ov
   try {
     if (archive.empty() || target.empty()) return false;
     const std::string targetText = NormalizePath(target, true, true);
-    std::wstring targetLong = LongPath(Widen(targetText));
+    std::wstring targetLong = LongPath(AnsiToWide(targetText));
     if (targetLong.empty()) return false;
     if (targetLong.back() != L'\\') targetLong += L'\\';
     // Not shared for writing: an archive still being written is not read.
-    UniqueHandle file(::CreateFileW(LongPath(Widen(archive)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueHandle file(::CreateFileW(LongPath(AnsiToWide(archive)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::uint64_t size = 0;
     if (!file || !SizeOf(file.get(), size) || !MakeFolders(targetLong)) return false;
@@ -523,7 +499,7 @@ bool UnpackFolder(const std::string& archive, const std::string& target, bool ov
 }
 
 bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryName, const std::string& keepList) {
-  if (::GetFileAttributesW(Widen(targetFile).c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (::GetFileAttributesW(AnsiToWide(targetFile).c_str()) == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
   }
@@ -533,13 +509,13 @@ bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryNa
 bool BackupConfigFolder(const std::string& archive, const std::string& configFolder, const std::string& rootFolder) {
   // A file that cannot be packed makes the answer false, but the archive
   // still gets everything else, the webmail part included.
-  const PackOutcome config = PackInto(archive, configFolder, false, "", true, "", true);
+  const PackOutcome config = PackInto(archive, configFolder, {});
   if (config == PackOutcome::Failed) return false;
   const bool complete = config == PackOutcome::Complete;
   if (rootFolder.empty()) return complete;
   const std::string webmail = NormalizePath(rootFolder, true, true) + "webmail\\config\\";
   if (!IsFolder(webmail)) return complete;
-  return PackFolder(archive, webmail, true, "..webmail\\config\\", true, "", true) && complete;
+  return PackFolder(archive, webmail, {.append = true, .prefix = "..webmail\\config\\"}) && complete;
 }
 
 bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder) {

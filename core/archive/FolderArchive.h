@@ -10,17 +10,27 @@
 
 namespace core {
 
+// How PackFolder packs.
+struct PackOptions {
+  // Add the entries to the end of an existing archive of version 2 or later
+  // (then with that archive's compress flag) instead of writing a new one.
+  bool append = false;
+  // Put before every entry name.
+  std::string prefix{};
+  bool compress = true;
+  // File names (";"-separated, ASCII case ignored) left out in every subfolder.
+  std::string skipList{};
+  // Walk subfolders too.
+  bool recurse = true;
+};
+
 // Packs source (a folder, walked in directory-listing order, or one file)
-// into archive: a new archive, or entries added to the end of an existing
-// one of version 2 or later (then with that archive's compress flag).
-// Entry names are prefix + the path below source. skipList names files
-// (";"-separated, ASCII case ignored) left out in every subfolder; recurse
-// walks subfolders. Reparse points, the archive itself and its temporary
+// into archive as options say. Entry names are prefix + the path below
+// source. Reparse points, the archive itself and its temporary
 // file are passed by. False when nothing could be written, the source is
 // missing, or any file was left out (unreadable, over 2 GB, a name without
 // an exact ANSI form or over 255 bytes); what was packed then stays.
-bool PackFolder(const std::string& archive, const std::string& source, bool append, const std::string& prefix,
-                bool compress, const std::string& skipList, bool recurse);
+bool PackFolder(const std::string& archive, const std::string& source, const PackOptions& options = {});
 
 // Restores the archive that starts at startOffset of the file archive into
 // target (created when missing). Without overwrite an existing file is kept

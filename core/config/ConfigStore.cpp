@@ -8,6 +8,7 @@
 
 #include "core/config/ConfigFiles.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/util/NameText.h"
 #include "core/util/PathText.h"
 #include "core/util/RecordScrambling.h"
@@ -52,6 +53,14 @@ void Write(std::string StoreState::*member, std::string value) {
 }
 
 std::atomic<bool> g_settingsUnreadable{false};
+
+// The record as "settings.cfg" held it when this process last read or wrote
+// it: a save writes only the bytes this process changed since then onto the
+// file as it is now, so that another process's changes stay.
+SettingsRecord& Baseline() {
+  static SettingsRecord record = BuiltInSettingsImage();
+  return record;
+}
 
 // Stores a text field only when it changes, so the bytes behind a short text
 // stay as the file had them; a length byte beyond the field's width is
@@ -119,7 +128,11 @@ SettingsRecord& Settings() {
 std::string RootFolder() { return Read(&StoreState::root); }
 void SetRootFolder(std::string_view folder) { Write(&StoreState::root, CutTo(folder, FolderLength)); }
 std::string ConfigFolder() { return Read(&StoreState::config); }
-void SetConfigFolder(std::string_view folder) { Write(&StoreState::config, CutTo(folder, FolderLength)); }
+void SetConfigFolder(std::string_view folder) {
+  const std::string cut = CutTo(folder, FolderLength);
+  Write(&StoreState::config, cut);
+  SetInstallationFolder(cut);
+}
 
 bool ConfigFolderIsAbsolute() {
   const std::string folder = ConfigFolder();
@@ -222,6 +235,7 @@ SettingsFileRead ReadSettingsFile() {
     // No configuration yet: the built-in defaults.
     g_settingsUnreadable.store(false);
     Settings() = BuiltInSettingsImage();
+    Baseline() = Settings();
     return SettingsFileRead::Missing;
   }
   if (read != FileReadResult::Read) {
@@ -237,6 +251,7 @@ SettingsFileRead ReadSettingsFile() {
   ScrambleBuffer(copy->data(), static_cast<std::ptrdiff_t>(copy->size()), 0);
   std::memcpy(copy->data(), bytes.data(), bytes.size());
   ScrambleBuffer(copy->data(), static_cast<std::ptrdiff_t>(copy->size()), 0);
+  Baseline() = *copy;
   NormalizeLoadedSettings(*copy);
   Settings() = *copy;
   g_settingsUnreadable.store(false);
@@ -247,9 +262,42 @@ bool WriteSettingsFile() {
   if (g_settingsUnreadable.load() || !ConfigFolderIsAbsolute()) return false;
   const std::string folder = ConfigFolder();
   ForceDirectory(folder);
-  auto copy = std::make_unique<SettingsRecord>(Settings());
-  ScrambleBuffer(copy->data(), static_cast<std::ptrdiff_t>(copy->size()), 0);
-  return WriteFileAtomic(folder + "settings.cfg", copy->data(), copy->size());
+  InstallationHold hold;
+  if (!hold.held()) return false;
+  // Read inside the hold: what another process saved meanwhile is kept
+  // wherever this process changed nothing.
+  std::string stored;
+  const FileReadResult read = ReadFileBytes(folder + "settings.cfg", 0, SettingsRecordSize, stored);
+  if (read == FileReadResult::Unreadable) return false;
+  const SettingsRecord& current = Settings();
+  const SettingsRecord& baseline = Baseline();
+  auto merged = std::make_unique<SettingsRecord>(current);
+  bool same = read == FileReadResult::Read && stored.size() == SettingsRecordSize;
+  ScrambleBuffer(reinterpret_cast<std::uint8_t*>(stored.data()), static_cast<std::ptrdiff_t>(stored.size()), 0);
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    const auto disk = static_cast<std::uint8_t>(stored[i]);
+    if (current[i] == baseline[i]) (*merged)[i] = disk;
+    same = same && (*merged)[i] == disk;
+  }
+  if (!same) {
+    ScrambleBuffer(merged->data(), static_cast<std::ptrdiff_t>(merged->size()), 0);
+    if (!WriteFileAtomic(folder + "settings.cfg", merged->data(), merged->size())) return false;
+  }
+  Baseline() = current;
+  return true;
+}
+
+bool AdoptStoredSettingBytes(std::size_t offset, std::size_t width) {
+  if (offset > SettingsRecordSize || width > SettingsRecordSize - offset) return false;
+  std::string stored;
+  const FileReadResult read = ReadFileBytes(ConfigFolder() + "settings.cfg", 0, SettingsRecordSize, stored);
+  if (read != FileReadResult::Read) return false;
+  ScrambleBuffer(reinterpret_cast<std::uint8_t*>(stored.data()), static_cast<std::ptrdiff_t>(stored.size()), 0);
+  for (std::size_t i = offset; i < offset + width && i < stored.size(); ++i) {
+    Settings()[i] = static_cast<std::uint8_t>(stored[i]);
+    Baseline()[i] = static_cast<std::uint8_t>(stored[i]);
+  }
+  return true;
 }
 
 void ReadGlobalBindFile() {

@@ -76,9 +76,18 @@ enum class SettingsFileRead { Read, Missing, Unreadable };
 SettingsFileRead ReadSettingsFile();
 
 // Writes "settings.cfg" (scrambled) through a temporary file, creating the
-// configuration folder first. False without writing while the last load
-// could not read the existing file or the folder is not a full path.
+// configuration folder first, under the installation lock: the bytes this
+// process changed since it last read or wrote the file go onto the file as
+// it is now; the others keep what the file holds (another process's
+// changes). Nothing is written when that leaves the file as it is. False
+// without writing while the last load could not read the existing file,
+// the folder is not a full path or the lock was not granted.
 bool WriteSettingsFile();
+
+// Takes bytes of the record from "settings.cfg" as it is now, as if this
+// process had read them at its load (the domain count, when the domain table
+// is read again). False when the file cannot be read.
+bool AdoptStoredSettingBytes(std::size_t offset, std::size_t width);
 
 // Reads the global "bind.dat" (Outgoing_Bind=, IPv6_Bind=) over what the
 // path overrides said.

@@ -48,7 +48,8 @@ using DBGetDomainsProc = std::int32_t(__stdcall*)(std::uint8_t* entries, std::in
 
 // Accounts. DBSaveUsers stores at index, -1 (or the account count) appends.
 // DBGetUsers answers the number of accounts of the domain (0 when none or the
-// domain is unknown) and fills the record when the index lies inside.
+// domain is unknown; negative when they could not be read) and fills the
+// record when the index lies inside.
 // DBDeleteUsers deletes in the domain that the latest DBGetUsers named, so
 // callers pair the two under one hold of the database lock.
 // DBGetUsersIndex answers the index of the first account sharing an alias
@@ -67,9 +68,9 @@ using DBInitUsersProc = std::int32_t(__stdcall*)(const char* domain, std::uint8_
 using DBNextUserProc = std::int32_t(__stdcall*)(std::uint8_t* block);
 using DBDoneUsersProc = std::int32_t(__stdcall*)(std::uint8_t* block);
 
-// Checks. DBCheckNewAlias: true when no account of the domain has one of the
-// aliases. DBCheckForMailbox: true when another account already has this
-// mailbox name with this password.
+// Checks, in opposite senses. DBCheckNewAlias: true (free) when no account of
+// the domain has one of the aliases. DBCheckForMailbox: true (a conflict)
+// when another account already has this mailbox name with this password.
 using DBCheckNewAliasProc = std::int32_t(__stdcall*)(const char* domain, const char* aliases);
 using DBCheckForMailboxProc = std::int32_t(__stdcall*)(const char* mailbox, const char* password, const char* aliases,
                                                        std::int32_t usesBinding, const char* domain);

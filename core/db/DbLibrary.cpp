@@ -4,12 +4,12 @@
 
 #include <atomic>
 #include <cstring>
-#include <utility>
 
 #include "core/config/ConfigStore.h"
-#include "core/db/SehGuard.h"
 #include "core/platform/Handles.h"
+#include "core/platform/LibraryBinder.h"
 #include "core/platform/LockTable.h"
+#include "core/platform/SehGuard.h"
 
 namespace core {
 namespace {
@@ -39,49 +39,43 @@ struct EntryPoints {
   DBGetLocalUserProc getLocalUser = nullptr;
 };
 
-// The loaded library. module and entries change only under the exclusive
-// hold of lock; every call reads them under a shared hold for its whole
-// duration, so the library cannot be freed under a running call. loaded
-// mirrors module != nullptr for a quick test without the lock.
+// The loaded library. library changes only under the exclusive hold of lock;
+// every call reads it under a shared hold for its whole duration, so the
+// library cannot be freed under a running call. loaded mirrors
+// library.loaded() for a quick test without the lock.
 struct LibraryState {
   SRWLOCK lock = SRWLOCK_INIT;
-  UniqueModule module;
-  EntryPoints entries;
+  BoundLibrary<EntryPoints> library;
   std::atomic<bool> loaded{false};
 };
 
 LibraryState g_library;
 
-template <typename Proc>
-void Bind(HMODULE module, const char* name, Proc& slot) {
-  // Through void (*)() so the compiler accepts the change of signature; a
-  // missing name leaves the slot null, which each call treats as failure.
-  slot = reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-void BindAll(HMODULE module, EntryPoints& e) {
-  Bind(module, "DBSetConnection", e.setConnection);
-  Bind(module, "DBReloadConfig", e.reloadConfig);
-  Bind(module, "DBDoneConnection", e.doneConnection);
-  Bind(module, "DBGetDomain", e.getDomain);
-  Bind(module, "DBSetDomain", e.setDomain);
-  Bind(module, "DBAddDomain", e.addDomain);
-  Bind(module, "DBDeleteDomain", e.deleteDomain);
-  Bind(module, "DBRenameDomain", e.renameDomain);
-  Bind(module, "DBSetDomainIP", e.setDomainIP);
-  Bind(module, "DBGetDomainCount", e.getDomainCount);
-  Bind(module, "DBGetDomains", e.getDomains);
-  Bind(module, "DBSaveUsers", e.saveUsers);
-  Bind(module, "DBGetUsers", e.getUsers);
-  Bind(module, "DBDeleteUsers", e.deleteUsers);
-  Bind(module, "DBGetUsersIndex", e.getUsersIndex);
-  Bind(module, "DBInitUsers", e.initUsers);
-  Bind(module, "DBNextUser", e.nextUser);
-  Bind(module, "DBDoneUsers", e.doneUsers);
-  Bind(module, "DBCheckNewAlias", e.checkNewAlias);
-  Bind(module, "DBCheckForMailbox", e.checkForMailbox);
-  Bind(module, "DBGetMailBoxUser", e.getMailBoxUser);
-  Bind(module, "DBGetLocalUser", e.getLocalUser);
+// Every entry point is optional: a missing name leaves the slot null, which
+// each call treats as failure.
+void BindAll(EntryBinder& binder, EntryPoints& e) {
+  binder.Optional("DBSetConnection", e.setConnection);
+  binder.Optional("DBReloadConfig", e.reloadConfig);
+  binder.Optional("DBDoneConnection", e.doneConnection);
+  binder.Optional("DBGetDomain", e.getDomain);
+  binder.Optional("DBSetDomain", e.setDomain);
+  binder.Optional("DBAddDomain", e.addDomain);
+  binder.Optional("DBDeleteDomain", e.deleteDomain);
+  binder.Optional("DBRenameDomain", e.renameDomain);
+  binder.Optional("DBSetDomainIP", e.setDomainIP);
+  binder.Optional("DBGetDomainCount", e.getDomainCount);
+  binder.Optional("DBGetDomains", e.getDomains);
+  binder.Optional("DBSaveUsers", e.saveUsers);
+  binder.Optional("DBGetUsers", e.getUsers);
+  binder.Optional("DBDeleteUsers", e.deleteUsers);
+  binder.Optional("DBGetUsersIndex", e.getUsersIndex);
+  binder.Optional("DBInitUsers", e.initUsers);
+  binder.Optional("DBNextUser", e.nextUser);
+  binder.Optional("DBDoneUsers", e.doneUsers);
+  binder.Optional("DBCheckNewAlias", e.checkNewAlias);
+  binder.Optional("DBCheckForMailbox", e.checkForMailbox);
+  binder.Optional("DBGetMailBoxUser", e.getMailBoxUser);
+  binder.Optional("DBGetLocalUser", e.getLocalUser);
 }
 
 // Calls proc under the exception guard: its answer, or failure when the
@@ -102,8 +96,8 @@ std::int32_t Call(Proc EntryPoints::*slot, std::int32_t failure, Args... args) n
   if (!g_library.loaded.load(std::memory_order_acquire)) return failure;
   LockDatabase databaseLock;
   SharedSrwGuard hold(g_library.lock);
-  if (!g_library.module) return failure;
-  return CallGuarded(g_library.entries.*slot, failure, args...);
+  if (!g_library.library.loaded()) return failure;
+  return CallGuarded(g_library.library.entries().*slot, failure, args...);
 }
 
 const char* Text(const char* text) { return text != nullptr ? text : ""; }
@@ -112,16 +106,13 @@ const char* Text(const char* text) { return text != nullptr ? text : ""; }
 
 bool LoadDBLibrary(const std::string& rootFolder) {
   ExclusiveSrwGuard hold(g_library.lock);
-  if (g_library.module) return true;
+  if (g_library.library.loaded()) return true;
   if (rootFolder.empty()) return false;
   std::string path = rootFolder;
   if (path.back() != '\\' && path.back() != '/') path += '\\';
   path += "DB.dll";
   // LOAD_WITH_ALTERED_SEARCH_PATH: the back end's own DLLs are found beside it.
-  UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-  if (!module) return false;
-  BindAll(module.get(), g_library.entries);
-  g_library.module = std::move(module);
+  if (!g_library.library.Load(path, LOAD_WITH_ALTERED_SEARCH_PATH, &BindAll)) return false;
   g_library.loaded.store(true, std::memory_order_release);
   return true;
 }
@@ -139,14 +130,11 @@ bool ConnectDatabase(const std::string& rootFolder, const std::string& connectio
 
 void UnloadDBLibrary() {
   ExclusiveSrwGuard hold(g_library.lock);
-  if (!g_library.module) return;
+  if (!g_library.library.loaded()) return;
   g_library.loaded.store(false, std::memory_order_release);
-  UniqueModule module = std::move(g_library.module);
-  const DBDoneConnectionProc done = g_library.entries.doneConnection;
-  g_library.entries = EntryPoints{};
   // The back end closes its connection while its code is still mapped.
-  CallGuarded(done, 0);
-  module.reset();
+  CallGuarded(g_library.library.entries().doneConnection, 0);
+  g_library.library.Free();
 }
 
 LockDatabase::LockDatabase() {
@@ -202,9 +190,11 @@ bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t in
   return Call(&EntryPoints::saveUsers, 0, Text(domain), record, index) != 0;
 }
 
-std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
+std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index, bool* failed) {
+  if (failed != nullptr) *failed = true;
   if (record == nullptr) return 0;
-  const std::int32_t count = Call(&EntryPoints::getUsers, 0, Text(domain), record, index);
+  const std::int32_t count = Call(&EntryPoints::getUsers, -1, Text(domain), record, index);
+  if (failed != nullptr) *failed = count < 0;
   return count > 0 ? count : 0;
 }
 

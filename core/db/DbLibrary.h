@@ -60,16 +60,20 @@ bool DbRenameDomain(const char* oldName, const char* newName);     // false
 bool DbSetDomainIP(const char* domain, const char* binding);       // false
 std::int32_t DbGetDomainCount();                                   // 0 (never negative)
 // entries holds count * DbDomainEntrySize bytes; count <= 0 fails.
-bool DbGetDomains(std::uint8_t* entries, std::int32_t count);                           // false
-bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index);   // false
-std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index);  // 0 (never negative)
-bool DbDeleteUsers(std::int32_t index);                                                 // false
-std::int32_t DbGetUsersIndex(const char* domain, const char* aliases);                  // -1 (every negative answer)
+bool DbGetDomains(std::uint8_t* entries, std::int32_t count);                          // false
+bool DbSaveUsers(const char* domain, const std::uint8_t* record, std::int32_t index);  // false
+// failed, when given, tells a call that did not answer (or answered that it
+// could not read) from a domain without accounts.
+std::int32_t DbGetUsers(const char* domain, std::uint8_t* record, std::int32_t index,
+                        bool* failed = nullptr);                        // 0 (never negative)
+bool DbDeleteUsers(std::int32_t index);                                 // false
+std::int32_t DbGetUsersIndex(const char* domain, const char* aliases);  // -1 (every negative answer)
 bool DbInitUsers(const char* domain, std::uint8_t* block, std::int32_t start, std::int32_t skipCount,
                  const char* filter);                           // false
 std::int32_t DbNextUser(std::uint8_t* block);                   // 1 = end; 0 = account placed
 bool DbDoneUsers(std::uint8_t* block);                          // false
-bool DbCheckNewAlias(const char* domain, const char* aliases);  // false
+bool DbCheckNewAlias(const char* domain, const char* aliases);  // false; true = the aliases are free
+// true = the mailbox is taken (the opposite sense of DbCheckNewAlias)
 bool DbCheckForMailbox(const char* mailbox, const char* password, const char* aliases, bool usesBinding,
                        const char* domain);  // false
 // domainOut is emptied first and, when accepted, receives the account's

@@ -47,7 +47,9 @@ bool WriteDomainBind(int index, std::string_view text, bool keepFile) {
     if (GetU8(Settings().data(), cfg::StorageMode) != DatabaseStorageMode) {
       DomainListSetIP(index, value);
     } else if (IsDBLoaded()) {
-      stored = DbSetDomainIP(name.c_str(), value.c_str()) && stored;
+      // The back end checks a caller's address against what it is given, so
+      // it gets the binding itself; only the table holds the marker.
+      stored = DbSetDomainIP(name.c_str(), binding.c_str()) && stored;
       DomainListSetIP(index, value);
     } else {
       stored = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "core/config/SettingsRecord.h"
 #include "core/util/NetText.h"
@@ -25,6 +26,23 @@ void NormalizeNames(std::vector<std::uint8_t>& block) {
     for (std::size_t i = 1; i <= length; ++i)
       entry[i] = Lower(entry[i]);
   }
+}
+
+// Eight bytes at a time: every mail's lookup hashes its domain name.
+std::size_t NameHash(std::string_view name) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15u ^ name.size();
+  std::size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name.data() + i, 8);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
+    hash ^= hash >> 31;
+  }
+  std::uint64_t rest = 0;
+  for (std::size_t shift = 0; i < name.size(); ++i, shift += 8)
+    rest |= std::uint64_t{static_cast<std::uint8_t>(name[i])} << shift;
+  hash = (hash ^ rest) * 0x94D049BB133111EBu;
+  return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
 // The trimmed text of a short string of width characters at bytes.
@@ -55,6 +73,17 @@ void DomainEntries::SetAddress(std::size_t index, std::uint32_t address) {
 }
 
 void DomainEntries::SetEntry(std::size_t index, std::string_view name, std::uint32_t address) {
+  // A name that goes away may leave its first place to a later entry: the
+  // index is rebuilt then (renames are rare). An empty entry only gains one.
+  const bool replaces = !Name(index).empty();
+  WriteEntry(index, name, address);
+  if (replaces)
+    Reindex();
+  else
+    IndexEntry(index);
+}
+
+void DomainEntries::WriteEntry(std::size_t index, std::string_view name, std::uint32_t address) {
   std::uint8_t* entry = block.data() + index * DomainEntrySize;
   std::memset(entry, 0, DomainEntrySize);
   const std::size_t length = std::min(name.size(), DomainNameMaxLength);
@@ -68,7 +97,9 @@ void DomainEntries::Add(std::string_view name, std::uint32_t grow) {
   if (count >= Allocated() || grow != 1) {
     // The allocated length becomes count + grow, whatever it was.
     const std::uint64_t wanted = std::min<std::uint64_t>(std::uint64_t{count} + grow, MaxDomainEntries);
+    const bool shrinks = wanted < Allocated();
     block.resize(static_cast<std::size_t>(wanted) * DomainEntrySize, 0);
+    if (shrinks) Reindex();  // entries that held names may be gone
   }
   if (name.empty() || count >= Allocated()) return;
   SetEntry(count, name, 0);
@@ -82,16 +113,83 @@ bool DomainEntries::Remove(std::size_t index) {
                (live - index - 1) * DomainEntrySize);
   std::memset(block.data() + (live - 1) * DomainEntrySize, 0, DomainEntrySize);
   --count;
+  Reindex();  // every later entry moved
   return true;
 }
 
 int DomainEntries::IndexOf(std::string_view name) const {
   if (name.empty()) return -1;
-  const std::size_t live = Live();
-  for (std::size_t i = 0; i < live; ++i) {
-    if (Name(i) == name) return static_cast<int>(i);
+  if (scan_) {
+    const std::size_t live = Live();
+    for (std::size_t i = 0; i < live; ++i) {
+      if (Name(i) == name) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  if (slots_.empty()) return -1;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = NameHash(name) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+    const std::size_t first = slots_[slot] - 1;
+    if (Name(first) == name) return first < Live() ? static_cast<int>(first) : -1;
   }
   return -1;
+}
+
+void DomainEntries::Reindex() {
+  std::vector<std::uint32_t>().swap(slots_);
+  indexed_ = 0;
+  scan_ = false;
+  if (Allocated() == 0) return;
+  try {
+    Rehash(Allocated());
+  } catch (const std::bad_alloc&) {
+    scan_ = true;
+    return;
+  }
+  for (std::size_t i = 0; i < Allocated() && !scan_; ++i)
+    IndexEntry(i);
+}
+
+void DomainEntries::Rehash(std::size_t names) {
+  // At most half the slots used, so that probes stay short.
+  std::size_t size = 16;
+  while (size < 2 * names)
+    size *= 2;
+  if (size <= slots_.size()) return;
+  std::vector<std::uint32_t> old(size, 0);
+  old.swap(slots_);
+  for (const std::uint32_t used : old) {
+    if (used == 0) continue;
+    std::size_t slot = NameHash(Name(used - 1)) & (size - 1);
+    while (slots_[slot] != 0)
+      slot = (slot + 1) & (size - 1);
+    slots_[slot] = used;
+  }
+}
+
+void DomainEntries::IndexEntry(std::size_t index) {
+  const std::string_view name = Name(index);
+  if (scan_ || name.empty()) return;
+  if (2 * (indexed_ + 1) > slots_.size()) {
+    try {
+      Rehash(2 * (indexed_ + 1));
+    } catch (const std::bad_alloc&) {
+      // No memory for the index: lookups scan, with the same answers.
+      std::vector<std::uint32_t>().swap(slots_);
+      scan_ = true;
+      return;
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = NameHash(name) & mask;
+  for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+    std::uint32_t& used = slots_[slot];
+    if (Name(used - 1) != name) continue;
+    if (index < used - 1) used = static_cast<std::uint32_t>(index + 1);
+    return;
+  }
+  slots_[slot] = static_cast<std::uint32_t>(index + 1);
+  ++indexed_;
 }
 
 std::uint32_t BoundedDomainCount(std::uint32_t stored) {
@@ -107,6 +205,7 @@ DomainEntries LoadDomainEntries(std::uint32_t storedCount, std::string_view sour
   if (read > 0) std::memcpy(entries.block.data(), source.data(), read);
   if (legacy) ScrambleBuffer(entries.block.data(), static_cast<std::ptrdiff_t>(read), LegacyScrambleStart);
   NormalizeNames(entries.block);
+  entries.Reindex();
   return entries;
 }
 
@@ -133,8 +232,9 @@ void MigrateDomainEntries(DomainEntries& entries, std::uint8_t* settings, bool f
       const std::uint8_t* from = entries.block.data() + n * ShortEntrySize;
       const std::size_t length = std::min<std::size_t>(from[0], ShortEntrySize - 1);
       const std::string name(reinterpret_cast<const char*>(from + 1), length);
-      entries.SetEntry(n, name, 0);
+      entries.WriteEntry(n, name, 0);
     }
+    entries.Reindex();
   }
   SetU8(settings, LayoutIs96, 1);
 }

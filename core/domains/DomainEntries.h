@@ -31,6 +31,8 @@ inline constexpr std::size_t ShortEntrySize = 32;
 // The address that says "the domain's bindings are in its bind.dat".
 inline constexpr std::string_view DomainBindMarker = "255.255.255.255";
 
+// The block and count are open to the table; whoever writes names into the
+// block other than through the members below calls Reindex afterwards.
 struct DomainEntries {
   std::vector<std::uint8_t> block;  // allocated entries, DomainEntrySize bytes each
   std::uint32_t count = 0;          // live entries (the settings record keeps it)
@@ -55,6 +57,26 @@ struct DomainEntries {
   bool Remove(std::size_t index);
   // The first live entry with exactly this name (bytes), or -1.
   int IndexOf(std::string_view name) const;
+  // Rebuilds the index by name from the block.
+  void Reindex();
+
+ private:
+  friend void MigrateDomainEntries(DomainEntries&, std::uint8_t*, bool);
+  // Writes an entry without touching the index.
+  void WriteEntry(std::size_t index, std::string_view name, std::uint32_t address);
+  // Notes entry index under its name unless an earlier entry has the name.
+  void IndexEntry(std::size_t index);
+  // Grows the slots to hold names at most half full.
+  void Rehash(std::size_t names);
+
+  // Open addressing by the hash of the name: each used slot holds 1 + the
+  // position of the first entry of the whole block (live or not) with that
+  // name. The first position answers for the live entries too: when it lies
+  // beyond them, no live entry has the name. Names are compared in the
+  // block itself, so the index holds no copy of them.
+  std::vector<std::uint32_t> slots_;
+  std::size_t indexed_ = 0;  // used slots
+  bool scan_ = false;        // no memory for the slots: lookups scan the entries
 };
 
 // The stored count as the table takes it: a negative (as a signed 32-bit

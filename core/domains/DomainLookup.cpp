@@ -1,5 +1,8 @@
 // Lookup of a domain by a name from outside: exact name, punycode labels,
 // address literals and the aliases of "subdomains.dat".
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "core/config/ConfigFiles.h"
@@ -9,6 +12,7 @@
 #include "core/mime/HeaderText.h"
 #include "core/platform/Files.h"
 #include "core/platform/System.h"
+#include "core/platform/TextConversion.h"
 #include "core/util/NameText.h"
 #include "core/util/NetText.h"
 #include "core/util/Punycode.h"
@@ -25,11 +29,80 @@ bool SettingOn(FieldRef field) { return GetU8(Settings().data(), field) != 0; }
 constexpr FieldRef PunycodeNames = ConfigField("PunycodeNames");
 constexpr FieldRef AddressLiterals = ConfigField("AddressLiterals");
 
-// "subdomains.dat", read at most once per lookup however many alias hops
-// it follows.
+// The parsed lines of "subdomains.dat", kept while the file's write time and
+// size stay as they were read: a lookup still asks the file system for both
+// each time, so a changed file is read again at once.
+struct SubdomainLine {
+  std::string pattern, target;
+};
+struct SubdomainList {
+  std::string fileName;
+  FileVersion version;
+  std::vector<SubdomainLine> lines;  // in file order, only lines with "="
+  // The first line of each pattern without "*", and the lines whose
+  // patterns have one, in order: the first matching line decides.
+  std::unordered_map<std::string, std::size_t> exact;
+  std::vector<std::size_t> wildcards;
+};
+
+std::mutex g_subdomainMutex;
+std::shared_ptr<const SubdomainList> g_subdomains;  // guarded by g_subdomainMutex
+
+std::shared_ptr<const SubdomainList> ParseSubdomains(const std::string& fileName, const FileVersion& version,
+                                                     const std::vector<std::string>& raw) {
+  auto list = std::make_shared<SubdomainList>();
+  list->fileName = fileName;
+  list->version = version;
+  for (const std::string& text : raw) {
+    const std::string line = LowerCase(StripComments(CutTo(text, LineLength)));
+    if (Trim(line).empty() || line.find('=') == std::string::npos) continue;
+    const std::size_t at = list->lines.size();
+    list->lines.push_back({Trim(GetDelimitedWord(line, 0, '=')), Trim(GetDelimitedWord(line, 1, '='))});
+    const std::string& pattern = list->lines.back().pattern;
+    if (pattern.find('*') != std::string::npos)
+      list->wildcards.push_back(at);
+    else
+      list->exact.emplace(pattern, at);  // keeps the first line of a pattern
+  }
+  return list;
+}
+
+// The current lines, or null when the file is missing or cannot be read.
+std::shared_ptr<const SubdomainList> CurrentSubdomains() {
+  const std::string fileName = ConfigFolder() + "subdomains.dat";
+  // The stamp before the read: a change during the read shows at the next lookup.
+  const FileVersion version = GetFileTimeSize(fileName);
+  if (version == FileVersion{}) return nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_subdomainMutex);
+    if (g_subdomains && g_subdomains->version == version && g_subdomains->fileName == fileName) return g_subdomains;
+  }
+  std::vector<std::string> raw;
+  if (!ReadTextLines(fileName, raw)) return nullptr;
+  std::shared_ptr<const SubdomainList> list = ParseSubdomains(fileName, version, raw);
+  std::lock_guard<std::mutex> guard(g_subdomainMutex);
+  g_subdomains = list;
+  return list;
+}
+
+// The first line whose pattern matches the name, or null.
+const SubdomainLine* MatchingLine(const SubdomainList& list, const std::string& name) {
+  const auto exact = list.exact.find(name);
+  const std::size_t before = exact == list.exact.end() ? list.lines.size() : exact->second;
+  for (const std::size_t at : list.wildcards) {
+    if (at >= before) break;
+    std::string candidate = name;
+    ApplyWildcardMask(candidate, LineLength, list.lines[at].pattern);
+    if (candidate == list.lines[at].pattern) return &list.lines[at];
+  }
+  return before < list.lines.size() ? &list.lines[before] : nullptr;
+}
+
+// "subdomains.dat" as one lookup sees it, asked for at most once however
+// many alias hops the lookup follows.
 struct SubdomainLines {
-  bool read = false, readable = false;
-  std::vector<std::string> lines;
+  bool read = false;
+  std::shared_ptr<const SubdomainList> list;
 };
 
 int IndexOf(std::string& name, bool noRefresh, int hops, SubdomainLines& list);
@@ -38,25 +111,17 @@ int Subdomains(std::string& name, int hops, SubdomainLines& list) {
   if (hops >= MaxAliasHops) return -1;
   if (!list.read) {
     list.read = true;
-    list.readable = ReadTextLines(ConfigFolder() + "subdomains.dat", list.lines);
+    list.list = CurrentSubdomains();
   }
-  if (!list.readable) return -1;
-  for (const std::string& raw : list.lines) {
-    const std::string line = LowerCase(StripComments(CutTo(raw, LineLength)));
-    if (Trim(line).empty() || line.find('=') == std::string::npos) continue;
-    const std::string pattern = Trim(GetDelimitedWord(line, 0, '='));
-    const std::string target = Trim(GetDelimitedWord(line, 1, '='));
-    std::string candidate = name;
-    ApplyWildcardMask(candidate, LineLength, pattern);
-    if (candidate != pattern) continue;
-    // A line mapping a name to itself ends the search.
-    if (name == target) return -1;
-    name = target;
-    // The target must be served itself (or alias further): an unserved
-    // target is no domain, never the first one.
-    return IndexOf(name, true, hops + 1, list);
-  }
-  return -1;
+  if (!list.list) return -1;
+  const SubdomainLine* line = MatchingLine(*list.list, name);
+  if (line == nullptr) return -1;
+  // A line mapping a name to itself ends the search.
+  if (name == line->target) return -1;
+  name = line->target;
+  // The target must be served itself (or alias further): an unserved
+  // target is no domain, never the first one.
+  return IndexOf(name, true, hops + 1, list);
 }
 
 int IndexOf(std::string& name, bool noRefresh, int hops, SubdomainLines& list) {
@@ -78,11 +143,31 @@ int DomainListIndexOf(std::string& name, bool noRefresh) {
 }
 
 int DomainListFind(std::string_view name, bool strict) {
-  std::string wanted = LowerCase(name);
+  // Every mail and login comes here: a name of usual length is lower-cased
+  // on the stack, and a served name is found and remembered in one hold.
+  char buffer[128];
+  std::string longName;
+  std::string_view asked;
+  if (name.size() <= sizeof buffer) {
+    for (std::size_t i = 0; i < name.size(); ++i)
+      buffer[i] = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+    asked = std::string_view(buffer, name.size());
+  } else {
+    longName = LowerCase(name);
+    asked = longName;
+  }
   int index = -1;
-  if (RecallLastLookup(wanted, index)) return index;
-  const std::string asked = wanted;
+  if (!DomainReloadPending()) {
+    // No refresh due: the remembered pair, else (unless punycode labels may
+    // rewrite the name) the exact entry, as the steps below would find it.
+    const bool mayDecode = SettingOn(PunycodeNames) && asked.size() >= 5 && asked.find("xn--") != std::string::npos;
+    index = DomainListRecallOrExact(asked, !mayDecode);
+    if (index >= 0) return index;
+  } else if (RecallLastLookup(asked, index)) {
+    return index;
+  }
   const std::uint64_t changes = DomainTableChanges();
+  std::string wanted(asked);
   index = DomainListIndexOf(wanted, false);
   if (index >= 0) {
     RememberLastLookup(asked, index, changes);

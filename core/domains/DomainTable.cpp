@@ -33,6 +33,11 @@ struct Table {
   // Counts the changes of the table, so that a lookup that raced one is
   // not remembered.
   std::uint64_t changes = 0;
+  // Changed since it was read or written: only then does a save write it.
+  bool unsaved = false;
+  // The two files as this process last read or wrote them (the count lives
+  // in "settings.cfg").
+  FileVersion domainsFile, settingsFile;
 };
 
 Table& TheTable() {
@@ -55,6 +60,8 @@ void ForgetLastLookup(Table& table) {
   ++table.changes;
 }
 
+FileVersion VersionOf(const char* name) { return GetFileTimeSize(ConfigFolder() + name); }
+
 }  // namespace
 
 // ---- Load, convert, save ----------------------------------------------------
@@ -74,6 +81,8 @@ bool DomainListLoad() {
   try {
     DomainListClear();
     const std::string folder = ConfigFolder();
+    // Taken before the read: a change during it makes the next check reload.
+    const FileVersion domainsFile = VersionOf("domains.cfg"), settingsFile = VersionOf("settings.cfg");
     const std::uint32_t stored = GetU32(Settings().data(), cfg::DomainCount);
     const std::size_t wanted = static_cast<std::size_t>(BoundedDomainCount(stored)) * DomainEntrySize;
 
@@ -107,6 +116,12 @@ bool DomainListLoad() {
     table.entries = std::move(loaded);
     table.unreadable = false;
     table.loadedFromLegacyWhole = legacy && legacyLength % static_cast<std::int64_t>(DomainEntrySize) == 0;
+    // The next save writes "domains.cfg" when the load changed what it read
+    // (another source, names lower-cased, a short file filled up).
+    table.unsaved = legacy || table.entries.block.size() != bytes.size() ||
+                    std::memcmp(table.entries.block.data(), bytes.data(), bytes.size()) != 0;
+    table.domainsFile = domainsFile;
+    table.settingsFile = settingsFile;
     ForgetLastLookup(table);
     PublishCount(table);
     return true;
@@ -123,7 +138,10 @@ void DomainListMigrate() {
   ExclusiveSrwGuard hold(table.lock);
   try {
     table.entries.count = SettingsCount();
+    const std::vector<std::uint8_t> before = table.entries.block;
+    const std::uint32_t countBefore = table.entries.count;
     MigrateDomainEntries(table.entries, Settings().data(), table.loadedFromLegacyWhole);
+    table.unsaved = table.unsaved || before != table.entries.block || countBefore != table.entries.count;
     table.loadedFromLegacyWhole = false;
     ForgetLastLookup(table);
     PublishCount(table);
@@ -136,17 +154,46 @@ bool DomainListSave() {
   try {
     Table& table = TheTable();
     std::vector<std::uint8_t> data;
+    const std::string file = ConfigFolder() + "domains.cfg";
     {
       SharedSrwGuard hold(table.lock);
       if (table.unreadable) return false;
+      // Unchanged: the file keeps what another process may have written.
+      if (!table.unsaved && FileExists(file)) return true;
       const std::size_t live = std::min<std::size_t>(SettingsCount(), table.entries.Allocated());
       data.assign(table.entries.block.begin(),
                   table.entries.block.begin() + static_cast<std::ptrdiff_t>(live * DomainEntrySize));
     }
-    return WriteFileAtomic(ConfigFolder() + "domains.cfg", data.data(), data.size());
+    if (!WriteFileAtomic(file, data.data(), data.size())) return false;
+    ExclusiveSrwGuard hold(table.lock);
+    table.unsaved = false;
+    table.domainsFile = GetFileTimeSize(file);
+    return true;
   } catch (...) {
     return false;
   }
+}
+
+void NoteSettingsFileWritten() {
+  Table& table = TheTable();
+  const FileVersion now = VersionOf("settings.cfg");
+  ExclusiveSrwGuard hold(table.lock);
+  table.settingsFile = now;
+}
+
+bool DomainListReloadIfChanged() {
+  Table& table = TheTable();
+  {
+    SharedSrwGuard hold(table.lock);
+    if (table.domainsFile == VersionOf("domains.cfg") && table.settingsFile == VersionOf("settings.cfg")) return false;
+  }
+  // The count and the layout flag as the file holds them now, then the
+  // entries, as a load would.
+  AdoptStoredSettingBytes(cfg::DomainCount.offset, 4);
+  AdoptStoredSettingBytes(ConfigField("DomainTableIn96ByteLayout").offset, 1);
+  DomainListLoad();
+  DomainListMigrate();
+  return true;
 }
 
 bool DomainTableUnreadable() {
@@ -182,6 +229,7 @@ void ReloadDomainsFromDB() {
   ExclusiveSrwGuard hold(table.lock);
   TableLock release(AccountFilesLock);
   table.entries = std::move(fresh);
+  table.unsaved = true;
   ForgetLastLookup(table);
   PublishCount(table);
 }
@@ -204,7 +252,9 @@ void DomainListSetIP(int index, std::string_view address) {
   const std::uint32_t value = AddressFromText(address);
   Table& table = TheTable();
   ExclusiveSrwGuard hold(table.lock);
-  if (table.entries.InTable(index)) table.entries.SetAddress(static_cast<std::size_t>(index), value);
+  if (!table.entries.InTable(index)) return;
+  table.entries.SetAddress(static_cast<std::size_t>(index), value);
+  table.unsaved = true;
 }
 
 bool DomainListAdd(std::string_view name, std::uint32_t grow) {
@@ -213,6 +263,7 @@ bool DomainListAdd(std::string_view name, std::uint32_t grow) {
     ExclusiveSrwGuard hold(table.lock);
     table.entries.count = SettingsCount();
     table.entries.Add(name, grow);
+    table.unsaved = true;
     PublishCount(table);
   } catch (...) {
   }
@@ -225,6 +276,7 @@ bool DomainListRename(int index, std::string_view newName) {
   if (!table.entries.InTable(index)) return false;
   const std::size_t at = static_cast<std::size_t>(index);
   table.entries.SetEntry(at, newName, table.entries.Address(at));
+  table.unsaved = true;
   ForgetLastLookup(table);
   return true;
 }
@@ -236,6 +288,7 @@ bool DomainListDelete(int index) {
     ExclusiveSrwGuard hold(table.lock);
     table.entries.count = SettingsCount();
     if (index < 0 || !table.entries.Remove(static_cast<std::size_t>(index))) return false;
+    table.unsaved = true;
     ForgetLastLookup(table);
     PublishCount(table);
     moved = table.entries.Live();
@@ -269,6 +322,19 @@ bool RecallLastLookup(std::string_view name, int& index) {
   return true;
 }
 
+int DomainListRecallOrExact(std::string_view name, bool exact) {
+  Table& table = TheTable();
+  ExclusiveSrwGuard hold(table.lock);
+  if (table.lastIndex >= 0 && table.lastName == name) return table.lastIndex;
+  if (!exact) return -1;
+  const int index = table.entries.IndexOf(name);
+  if (index >= 0) {
+    table.lastName.assign(name);
+    table.lastIndex = index;
+  }
+  return index;
+}
+
 std::uint64_t DomainTableChanges() {
   Table& table = TheTable();
   SharedSrwGuard hold(table.lock);
@@ -279,7 +345,7 @@ void RememberLastLookup(std::string_view name, int index, std::uint64_t changesB
   Table& table = TheTable();
   ExclusiveSrwGuard hold(table.lock);
   if (table.changes != changesBefore) return;  // the index may name another entry by now
-  table.lastName = std::string(name);
+  table.lastName.assign(name);
   table.lastIndex = index;
 }
 

@@ -31,8 +31,17 @@ void DomainListMigrate();
 void DomainListClear();
 // Writes the live entries to "domains.cfg" through a temporary file; false
 // when not written (also while the last load could not read the file).
+// Nothing is written (true) while the table is unchanged since it was read
+// or written and the file exists: it keeps what another process wrote.
 bool DomainListSave();
 bool DomainTableUnreadable();
+// After this process wrote "settings.cfg" (which holds the count).
+void NoteSettingsFileWritten();
+// Reads the table again, with the count from "settings.cfg", when either
+// file changed since this process last read or wrote it (another process
+// changed the domains). Call holding the installation lock, before a change
+// of the table. True when it was read again.
+bool DomainListReloadIfChanged();
 
 // ---- Entries ----------------------------------------------------------------
 
@@ -89,6 +98,10 @@ int DomainListExactIndex(std::string_view name);
 // A lookup takes DomainTableChanges() before it searches; its result is
 // remembered only when the table has not changed since.
 bool RecallLastLookup(std::string_view name, int& index);
+// In one hold: the remembered index when the name is the last lookup's,
+// else, with exact, the exact index of the name, then remembered; -1 when
+// neither.
+int DomainListRecallOrExact(std::string_view name, bool exact);
 std::uint64_t DomainTableChanges();
 void RememberLastLookup(std::string_view name, int index, std::uint64_t changesBefore);
 

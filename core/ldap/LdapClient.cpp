@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <mutex>
-#include <utility>
 
-#include "core/db/SehGuard.h"
 #include "core/mime/TransferCodecs.h"
+#include "core/platform/LibraryBinder.h"
+#include "core/platform/SehGuard.h"
 #include "core/util/Text.h"
 
 namespace core {
@@ -42,12 +42,12 @@ struct EntryPoints {
   ResultToErrorProc resultToError = nullptr;
 };
 
-// module and entries change only under the exclusive hold of lock; every
-// conversation reads them under a shared hold from open to unbind.
+// library changes only under the exclusive hold of lock; every conversation
+// reads it under a shared hold from open to unbind.
 struct Binding {
   SRWLOCK lock = SRWLOCK_INIT;
-  UniqueModule module;
-  EntryPoints entries;
+  BoundLibrary<EntryPoints> library;
+  const EntryPoints& entries = library.entries();
   bool toUtf8 = false;
   std::atomic<bool> loaded{false};
 };
@@ -56,24 +56,17 @@ Binding g_binding;
 std::mutex g_fileMutex;
 std::string g_file = "LDAP32.Dll";
 
-template <typename Proc>
-bool Bind(HMODULE module, const char* name, Proc& slot) {
-  slot = reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-  return slot != nullptr;
-}
-
-bool BindAll(HMODULE module, EntryPoints& e) {
-  bool all = true;
-  all &= Bind(module, "ldap_open", e.open);
-  all &= Bind(module, "ldap_bind", e.bind);
-  all &= Bind(module, "ldap_bind_s", e.bindNow);
-  all &= Bind(module, "ldap_unbind", e.unbind);
-  all &= Bind(module, "ldap_add", e.add);
-  all &= Bind(module, "ldap_modify", e.modify);
-  all &= Bind(module, "ldap_delete", e.remove);
-  all &= Bind(module, "ldap_result", e.result);
-  all &= Bind(module, "ldap_result2error", e.resultToError);
-  return all;
+// A client lacking any of them is not used at all.
+void BindAll(EntryBinder& binder, EntryPoints& e) {
+  binder.Required("ldap_open", e.open);
+  binder.Required("ldap_bind", e.bind);
+  binder.Required("ldap_bind_s", e.bindNow);
+  binder.Required("ldap_unbind", e.unbind);
+  binder.Required("ldap_add", e.add);
+  binder.Required("ldap_modify", e.modify);
+  binder.Required("ldap_delete", e.remove);
+  binder.Required("ldap_result", e.result);
+  binder.Required("ldap_result2error", e.resultToError);
 }
 
 // Whether the client's code is the system's own LDAP library (a forwarder
@@ -115,14 +108,9 @@ bool LoadLDAPLibrary() {
     file = g_file;
   }
   ExclusiveSrwGuard hold(g_binding.lock);
-  if (g_binding.module) return true;
-  UniqueModule module(LoadLibraryA(file.c_str()));
-  if (!module) return false;
-  EntryPoints entries;
-  if (!BindAll(module.get(), entries)) return false;  // the module is freed here
-  g_binding.toUtf8 = !IsSystemClient(entries.open);
-  g_binding.entries = entries;
-  g_binding.module = std::move(module);
+  if (g_binding.library.loaded()) return true;
+  if (!g_binding.library.Load(file, 0, &BindAll)) return false;
+  g_binding.toUtf8 = !IsSystemClient(g_binding.entries.open);
   g_binding.loaded.store(true, std::memory_order_release);
   return true;
 }
@@ -130,8 +118,7 @@ bool LoadLDAPLibrary() {
 void UnloadLDAPLibrary() {
   ExclusiveSrwGuard hold(g_binding.lock);
   g_binding.loaded.store(false, std::memory_order_release);
-  g_binding.entries = EntryPoints{};
-  g_binding.module.reset();
+  g_binding.library.Free();
 }
 
 bool IsLDAPLibraryLoaded() { return g_binding.loaded.load(std::memory_order_acquire); }
@@ -141,7 +128,7 @@ void UnbindLdapSession(LdapSession* session) noexcept {
 }
 
 LdapConnection::LdapConnection(const std::string& host, std::uint16_t port) : hold_(g_binding.lock) {
-  if (!g_binding.module) return;
+  if (!g_binding.library.loaded()) return;
   loaded_ = true;
   toUtf8_ = g_binding.toUtf8;
   session_.reset(Guarded<LdapSession*>(nullptr, g_binding.entries.open, host.c_str(), std::uint32_t{port}));

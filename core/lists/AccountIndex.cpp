@@ -1,5 +1,6 @@
 #include "core/lists/AccountIndex.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "core/domains/DomainTable.h"
 #include "core/lists/AccountLists.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/util/ListMatch.h"
 #include "core/util/RecordScrambling.h"
 #include "core/util/Text.h"
@@ -25,6 +27,10 @@ constexpr FieldRef MailboxCheckOff = ConfigField("FullAddressLogin");
 
 struct Index {
   AccountFileStamp stamp;
+  std::uint64_t domainKey = 0;
+  std::uint32_t records = 0;                                            // records of the file the index holds
+  bool tailPending = false;                                             // another process appended since
+  std::uint64_t round = 0;                                              // the check round its stamp was last checked in
   std::unordered_map<std::string, std::uint32_t> items;                 // item -> accounts holding it
   std::vector<std::string> grouped;                                     // alias lists with a group reference
   std::unordered_map<std::string, std::vector<std::string>> mailboxes;  // MailboxKey -> alias lists
@@ -36,6 +42,51 @@ std::mutex g_mutex;
 std::map<std::string, Index>& Indexes() {
   static std::map<std::string, Index> indexes;
   return indexes;
+}
+
+// Where this process stands in the installation's list of account-file
+// changes (InstallationLock.h). While the list vouches for a domain, its
+// index is used without looking at its file; the file stamps are checked
+// anyway for the domain a change goes to, when the list cannot vouch (no
+// hold, list lost or overrun) and every couple of seconds, for changes made
+// by hand.
+std::uint64_t g_seen = 0;
+bool g_everSynced = false;
+std::uint64_t g_round = 1;  // a new round: every stamp is checked once more
+std::chrono::steady_clock::time_point g_lastFullCheck{};
+constexpr std::chrono::seconds FullCheckEvery{2};
+
+// Brings the indexes up to the list (caller holds g_mutex), or starts a new
+// round of stamp checks.
+void SyncWithChanges() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<AccountFileNote> notes;
+  const std::uint64_t generation = AccountFileGeneration();
+  const bool vouched = g_everSynced && AccountFileChangesSince(g_seen, notes);
+  g_seen = generation;
+  g_everSynced = generation != 0;
+  if (!vouched || now - g_lastFullCheck > FullCheckEvery) {
+    g_lastFullCheck = now;
+    ++g_round;
+    return;
+  }
+  auto& indexes = Indexes();
+  for (const AccountFileNote& note : notes) {
+    if (note.ours) continue;  // followed already (NoteAccountChange)
+    if (note.change == AccountFileChange::Reset) {
+      indexes.clear();
+      continue;
+    }
+    for (auto it = indexes.begin(); it != indexes.end(); ++it) {
+      if (it->second.domainKey != note.domainKey) continue;
+      if (note.change == AccountFileChange::Appended) {
+        it->second.tailPending = true;
+      } else {
+        indexes.erase(it);
+      }
+      break;
+    }
+  }
 }
 
 bool FilesMode() { return GetU8(Settings().data(), cfg::StorageMode) != DatabaseStorageMode; }
@@ -118,40 +169,63 @@ bool AccountFile(const std::string& domain, std::string& file) {
   return true;
 }
 
+// Adds the records from index.records on to the index; false on a read error.
+bool ReadRecords(const std::string& file, Index& index) {
+  RecordFile records(file, AccountRecordSize);
+  if (!records.OpenRead()) return false;
+  if (records.Count() < index.records) return false;  // shrunk: not an append
+  const bool read = records.ForEach(index.records, [&](std::uint32_t, std::uint8_t* bytes) {
+    for (const FieldRef field : {account::AliasList, account::MailboxName, account::Password})
+      ScrambleBuffer(bytes + field.offset, field.width + 1, field.offset);
+    Apply(index, bytes, +1);
+    return false;
+  });
+  index.records = records.Count();
+  return read;
+}
+
 // The current index of the domain (caller holds g_mutex), built when missing
-// or stale; null when the file exists but cannot be read whole.
-const Index* CurrentIndex(const std::string& domain) {
+// or stale; null when the file exists but cannot be read whole. verify: the
+// file's stamp decides, else the change list has vouched for it.
+const Index* CurrentIndex(const std::string& domain, bool verify) {
   static const Index none;
   std::string file;
   if (!AccountFile(domain, file)) return &none;
   const std::string key = LowerCase(file);
+  auto& indexes = Indexes();
+  const auto found = indexes.find(key);
+  if (found != indexes.end() && !verify && !found->second.tailPending && found->second.round == g_round)
+    return &found->second;
   // Taken before the read, so a change during the read makes it stale.
   const AccountFileStamp stamp = CurrentAccountFileStamp(domain);
-  auto& indexes = Indexes();
-  if (const auto found = indexes.find(key); found != indexes.end() && found->second.stamp == stamp)
-    return &found->second;
-  indexes.erase(key);
+  if (found != indexes.end()) {
+    Index& index = found->second;
+    index.round = g_round;
+    if (index.tailPending) {
+      index.tailPending = false;
+      if (ReadRecords(file, index)) {
+        index.stamp = stamp;
+        return &index;
+      }
+    } else if (index.stamp == stamp) {
+      return &index;
+    }
+    indexes.erase(found);
+  }
   Index built;
   built.stamp = stamp;
-  if (FileExists(file)) {
-    RecordFile records(file, AccountRecordSize);
-    if (!records.OpenRead()) return nullptr;
-    const bool read = records.ForEach(0, [&](std::uint32_t, std::uint8_t* bytes) {
-      for (const FieldRef field : {account::AliasList, account::MailboxName, account::Password})
-        ScrambleBuffer(bytes + field.offset, field.width + 1, field.offset);
-      Apply(built, bytes, +1);
-      return false;
-    });
-    if (!read) return nullptr;
-  }
+  built.domainKey = AccountFileKey(domain);
+  built.round = g_round;
+  if (FileExists(file) && !ReadRecords(file, built)) return nullptr;
   return &indexes.emplace(key, std::move(built)).first->second;
 }
 
 // Runs ask over the domain's current index; nothing when there is none.
 template <typename Ask>
-std::optional<bool> WithIndex(const std::string& domain, Ask ask) {
+std::optional<bool> WithIndex(const std::string& domain, bool verify, Ask ask) {
   std::lock_guard<std::mutex> guard(g_mutex);
-  const Index* index = CurrentIndex(domain);
+  SyncWithChanges();
+  const Index* index = CurrentIndex(domain, verify);
   if (index == nullptr) return std::nullopt;
   return ask(*index);
 }
@@ -172,7 +246,7 @@ bool IndexedCheckNewAlias(std::string_view domainName, std::string_view aliases)
          start = semi + 1, semi = list.find(';', start))
       wanted.push_back(Trim(std::string_view(list).substr(start, semi - start)));
     const ListMatcher matcher(aliases, GroupTest());
-    const std::optional<bool> conflict = WithIndex(LowerCase(domainName), [&](const Index& index) {
+    const std::optional<bool> conflict = WithIndex(LowerCase(domainName), true, [&](const Index& index) {
       for (const std::string& item : wanted) {
         if (index.items.count(item) != 0) return true;
       }
@@ -202,7 +276,7 @@ bool IndexedCheckForMailbox(std::string_view mailbox, std::string_view password,
       // The same domains as the walk: a bound domain shares mailbox names
       // only with the other domains on its addresses.
       if (bound && (l == domainIndex || !MatchStringLists(ReadDomainBind(l), binding))) continue;
-      const std::optional<bool> conflict = WithIndex(DomainListGetName(l), [&](const Index& index) {
+      const std::optional<bool> conflict = WithIndex(DomainListGetName(l), l == domainIndex, [&](const Index& index) {
         const auto found = index.mailboxes.find(key);
         if (found == index.mailboxes.end()) return false;
         if (l != domainIndex) return true;
@@ -231,13 +305,14 @@ void NoteAccountChange(std::string_view domainName, const AccountRecordBytes* re
   if (found == indexes.end()) return;
   const AccountFileStamp now = CurrentAccountFileStamp(domain);
   // Only our one change since the index was taken: follow it; else rebuild later.
-  if (now.generation != found->second.stamp.generation + 1) {
+  if (now.generation != found->second.stamp.generation + 1 || found->second.tailPending) {
     indexes.erase(found);
     return;
   }
   try {
     if (removed != nullptr) Apply(found->second, removed->data(), -1);
     if (added != nullptr) Apply(found->second, added->data(), +1);
+    found->second.records += (added != nullptr ? 1u : 0u) - (removed != nullptr ? 1u : 0u);
     found->second.stamp = now;
   } catch (...) {
     indexes.erase(found);

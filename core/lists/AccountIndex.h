@@ -19,10 +19,11 @@
 
 namespace core {
 
-// CheckNewAlias(domainName, aliases).
+// CheckNewAlias(domainName, aliases): true = the aliases are free.
 bool IndexedCheckNewAlias(std::string_view domainName, std::string_view aliases);
 
-// CheckForMailbox(mailbox, password, aliases, domainIndex).
+// CheckForMailbox(mailbox, password, aliases, domainIndex): true = the
+// mailbox is taken.
 bool IndexedCheckForMailbox(std::string_view mailbox, std::string_view password, std::string_view aliases,
                             int domainIndex);
 

@@ -21,13 +21,16 @@ GroupFiles& ConfigGroupFiles();
 // Installs the group test and the mailbox hooks into the account store.
 void InstallListHooks();
 
-// True when no account of the domain has any alias of the list (groups
+// The two checks answer in opposite senses: CheckNewAlias true = the aliases
+// are free, CheckForMailbox true = the mailbox is taken.
+//
+// True (free) when no account of the domain has any alias of the list (groups
 // resolved). A "users.cfg" that exists but cannot be read counts as a
 // conflict, so that no duplicate is written meanwhile.
 bool CheckNewAlias(std::string_view domainName, std::string_view aliases);
 
-// True when another account already has this mailbox name with this
-// password (the search covers the domains the binding rules name); false
+// True (a conflict) when another account already has this mailbox name with
+// this password (the search covers the domains the binding rules name); false
 // when the check is switched off or the password is empty. An account file
 // that exists but cannot be read counts as a conflict.
 bool CheckForMailbox(std::string_view mailbox, std::string_view password, std::string_view aliases, int domainIndex);

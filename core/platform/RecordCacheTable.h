@@ -6,6 +6,7 @@
 // the entry of the same key, else takes an empty one, else the one used
 // longest ago. Everything happens under lock 4 and only copies records in
 // and out: no file is touched and no other lock taken there.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <new>
@@ -14,6 +15,12 @@
 #include "core/platform/LockTable.h"
 
 namespace core {
+
+// The clock every record cache reads; null is the steady clock. Tests set
+// their own to age entries without waiting.
+using RecordCacheClock = std::chrono::steady_clock::time_point (*)();
+inline std::atomic<RecordCacheClock> g_recordCacheClock{nullptr};
+inline void SetRecordCacheClock(RecordCacheClock clock) { g_recordCacheClock.store(clock); }
 
 template <typename Key, typename Record, typename Stamp>
 class RecordCacheTable {
@@ -31,6 +38,17 @@ class RecordCacheTable {
   // allocated leaves no entries.
   void Resize(std::uint32_t count) {
     TableLock hold(RecordCacheLock);
+    if (count == entries_.size()) {
+      // Every start sizes the caches again, mostly to the same size: a new
+      // table of megabytes each time would cost more than the whole start.
+      // Entries are taken in order and never freed, so the used ones come
+      // first and the rest are still as new.
+      for (Entry& entry : entries_) {
+        if (!entry.used) break;
+        entry = Entry{};
+      }
+      return;
+    }
     try {
       std::vector<Entry> fresh(count);
       entries_.swap(fresh);
@@ -47,7 +65,7 @@ class RecordCacheTable {
   // The first entry of the key decides; an empty entry ends the search.
   bool LookUp(const Key& key, const Stamp& current, bool fast, Record& out) {
     TableLock hold(RecordCacheLock);
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = Now();
     for (Entry& entry : entries_) {
       if (!entry.used) return false;
       if (!(entry.key == key)) continue;
@@ -63,7 +81,7 @@ class RecordCacheTable {
   void Store(const Key& key, const Stamp& stamp, const Record& record) {
     TableLock hold(RecordCacheLock);
     if (entries_.empty()) return;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = Now();
     std::size_t slot = 0;
     Clock::time_point oldest = now;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -90,11 +108,15 @@ class RecordCacheTable {
   // Renews the last use of entry index while it still holds the key.
   void Touch(std::size_t index, const Key& key) {
     TableLock hold(RecordCacheLock);
-    if (index < entries_.size() && entries_[index].used && entries_[index].key == key)
-      entries_[index].lastUse = Clock::now();
+    if (index < entries_.size() && entries_[index].used && entries_[index].key == key) entries_[index].lastUse = Now();
   }
 
  private:
+  static Clock::time_point Now() {
+    const RecordCacheClock clock = g_recordCacheClock.load();
+    return clock != nullptr ? clock() : Clock::now();
+  }
+
   std::vector<Entry> entries_;  // guarded by lock 4
 };
 

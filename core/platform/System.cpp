@@ -294,25 +294,6 @@ std::string HostProgramFolder() {
   }
 }
 
-bool WideToAnsiExact(std::u16string_view text, std::string& out) {
-  out.clear();
-  if (text.empty()) return true;
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  const int length = static_cast<int>(text.size());
-  BOOL usedDefault = FALSE;
-  const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, nullptr, &usedDefault);
-  if (size <= 0 || usedDefault) return false;
-  out.resize(static_cast<std::size_t>(size));
-  usedDefault = FALSE;
-  if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, out.data(), size, nullptr, &usedDefault) !=
-          size ||
-      usedDefault) {
-    out.clear();
-    return false;
-  }
-  return true;
-}
-
 bool CheckWindowsLogon(const std::string& user, const char* domain, const std::string& password) {
   LogonFunction logon = g_logonFunction.load();
   if (logon == nullptr) logon = &::LogonUserA;

@@ -38,10 +38,6 @@ bool CheckWindowsLogon(const std::string& user, const char* domain, const std::s
 // processor of the system.
 void SetProcessAffinity(bool allProcessors);
 
-// The text in the system's 8-bit code page, only when every character has an
-// exact form there (no best-fit look-alikes such as a full-width dot for ".").
-bool WideToAnsiExact(std::u16string_view text, std::string& out);
-
 // This machine's IPv4 addresses, each followed by ";".
 std::string GetLocalIPAddresses();
 

@@ -13,7 +13,9 @@
 #include "core/lists/AccountLists.h"
 #include "core/messages/AddressListFiles.h"
 #include "core/messages/MailboxFiles.h"
+#include "core/platform/InstallationLock.h"
 #include "core/platform/System.h"
+#include "core/texts/StringsFile.h"
 
 namespace core {
 namespace {
@@ -36,8 +38,8 @@ void RunStep(Step step) noexcept {
 void ReadScannerSettings() {}
 // "default.ini" in the mode that fills no record: the domain-administrator rights.
 void ReadDefaultTemplates() { ApplyDefaultsIni(false, nullptr, true, {}); }
-// Replacement message texts ("strings.dat"): built-in texts until that unit reads them.
-void LoadMessageTexts() {}
+// Replacement message texts ("strings.dat"); the sending library runs the same step.
+void LoadMessageTexts() { LoadStringsFile(); }
 
 void ConnectDatabaseIfAsked() {
   const SettingsRecord& record = Settings();
@@ -92,7 +94,11 @@ bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd) {
 
 bool SaveServerConfig() {
   try {
+    // Both files under one hold: the count in the one matches the other.
+    InstallationHold hold;
+    if (!hold.held()) return false;
     const bool settingsWritten = WriteSettingsFile();
+    if (settingsWritten) NoteSettingsFileWritten();
     const bool domainsWritten = ConfigFolderIsAbsolute() && !SettingsFileUnreadable() && DomainListSave();
     return settingsWritten || domainsWritten;
   } catch (...) {

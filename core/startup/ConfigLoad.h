@@ -18,7 +18,8 @@ bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd);
 bool SaveServerConfig();
 
 // Installs what the units above the account store lend it (group tests,
-// message import, directory sync): the library start runs it once.
+// message import, directory sync): the library start (LibraryStart.h) runs
+// it once.
 void InstallUnitHooks();
 
 // Converts an older domain table and reads the attachment-scanner settings.

@@ -1,5 +1,7 @@
 #include "core/util/PathText.h"
 
+#include <cstdint>
+
 namespace core {
 
 std::string NormalizePath(std::string_view path, bool keepTrailingBackslash, bool slashesToBackslashes) {
@@ -37,6 +39,33 @@ bool IsSafeFolderName(std::string_view name) {
   if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
       base[3] <= '9')
     return false;
+  return true;
+}
+
+std::string InstallationObjectName(std::string_view prefix, std::string_view foldedFolder) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (const char c : foldedFolder) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ull;
+  }
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string name(prefix);
+  for (int shift = 60; shift >= 0; shift -= 4)
+    name += digits[(hash >> shift) & 0xF];
+  return name;
+}
+
+bool MailboxPathStaysInside(std::string_view path) {
+  if (!path.empty() && (path.front() == '\\' || path.front() == '/')) return false;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    // Windows drops trailing dots and blanks: "..", ". ." and "..." all climb or stay put.
+    if (!part.empty() && part.find_first_not_of(". ") == std::string_view::npos) return false;
+    start = end + 1;
+  }
   return true;
 }
 

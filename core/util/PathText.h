@@ -18,4 +18,15 @@ std::string NormalizePath(std::string_view path, bool keepTrailingBackslash, boo
 // CONOUT$), with or without an extension.
 bool IsSafeFolderName(std::string_view name);
 
+// The name of a machine-wide kernel object of one installation: prefix +
+// 16 hexadecimal digits of a 64-bit FNV-1a hash of the folder text as given
+// (the caller passes the full, case-folded path, so that every process,
+// 32-bit or 64-bit, derives the same name).
+std::string InstallationObjectName(std::string_view prefix, std::string_view foldedFolder);
+
+// Whether a mailbox folder path relative to the mail root stays below it:
+// no part (between "\" or "/") made only of dots and blanks, which would
+// climb out or name the folder above, and no leading separator.
+bool MailboxPathStaysInside(std::string_view path);
+
 }  // namespace core

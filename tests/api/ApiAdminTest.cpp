@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -103,6 +104,64 @@ TEST(AdminNotices, EachDomainWriteOneRoundRemoteWritesPop3AccountsNothing) {
   }
 }
 
+// Storage mode 2 over the real back end on its default SQLite database:
+// while another process holds the database's lock, adding an account or a
+// domain answers -1 within seconds, and once the lock goes every answer is
+// what is stored and the same changes go through.
+TEST(AdminBackEnd, ALockedDatabaseFailsWithinSecondsAndLosesNothing) {
+  fixture::TempInstall install{"admindb"};
+  ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_BACKEND"), (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::SettingsFile settings;
+  settings.U8(fixture::settings::StorageMode, 2);
+  settings.Text(fixture::settings::MailFolder, install.root() + "mail\\");
+  fixture::WriteSettings(install.config(), settings);
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  auto ann = Account("ann", "pw1"), bob = Account("bob", "pw2");
+  ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
+  ASSERT_EQ(AddUser("a.test", ann.data(), 2848), 0);
+
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  const std::string file = install.config() + "mail.db";
+  char* path = toUnix(std::wstring(file.begin(), file.end()).c_str());
+  const std::string name = "admin-hold-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (name + " ready").c_str());
+  std::string command = std::string("\"") + std::getenv("VM_BACKEND_CHILD") +
+                        "\" hold \"Driver={SQLite3};Database=" + path + "\" \"" + name + "\"";
+  HeapFree(GetProcessHeap(), 0, path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
+  ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+  const std::pair<const char*, std::function<int()>> refused[] = {
+      {"AddUser", [&] { return AddUser("a.test", bob.data(), 2848); }},
+      {"AddDomain", [] { return AddDomain("b.test", dom.data(), 913); }}};
+  for (const auto& [what, call] : refused) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(call(), -1) << what;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << what;
+  }
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(holder.hProcess, 30000), WAIT_OBJECT_0);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  CloseHandle(go);
+  CloseHandle(ready);
+
+  EXPECT_EQ(GetDomainCount(), 1);
+  EXPECT_EQ(GetDomainIndex("b.test"), -1);
+  EXPECT_EQ(GetUserCount("a.test"), 1);
+  EXPECT_EQ(GetUserIndex("a.test", "bob"), -1);
+  EXPECT_EQ(AddUser("a.test", bob.data(), 2848), 0);
+  EXPECT_EQ(AddDomain("b.test", dom.data(), 913), 0);
+  EXPECT_EQ(GetUserCount("a.test"), 2);
+  EXPECT_EQ(GetDomainIndex("b.test"), 1);
+  Done();
+}
+
 TEST(AdminLogins, RefusedLoginsPauseWithoutHoldingUpADomainChange) {
   Session session;
   ASSERT_EQ(AddDomain("a.test", dom.data(), 913), 0);
@@ -146,10 +205,16 @@ TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   // A mail folder goes only when no other account and no domain keeps it.
   auto cy = Account("cy", "pw3", "a.test\\shared\\"), dee = Account("dee", "pw4", "a.test\\shared\\");
   auto eve = Account("eve", "pw5", "a.test\\");
-  for (auto* r : {&cy, &dee, &eve})
+  // Folders outside the mail root, named absolutely or climbing out of it.
+  const std::string outside = session.install.root() + "outside\\";
+  auto abs = Account("abs", "pw7", outside), up = Account("up", "pw8", "a.test\\..\\..\\climbed\\");
+  for (auto* r : {&cy, &dee, &eve, &abs})
     ASSERT_EQ(AddUser("a.test", r->data(), 2848), 0);
+  // One that climbs out is never stored, so its mail cannot land elsewhere.
+  EXPECT_EQ(AddUser("a.test", up.data(), 2848), -1);
   for (const char* folder : {"a.test\\shared\\", "a.test\\bob\\"})
     ASSERT_TRUE(core::ForceDirectory(session.mail + folder));
+  ASSERT_TRUE(core::ForceDirectory(outside));
   const struct {
     const char* alias;
     const char* folder;
@@ -157,7 +222,8 @@ TEST(AdminEdges, SavedFieldsMailFoldersAndAnAddThatCannotWrite) {
   } deletions[] = {{"cy", "a.test\\shared", true},
                    {"eve", "a.test", true},
                    {"dee", "a.test\\shared", false},
-                   {"bob", "a.test\\bob", false}};
+                   {"bob", "a.test\\bob", false},
+                   {"abs", "..\\outside", true}};
   for (const auto& d : deletions) {
     EXPECT_EQ(DeleteUser("a.test", GetUserIndex("a.test", d.alias)), 0) << d.alias;
     EXPECT_EQ(fixture::Exists(session.mail + d.folder), d.stays) << d.alias;

@@ -411,6 +411,66 @@ TEST_F(BackEnd, ConnectOnInitReconnectOnInitUnloadOnDone) {
   EXPECT_EQ(GetModuleHandleA((install.root() + "DB.dll").c_str()), nullptr);
 }
 
+// While the back end cannot read, the account count and a save answer
+// failure, not an empty domain or a bad index; a rename whose save fails is
+// taken back in the back end and in the configuration folder.
+TEST_F(BackEnd, FailuresAreNotEmptyAnswersAndARenameIsUndoneWhenTheSaveFails) {
+  fixture::TempInstall install("dbfail");
+  ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));
+  fixture::SettingsFile settings(1);
+  settings.U8(fixture::settings::StorageMode, 2);
+  fixture::WriteSettings(install.config(), settings);
+  const std::string entry = fixture::DomainEntry("a.test");
+  ASSERT_TRUE(core::WriteFileAtomic(install.config() + "domains.cfg", entry.data(), entry.size()));
+  ASSERT_TRUE(core::ForceDirectory(install.config() + "a.test\\"));
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  HMODULE db = GetModuleHandleA((install.root() + "DB.dll").c_str());
+  ASSERT_NE(db, nullptr);
+  const auto load =
+      reinterpret_cast<standin::LoadFixtureProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinLoadFixture")));
+  const auto fail =
+      reinterpret_cast<standin::FailCallProc>(reinterpret_cast<void*>(GetProcAddress(db, "StandinFailCall")));
+  const auto getDomain =
+      reinterpret_cast<core::DBGetDomainProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBGetDomain")));
+  ASSERT_EQ(load("domain|a.test\naccount|a.test|kim|kim|pw\n"), 2);
+  std::vector<std::uint8_t> account(2848, 0);
+  account[260] = 3;
+  std::memcpy(&account[261], "kim", 3);
+  const struct {
+    const char* failing;
+    std::int32_t count, save, saveFarOut;
+  } rows[] = {{"", 1, 0, -3}, {"DBGetUsers", -1, -1, -1}, {"", 1, 0, -3}};
+  for (const auto& row : rows) {
+    fail(row.failing);
+    EXPECT_EQ(GetUserCount("a.test"), row.count) << row.failing;
+    EXPECT_EQ(SaveUser("a.test", 0, account.data(), 2848), row.save) << row.failing;
+    EXPECT_EQ(SaveUser("a.test", 1, account.data(), 2848), row.saveFarOut) << row.failing;
+  }
+
+  std::vector<std::uint8_t> domain(913);
+  {
+    // Both files held open without sharing: the configuration cannot be saved.
+    std::vector<HANDLE> held;
+    for (const char* name : {"settings.cfg", "domains.cfg"}) {
+      held.push_back(
+          CreateFileA((install.config() + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_NE(held.back(), INVALID_HANDLE_VALUE) << name;
+    }
+    EXPECT_EQ(RenameDomain("a.test", "b.test"), -1);
+    for (HANDLE file : held)
+      CloseHandle(file);
+  }
+  EXPECT_EQ(GetDomainIndex("a.test"), 0);
+  EXPECT_EQ(GetDomainIndex("b.test"), -1);
+  EXPECT_TRUE(fixture::Exists(install.config() + "a.test"));
+  EXPECT_FALSE(fixture::Exists(install.config() + "b.test"));
+  EXPECT_EQ(getDomain("a.test", domain.data()), 1);
+  EXPECT_EQ(getDomain("b.test", domain.data()), 0);
+  EXPECT_EQ(RenameDomain("a.test", "b.test"), 0);  // with the save it goes through
+  EXPECT_EQ(getDomain("b.test", domain.data()), 1);
+  EXPECT_TRUE(fixture::Exists(install.config() + "b.test"));
+}
+
 TEST_F(BackEnd, TheChallengeResponseSwitchAlsoConnects) {
   fixture::TempInstall install("challenge");
   ASSERT_TRUE(CopyFileA(std::getenv("VM_DB_STANDIN"), (install.root() + "DB.dll").c_str(), FALSE));

@@ -27,7 +27,7 @@ bool OtherThreadCan(bool exclusive) {
 }
 
 TEST(ExportGuard, MapsOutcomesAndTurnsExceptionsIntoTheExportsAnswer) {
-  constexpr ExportRules anyState{StateHold::None, false, API_NOT_INITIALISED, -77};
+  constexpr ExportRules anyState{.hold = StateHold::None, .needsInit = false, .onException = -77};
   EXPECT_EQ(Guarded(anyState, [] { return core::Outcome::Of(12); }), 12);
   EXPECT_EQ(Guarded(anyState, [] { return core::Outcome::Fail(core::Status::BadArgument); }), -3);
   EXPECT_EQ(Guarded(anyState, [] { return core::Outcome::Fail(core::Status::NotFound); }), -1);
@@ -47,15 +47,52 @@ TEST(ExportGuard, NotInitialisedAndTheStateLock) {
   bool ran = false;
   EXPECT_EQ(Guarded(api::Reading, [&] { return ran = true; }), -5);
   EXPECT_FALSE(ran);
-  constexpr ExportRules enumeration{StateHold::Shared, true, 0, 0};  // answers false instead of -5
+  constexpr ExportRules enumeration{.notInitialised = 0, .onException = 0};  // answers false instead of -5
   EXPECT_EQ(Guarded(enumeration, [] { return 1; }), 0);
 
-  constexpr ExportRules shared{StateHold::Shared, false, API_NOT_INITIALISED, API_FAILED};
+  constexpr ExportRules shared{.needsInit = false};
   EXPECT_EQ(Guarded(shared, [] { return OtherThreadCan(false) && !OtherThreadCan(true) ? 1 : 0; }), 1);
   EXPECT_EQ(Guarded(api::Replacing, [] { return !OtherThreadCan(false) ? 1 : 0; }), 1);
   EXPECT_TRUE(OtherThreadCan(true));  // released afterwards, also after an exception
   Guarded(api::Replacing, [] { throw 1; });
   EXPECT_TRUE(OtherThreadCan(true));
+}
+
+// A caller inside the library holds the state once around several exports
+// and a re-initialisation: the nested holds take nothing, so the lock is never
+// entered twice by one thread (which would never return).
+TEST(ExportGuard, OneHoldAroundSeveralExports) {
+  constexpr ExportRules anyState{.needsInit = false};
+  fixture::TempInstall install("hold");
+  fixture::WriteSettings(install.config(), fixture::SettingsFile());
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  {
+    api::StateGuard outer(StateHold::Exclusive);
+    ASSERT_TRUE(outer.holds());
+    EXPECT_EQ(Guarded(anyState, [] { return api::HeldByThisThread() == StateHold::Exclusive ? 1 : 0; }), 1);
+    EXPECT_EQ(Guarded(api::Replacing, [] { return 2; }), 2);
+    EXPECT_FALSE(api::ReloadIfSettingsChanged());  // unchanged settings, and no second hold
+    EXPECT_FALSE(OtherThreadCan(false));           // still held by the outer guard
+  }
+  EXPECT_TRUE(OtherThreadCan(true));
+  {
+    api::StateGuard outer(StateHold::Shared);
+    EXPECT_EQ(Guarded(anyState, [] { return 3; }), 3);
+    // Raising a shared hold to exclusive is refused rather than waited for.
+    EXPECT_EQ(Guarded(api::Replacing, [] { return 4; }), API_FAILED);
+    EXPECT_FALSE(api::ReloadIfSettingsChanged());
+    EXPECT_EQ(api::HeldByThisThread(), StateHold::Shared);
+  }
+  EXPECT_EQ(api::HeldByThisThread(), StateHold::None);
+  // A structured exception in a body answers the failure and releases the hold.
+  EXPECT_EQ(Guarded(api::Replacing,
+                    []() -> std::int32_t {
+                      RaiseException(0xE0000042u, 0, 0, nullptr);
+                      return 1;
+                    }),
+            API_FAILED);
+  EXPECT_TRUE(OtherThreadCan(true));
+  Done();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -153,6 +154,30 @@ std::vector<std::string> Tables(std::string connection) {
   SQLFreeHandle(SQL_HANDLE_ENV, env);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Runs statements on the database outside the library; false at the first
+// that fails.
+bool RunOutside(std::string connection, const std::vector<std::string>& statements) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  bool ok = SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(connection.data()), SQL_NTS,
+                                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+  if (ok) {
+    for (std::string sql : statements) {
+      SQLHSTMT st = SQL_NULL_HSTMT;
+      SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+      ok = ok && SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS));
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+    }
+    SQLDisconnect(dbc);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return ok;
 }
 
 class Backend : public ::testing::Test {
@@ -509,6 +534,116 @@ TEST_F(Backend, ReadsAndWritesTheIndependentFixture) {
   std::ofstream(HostPath(file + ".done")) << "done\n";
 }
 
+// Writes that cannot be made (SQLite cannot create its journal; another
+// process holds the lock) fail within seconds, and afterwards every answer
+// is what the database holds and writes go through again.
+TEST_F(Backend, FailedWritesLeaveAConnectionThatAnswersWhatIsStored) {
+  ASSERT_EQ(db.AddDomain("keep.test"), 1);
+  Save("keep.test", {Account("a0")});
+  const std::string journal = root + "config\\mail.db-journal";
+  const std::string name = "backend-hold-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (name + " ready").c_str());
+  PROCESS_INFORMATION holder{};
+  const auto holdElsewhere = [&] {
+    std::string command =
+        "\"" + HostPath(BACKEND_CHILD_PATH) + "\" hold \"" + SharedConnection() + "\" \"" + name + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ResetEvent(go);
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder) &&
+           WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+  };
+  const auto release = [&] {
+    SetEvent(go);
+    DWORD code = 1;
+    const bool ended = WaitForSingleObject(holder.hProcess, 30000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(holder.hProcess, &code);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    return ended && code == 0;
+  };
+  struct Obstacle {
+    const char* what;
+    bool sqliteOnly;
+    std::function<bool()> put, remove;
+    const char* account;
+    const char* domain;
+    std::vector<std::string> domainsAfter;
+  };
+  const Obstacle obstacles[] = {
+      {"no journal",
+       true,
+       [&] { return CreateDirectoryA(journal.c_str(), nullptr) != 0; },
+       [&] { return RemoveDirectoryA(journal.c_str()) != 0; },
+       "j1",
+       "j.test",
+       {"keep.test", "j.test", "(zero)"}},
+      {"locked elsewhere", false, holdElsewhere, release, "h1", "h.test", {"keep.test", "h.test", "(zero)"}},
+      {"locked elsewhere, a text without Timeout=",
+       true,
+       [&] {
+         db.SetConnection(SharedConnection().c_str());
+         return db.ReloadConfig() == 1 && holdElsewhere();
+       },
+       release,
+       "t1",
+       "t.test",
+       {"keep.test", "t.test", "(zero)"}},
+  };
+  for (const Obstacle& o : obstacles) {
+    if (postgres && o.sqliteOnly) continue;
+    SCOPED_TRACE(o.what);
+    ASSERT_TRUE(o.put());
+    for (const auto& write : std::vector<std::function<std::int32_t()>>{
+             [&] { return db.SaveUsers("keep.test", Account(o.account).data(), -1); },
+             [&] { return db.AddDomain(o.domain); }}) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(write(), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    }
+    ASSERT_TRUE(o.remove());
+    EXPECT_EQ(db.DomainNames(), (std::vector<std::string>{"keep.test", "(zero)"}));
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), "a0|(none)");
+    EXPECT_EQ(db.SaveUsers("keep.test", Account(o.account).data(), 1), 1);
+    EXPECT_EQ(db.AddDomain(o.domain), 1);
+    EXPECT_EQ(db.DomainNames(), o.domainsAfter);
+    EXPECT_EQ(db.AliasesAt("keep.test", 0) + "|" + db.AliasesAt("keep.test", 1), std::string("a0|") + o.account);
+    ASSERT_EQ(db.DeleteDomain(o.domain), 1);
+    ASSERT_EQ(db.GetUsers("keep.test", Record(core::DbAccountRecordSize).data(), 1), 2);
+    ASSERT_EQ(db.DeleteUsers(1), 1);
+  }
+  CloseHandle(go);
+  CloseHandle(ready);
+}
+
+// A write refused part-way (a trigger refuses the alias "zz" after the
+// account row and its first alias went in) leaves nothing of itself behind.
+TEST_F(Backend, AWriteRefusedPartWayIsRolledBack) {
+  ASSERT_EQ(db.AddDomain("r.test"), 1);
+  Save("r.test", {Account("a0")});
+  const std::vector<std::string> refuse =
+      postgres ? std::vector<std::string>{"CREATE OR REPLACE FUNCTION refuse_zz() RETURNS trigger AS $$ BEGIN "
+                                          "IF NEW.alias = 'zz'::bytea THEN RAISE EXCEPTION 'refused'; END IF; "
+                                          "RETURN NEW; END $$ LANGUAGE plpgsql",
+                                          "DROP TRIGGER IF EXISTS refuse_zz ON account_aliases",
+                                          "CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases FOR EACH ROW "
+                                          "EXECUTE FUNCTION refuse_zz()"}
+               : std::vector<std::string>{"CREATE TRIGGER refuse_zz BEFORE INSERT ON account_aliases "
+                                          "WHEN NEW.alias = X'7A7A' BEGIN SELECT RAISE(ABORT, 'refused'); END"};
+  ASSERT_TRUE(RunOutside(SharedConnection(), refuse));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("new;zz").data(), -1), 0);
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 0);
+  EXPECT_EQ(db.AliasesAt("r.test", 0) + "|" + db.AliasesAt("r.test", 1), "a0|(none)");
+  for (const char* alias : {"new", "b0", "zz"})
+    EXPECT_LT(db.GetUsersIndex("r.test", alias), 0) << alias;
+  EXPECT_EQ(db.GetUsersIndex("r.test", "a0"), 0);
+  ASSERT_TRUE(RunOutside(SharedConnection(),
+                         {postgres ? "DROP TRIGGER refuse_zz ON account_aliases" : "DROP TRIGGER refuse_zz"}));
+  EXPECT_EQ(db.SaveUsers("r.test", Account("b0;zz").data(), 0), 1);  // the connection goes on
+  EXPECT_EQ(db.GetUsersIndex("r.test", "zz"), 0);
+}
+
 TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
   if (!postgres) {
     EXPECT_TRUE(core::FileExists(root + "config\\mail.db"));  // the default database
@@ -528,7 +663,7 @@ TEST_F(Backend, AnUnusableDatabaseAnswersFailureValues) {
       {"GetDomainCount", [&] { return db.GetDomainCount(); }},
       {"GetDomains", [&] { return db.GetDomains(r.data(), 1); }},
       {"SaveUsers", [&] { return db.SaveUsers("keep.test", Account("a").data(), -1); }},
-      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0); }},
+      {"GetUsers", [&] { return db.GetUsers("keep.test", r.data(), 0) + 1; }},  // -1: not an empty domain
       {"DeleteUsers", [&] { return db.DeleteUsers(0); }},
       {"GetUsersIndex", [&] { return db.GetUsersIndex("keep.test", "a") + 1; }},
       {"InitUsers", [&] { return db.InitUsers("keep.test", block.data(), -1, 0, ""); }},

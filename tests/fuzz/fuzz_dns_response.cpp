@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "sender/DnsMessage.h"
+#include "sender/net/DnsMessage.h"
 
 namespace {
 

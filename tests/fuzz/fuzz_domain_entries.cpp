@@ -36,6 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entries.block[i * core::DomainEntrySize] > core::DomainNameMaxLength) std::abort();
     if (entries.Name(i).size() > core::DomainNameMaxLength) std::abort();
   }
+  // The index by name answers as a scan of the live entries does.
+  for (std::size_t i = 0; i < entries.Allocated() && i < 64; ++i) {
+    const std::string_view name = entries.Name(i);
+    int first = -1;
+    for (std::size_t j = 0; !name.empty() && j < entries.Live() && first < 0; ++j)
+      first = entries.Name(j) == name ? static_cast<int>(j) : -1;
+    if (entries.IndexOf(name) != first) std::abort();
+  }
   // The entry operations keep the same bounds.
   if (entries.count > 0) {
     const std::string_view first = entries.Name(0);

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "sender/SmtpConversation.h"
+#include "sender/net/SmtpConversation.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sender/SmtpConversation.h"
+#include "sender/net/SmtpConversation.h"
 
 namespace fake {
 

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -24,7 +26,9 @@
 #include "core/db/DbInterface.h"
 #include "core/db/DbLibrary.h"
 #include "core/platform/Files.h"
+#include "core/platform/InstallationLock.h"
 #include "core/platform/LockTable.h"
+#include "core/platform/RecordCacheTable.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "tests/support/db_standin/StandinControl.h"
@@ -43,6 +47,9 @@ AccountRecordBytes Account(const std::string& aliases, const std::string& passwo
       .Make<AccountRecordBytes>();
 }
 
+std::chrono::steady_clock::time_point g_cacheNow{};
+std::chrono::steady_clock::time_point CacheClock() { return g_cacheNow; }
+
 class AccountTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -52,6 +59,7 @@ class AccountTest : public ::testing::Test {
   void TearDown() override {
     UnloadDBLibrary();
     SizeAccountCache(0);
+    SetRecordCacheClock(nullptr);
     SetSyncUserHook({});
   }
   // One domain "a.test" in the given storage mode; loads the configuration.
@@ -212,6 +220,35 @@ TEST_F(AccountTest, ThePasswordChangedWithinTheSameTickIsNotServedFromTheCache) 
   EXPECT_EQ(AccountCacheKey(Account("Ann;b").data()), "ann");
 }
 
+// A full cache gives up the entry used longest ago; a fast entry is trusted
+// for 30 seconds after its last use and not a second longer.
+TEST_F(AccountTest, TheCacheReplacesItsOldestEntryAndFastEntriesAgeOut) {
+  using std::chrono::seconds;
+  Install();
+  SizeAccountCache(2);
+  SetRecordCacheClock(&CacheClock);
+  g_cacheNow = std::chrono::steady_clock::time_point(std::chrono::hours(1));
+  const AccountFileStamp stamp = CurrentAccountFileStamp("a.test");
+  AccountRecordBytes hit{};
+  StoreAccountCache("k1", "a.test", stamp, Account("k1"));
+  g_cacheNow += seconds(1);
+  StoreAccountCache("k2", "a.test", stamp, Account("k2"));
+  g_cacheNow += seconds(1);
+  ASSERT_TRUE(LookUpAccountCache("k1", "a.test", stamp, false, hit));  // k2 is now the oldest
+  g_cacheNow += seconds(1);
+  StoreAccountCache("k3", "a.test", stamp, Account("k3"));
+  const std::pair<const char*, bool> kept[] = {{"k1", true}, {"k2", false}, {"k3", true}};
+  for (const auto& [key, expected] : kept)
+    EXPECT_EQ(LookUpAccountCache(key, "a.test", stamp, false, hit), expected) << key;
+
+  // Seconds since the last use (a hit renews it) and whether a fast look-up hits.
+  const std::pair<int, bool> ages[] = {{30, true}, {30, true}, {31, false}};
+  for (const auto& [age, expected] : ages) {
+    g_cacheNow += seconds(age);
+    EXPECT_EQ(LookUpAccountCache("k3", "a.test", AccountFileStamp{}, true, hit), expected) << age;
+  }
+}
+
 TEST_F(AccountTest, WalksAndDirectorySyncSeeTheRightRecords) {
   Install(1, 1);
   std::vector<std::pair<int, std::string>> synced;
@@ -262,8 +299,8 @@ TEST_F(AccountTest, ManyThreadsLeaveExactlyTheAccountsTheModelSays) {
         if (count > 0 && TextAt(r.data(), user::Password) != TextAt(r.data(), user::Aliases)) ++torn;
         if (i % 3 == 0) {
           // Find and delete one of this thread's own, as one step (the
-          // caller's lock 0 keeps the index from moving in between).
-          TableLock hold(AccountFilesLock);
+          // caller's installation hold keeps the index from moving in between).
+          InstallationHold hold;
           const std::string victim = *kept[t].begin();
           const std::int32_t index = FindAccountIndex(0, victim);
           if (index < 0 || !DeleteAccountRecord(0, index)) ++torn;
@@ -349,6 +386,17 @@ TEST_P(AccountBackEndTest, StorageModeTwoGoesThroughTheBackEnd) {
   EXPECT_EQ(ReadAccountRecord(0, r, 0), 1);
   EXPECT_EQ(TextAt(r.data(), user::Aliases), "bob");
   EXPECT_FALSE(FileExists(config + "a.test\\users.cfg"));  // the back end holds the accounts
+
+  // No file stamp changes here: each change itself ends the cached copy.
+  SizeAccountCache(4);
+  const std::function<bool()> changes[] = {[] { return WriteAccountRecord(0, Account("bob", "p3"), 0); },
+                                           [] { return DeleteAccountRecord(0, 0); }};
+  for (const auto& change : changes) {
+    StoreAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), Account("bob", "cached"));
+    ASSERT_TRUE(LookUpAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), false, r));
+    ASSERT_TRUE(change());
+    EXPECT_FALSE(LookUpAccountCache("bob", "a.test", CurrentAccountFileStamp("a.test"), false, r));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, AccountBackEndTest, ::testing::Values(DB_STANDIN_PATH, DB_BACKEND_PATH));

@@ -69,13 +69,13 @@ TEST_F(FolderArchive, FilesAndArchivesHeldByOthers) {
   Write("src\\b.txt", "b");
   Write("src\\c.txt", "c");
   HANDLE held = Hold(Path("src\\b.txt"), GENERIC_READ, 0);
-  EXPECT_FALSE(core::PackFolder(Path("x.ilds"), Path("src"), false, "", true, "", true));
+  EXPECT_FALSE(core::PackFolder(Path("x.ilds"), Path("src")));
   ::CloseHandle(held);
   EXPECT_EQ(Names("x.ilds"), (std::vector<std::string>{"a.txt", "c.txt"}));
 
   const std::string before = Read("x.ilds");
   held = Hold(Path("x.ilds"), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
-  EXPECT_FALSE(core::PackFolder(Path("x.ilds"), Path("src"), true, "", true, "", true));
+  EXPECT_FALSE(core::PackFolder(Path("x.ilds"), Path("src"), {.append = true}));
   EXPECT_FALSE(core::UnpackFolder(Path("x.ilds"), Path("out"), true, "", 0));
   ::CloseHandle(held);
   EXPECT_EQ(Read("x.ilds"), before);
@@ -124,7 +124,7 @@ TEST_F(FolderArchive, LargeFileStreamsBothWays) {
   }
   PROCESS_MEMORY_COUNTERS before{}, after{};
   ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &before, sizeof before));
-  ASSERT_TRUE(core::PackFolder(Path("big.ilds"), Path("big"), false, "", true, "", true));
+  ASSERT_TRUE(core::PackFolder(Path("big.ilds"), Path("big")));
   ASSERT_TRUE(core::UnpackFolder(Path("big.ilds"), Path("out"), true, "", 0));
   ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &after, sizeof after));
   EXPECT_LT(after.PeakWorkingSetSize - before.PeakWorkingSetSize, std::size_t{64} << 20);

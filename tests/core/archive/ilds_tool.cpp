@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool ok = command == "pack" ? core::PackFolder(argv[2], argv[3], append, prefix, compress, list, recurse)
+  const core::PackOptions packing{
+      .append = append, .prefix = prefix, .compress = compress, .skipList = list, .recurse = recurse};
+  const bool ok = command == "pack" ? core::PackFolder(argv[2], argv[3], packing)
                                     : core::UnpackFolder(argv[2], argv[3], overwrite, list, offset);
   std::printf("%s\n", ok ? "true" : "false");
   return ok ? 0 : 1;

@@ -101,13 +101,15 @@ class AuthTest : public ::testing::Test {
   }
   // Domains a.test and b.test, the mail folder under the root, lockout on
   // (threshold 5, ten minutes); then the given settings bytes.
-  void Install(std::vector<std::pair<std::size_t, std::uint8_t>> bytes = {}, std::uint8_t storageMode = 1) {
+  void Install(std::vector<std::pair<std::size_t, std::uint8_t>> bytes = {}, std::uint8_t storageMode = 1,
+               const std::string& connection = "") {
     SettingsFile settings(2);
     settings.U8(settings::StorageMode, storageMode)
         .Text(settings::MailFolder, mail)
         .U8(settings::Lockout, 1)
         .U8(settings::LockoutThreshold, 5)
-        .U8(settings::LockoutMinutes, 10);
+        .U8(settings::LockoutMinutes, 10)
+        .Text(settings::BackEndConnection, connection);
     for (const auto& [offset, value] : bytes)
       settings.U8(offset, value);
     ASSERT_TRUE(install.Install(settings, {"a.test", "b.test"}));
@@ -412,5 +414,59 @@ TEST_F(AuthTest, TheBackEndDecidesInModeTwoAndARealRefusalPauses) {
   EXPECT_FALSE(AuthenticateAccount(attempt, record, domain));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2950));
 }
+
+// The same logins in file storage and through the real back end (SQLite,
+// and PostgreSQL where VM_BACKEND_POSTGRES names a running server), before
+// and after a.test is bound to an address: the back end is told the binding
+// itself, never the table's marker.
+class AuthStorageTest : public AuthTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AuthStorageTest, TheSameLoginsAreAcceptedInEveryStorage) {
+  const std::string storage = GetParam();
+  std::string connection;
+  if (storage == "postgres") {
+    const char* dir = std::getenv("VM_BACKEND_POSTGRES");
+    if (dir == nullptr) GTEST_SKIP() << "postgres: run by auth_postgres_test";
+    std::ifstream file(HostPath((std::string(dir) + "/connection").c_str()));
+    std::getline(file, connection);
+    if (connection.empty()) GTEST_SKIP() << "postgres: no server";
+  }
+  if (storage != "files") CopyFileA(HostPath(DB_BACKEND_PATH).c_str(), (root + "DB.dll").c_str(), FALSE);
+  Install({}, storage == "files" ? 1 : 2, connection);
+  if (storage != "files") {
+    HMODULE db = GetModuleHandleA((root + "DB.dll").c_str());
+    ASSERT_NE(db, nullptr);
+    const auto add = reinterpret_cast<DBAddDomainProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBAddDomain")));
+    const auto remove =
+        reinterpret_cast<DBDeleteDomainProc>(reinterpret_cast<void*>(GetProcAddress(db, "DBDeleteDomain")));
+    for (const char* name : {"a.test", "b.test"}) {
+      remove(name);  // a server's database outlives the test
+      ASSERT_EQ(add(name), 1) << name;
+    }
+  }
+  ASSERT_TRUE(WriteAccountRecord(0, Account("kim", "kim", "pw", "a.test\\kim"), -1));
+  ASSERT_TRUE(WriteAccountRecord(1, Account("lou", "lou", "pw", "b.test\\lou"), -1));
+  struct Case {
+    const char* login;
+    const char* ip;
+    bool unbound, bound;
+  };
+  const Case cases[] = {
+      {"kim", "", true, true},          {"kim", "10.0.0.1", true, true},
+      {"kim", "10.0.0.9", true, false}, {"lou", "10.0.0.1", true, true},  // searched after the bound domain
+      {"kim", "10.0.0.2", true, false}, {"kim@a.test", "10.0.0.1", false, false},
+  };
+  for (const bool bound : {false, true}) {
+    if (bound) {
+      WriteDomainBind(0, "10.0.0.1", false);
+      ForgetDomainBindingAnswer();
+    }
+    for (const Case& c : cases)
+      EXPECT_EQ(Login(c.login, "pw", c.ip), bound ? c.bound : c.unbound)
+          << c.login << " from " << c.ip << " bound " << bound;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Storages, AuthStorageTest, ::testing::Values("files", "sqlite", "postgres"));
 
 }  // namespace

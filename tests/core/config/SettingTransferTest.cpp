@@ -312,7 +312,7 @@ TEST_F(AccountTransfer, SplitFieldsOfIds42And66And58) {
   ASSERT_EQ(SetInt(58, 0x00050007), 0);  // high word at 1018, low word at 1024
   EXPECT_EQ((Bytes{rec[1018], rec[1019], rec[1024], rec[1025]}), (Bytes{5, 0, 7, 0}));
   EXPECT_EQ(GetInt(58), 0x00050007u);
-  EXPECT_EQ(AccountNumberSendLimit(rec.data(), 0, false), 0x00050007u);
+  EXPECT_EQ(GetAccountNumberSendLimit(rec.data()), 0x00050007u);
 }
 
 TEST_F(AccountTransfer, PasswordMaskingAndShortDates) {

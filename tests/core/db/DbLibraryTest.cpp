@@ -132,6 +132,9 @@ void ExpectEveryCallFails(bool skipPartialExports = false) {
         DbGetLocalUser("john@a.test", account.data())})
     EXPECT_FALSE(answered) << "call " << call++;
   EXPECT_TRUE(domainOut.empty());
+  bool failed = false;  // not to be taken for a domain without accounts
+  EXPECT_EQ(DbGetUsers("a.test", account.data(), 0, &failed), 0);
+  EXPECT_TRUE(failed);
 }
 
 // Settings byte 152: calls into the back end go without lock 5.
@@ -217,6 +220,12 @@ TEST_F(DbLibraryTest, CallsPassArgumentsAndAnswers) {
     walked.emplace_back(reinterpret_cast<char*>(&block[DbAccountAliasOffset + 1]), block[DbAccountAliasOffset]);
   EXPECT_EQ(walked, (Names{"john;jd", "mary"}));
   EXPECT_TRUE(DbDoneUsers(block.data()));
+  Bytes account(DbAccountRecordSize);
+  for (const auto& [name, count] : {std::pair<const char*, int>{"a.test", 2}, {"nowhere.test", 0}}) {
+    bool failed = true;
+    EXPECT_EQ(DbGetUsers(name, account.data(), 0, &failed), count) << name;
+    EXPECT_FALSE(failed) << name;  // an unknown domain is an answer
+  }
 }
 
 TEST_F(DbLibraryTest, MissingEntryPointsAnswerFailure) {

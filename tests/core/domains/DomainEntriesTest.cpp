@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,84 @@ TEST(DomainEntries, AddRemoveAndFind) {
   EXPECT_EQ(DottedAddress(0xC0000205u), "192.0.2.5");
   EXPECT_EQ(AddressFromText(" 192.0.2.5 "), 0xC0000205u);
   EXPECT_EQ(AddressFromText("192.0.2"), 0u);
+}
+
+// The index by name answers as a scan of the live entries would, after
+// each operation the table makes; each row also names one answer written out.
+TEST(DomainEntries, TheIndexAgreesWithAScanAfterEveryOperation) {
+  std::vector<std::uint8_t> settings(20864, 0);
+  settings[7001] = 1;
+  DomainEntries e;
+  const auto scan = [&e](std::string_view name) {
+    for (std::size_t i = 0; !name.empty() && i < e.Live(); ++i) {
+      if (e.Name(i) == name) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  std::string many;
+  for (int i = 0; i < 300; ++i)
+    many += DomainEntry("n" + std::to_string(i) + ".test");
+  std::string shortEntries;
+  for (const std::string name : {"s.test", "a.test", "s.test"}) {
+    std::string entry(32, '\0');
+    entry[0] = static_cast<char>(name.size());
+    entry.replace(1, name.size(), name);
+    shortEntries += entry;
+  }
+  struct Step {
+    const char* what;
+    std::function<void()> apply;
+    std::string probe;
+    int expected;
+  };
+  const Step steps[] = {
+      {"load with a duplicate",
+       [&] { e = LoadDomainEntries(4, DomainEntry("a.test") + DomainEntry("B.test") + DomainEntry("a.test"), false); },
+       "a.test", 0},
+      {"add", [&] { e.Add("C.test", 1); }, "c.test", 4},
+      {"add a duplicate", [&] { e.Add("b.test", 1); }, "b.test", 1},
+      {"rename the first of two", [&] { e.SetEntry(0, "d.test", 0); }, "a.test", 2},
+      {"rename onto a later name", [&] { e.SetEntry(5, "a.test", 0); }, "a.test", 2},
+      {"rename the only one", [&] { e.SetEntry(4, "e.test", 0); }, "c.test", -1},
+      {"delete before", [&] { ASSERT_TRUE(e.Remove(0)); }, "a.test", 1},
+      {"delete the first of two", [&] { ASSERT_TRUE(e.Remove(1)); }, "a.test", 3},
+      {"count below an entry", [&] { e.count = 3; }, "a.test", -1},
+      {"add over a stale entry", [&] { e.Add("f.test", 1); }, "a.test", -1},
+      {"shrink below named entries",
+       [&] {
+         e.count = 2;
+         e.Add("", 0);
+       },
+       "f.test", -1},
+      {"allocate", [&] { e.Add("", 5); }, "b.test", 0},
+      {"many adds",
+       [&] {
+         for (int i = 0; i < 300; ++i)
+           e.Add("m" + std::to_string(i) + ".test", 1);
+       },
+       "m299.test", 301},
+      {"load many", [&] { e = LoadDomainEntries(300, many, false); }, "n299.test", 299},
+      {"migrate the 32-byte layout",
+       [&] {
+         settings[7001] = 0;
+         e = LoadDomainEntries(3, shortEntries, false);
+         MigrateDomainEntries(e, settings.data(), false);
+       },
+       "s.test", 0},
+      {"delete the last", [&] { ASSERT_TRUE(e.Remove(2)); }, "s.test", 0},
+      {"a 91-character cut", [&] { e.Add(std::string(95, 'L'), 1); }, std::string(91, 'l'), 2},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.apply();
+    EXPECT_EQ(e.IndexOf(step.probe), step.expected);
+    std::vector<std::string> probes = {"a.test", "b.test", "c.test",  "d.test", "e.test",
+                                       "f.test", "s.test", "zz.test", "",       std::string(91, 'l')};
+    for (std::size_t i = 0; i < e.Allocated(); ++i)
+      probes.emplace_back(e.Name(i));
+    for (const std::string& name : probes)
+      EXPECT_EQ(e.IndexOf(name), scan(name)) << name;
+  }
 }
 
 TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {

@@ -192,6 +192,44 @@ TEST_F(DomainTest, SubdomainAliasesWildcardsSelfMapsCyclesAndUnservedTargets) {
   EXPECT_EQ(DomainListFind("lost.test", false), 0);  // only the caller's own leniency
 }
 
+// The parsed lines are kept between lookups only while the file keeps its
+// write time and size: a change of either is read at the next lookup.
+TEST_F(DomainTest, AChangedSubdomainFileIsReadAgain) {
+  const std::string file = config + "subdomains.dat";
+  WriteAll(file, "alias.test=a.test\n");
+  Install(Entry("a.test") + Entry("b.test") + Entry("cc.test"), 3);
+  const auto setTime = [&file](std::uint64_t time) {
+    HANDLE handle =
+        CreateFileA(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME stamp{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &stamp));
+    CloseHandle(handle);
+  };
+  const std::uint64_t start = GetFileTimeSize(file).writeTime;
+  const struct {
+    const char* what;
+    const char* text;
+    std::uint64_t time;
+    int expected;
+  } rows[] = {
+      {"first read", "alias.test=a.test\n", start, 0},
+      {"same size, new time", "alias.test=b.test\n", start + 10000000, 1},
+      {"same time, new size", "alias.test=cc.test\n", start + 10000000, 2},
+      {"unchanged", "alias.test=cc.test\n", start + 10000000, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteAll(file, row.text);
+    setTime(row.time);
+    std::string name = "alias.test";
+    EXPECT_EQ(DomainListIndexOf(name, true), row.expected);
+  }
+  DeleteFileA(file.c_str());
+  std::string name = "alias.test";
+  EXPECT_EQ(DomainListIndexOf(name, true), -1);  // gone: no alias, whatever was read before
+}
+
 TEST_F(DomainTest, RecordsRenameAndDeleteKeepFoldersSafe) {
   WriteAll(config + "subdomains.dat", "alias.test=a.test\n");
   Install(Entry("a.test") + Entry("b.test") + Entry("con.test"), 3);
@@ -244,6 +282,11 @@ TEST_F(DomainTest, TheCacheSeesARewriteWithinTheSameTwoSeconds) {
   DomainRecordBytes fast{};
   ASSERT_TRUE(LoadDomainConfig("a.test", fast, true, true));  // fast mode trusts a fresh entry
   EXPECT_EQ(fast[10], 2);
+  record[10] = 3;
+  ASSERT_TRUE(WriteDomainRecord(record, 0));
+  SizeDomainCache(4);  // the same size again: every entry emptied all the same
+  ASSERT_TRUE(LoadDomainConfig("a.test", fast, true, true));
+  EXPECT_EQ(fast[10], 3);
 }
 
 // A lookup that raced a change of the table must not be remembered: its

@@ -5,12 +5,12 @@ FOLDER/N.eml (N counts from 1 and is named in the 250 reply). Prints
 started it has gone).
     smtp_peer.py FOLDER
 """
-import asyncio
 import os
 import sys
-import threading
+import time
 
-from aiosmtpd.smtp import SMTP
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../support"))
+from peer_kit import exit_with_stdin, listen, start_smtp  # noqa: E402
 
 
 class Keep:
@@ -24,12 +24,9 @@ class Keep:
         return "250 kept %d" % self.count
 
 
-async def main():
-    keep = Keep(sys.argv[1])
-    server = await asyncio.get_running_loop().create_server(lambda: SMTP(keep), "127.0.0.1", 0)
-    print("PORT=%d" % server.sockets[0].getsockname()[1], flush=True)
-    await server.serve_forever()
-
-
-threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
-asyncio.run(main())
+exit_with_stdin()
+listener = listen()
+start_smtp(Keep(sys.argv[1]), listener)
+print("PORT=%d" % listener.getsockname()[1], flush=True)
+while True:
+    time.sleep(3600)

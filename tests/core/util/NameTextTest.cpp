@@ -75,6 +75,18 @@ TEST(NameText, SafeFolderNames) {
     EXPECT_FALSE(IsSafeFolderName(bad)) << bad;
 }
 
+TEST(PathText, MailboxPathsThatStayInsideAndInstallationNames) {
+  for (const char* inside : {"", "a.test\\ann\\", "a.test/ann", "a.test\\.ann\\", "a.test\\ann..\\", "x\\\\y"})
+    EXPECT_TRUE(MailboxPathStaysInside(inside)) << inside;
+  for (const char* outside :
+       {"..", ".", "a.test\\..\\", "a.test\\.\\", "a.test/../b", "a\\. .\\", "...", "\\mail\\", "/x", "a.test\\ ..\\"})
+    EXPECT_FALSE(MailboxPathStaysInside(outside)) << outside;
+  // The published FNV-1a test vectors.
+  EXPECT_EQ(InstallationObjectName("L-", ""), "L-cbf29ce484222325");
+  EXPECT_EQ(InstallationObjectName("", "a"), "af63dc4c8601ec8c");
+  EXPECT_EQ(InstallationObjectName("", "foobar"), "85944171f73967e8");
+}
+
 TEST(ListMatch, ItemsCaseAndGroups) {
   struct Case {
     const char* a;

@@ -311,7 +311,7 @@ std::int32_t __stdcall DBSaveUsers(const char* domain, const std::uint8_t* recor
 }
 
 std::int32_t __stdcall DBGetUsers(const char* domain, std::uint8_t* record, std::int32_t index) {
-  if (!BeginCall("DBGetUsers")) return 0;
+  if (!BeginCall("DBGetUsers")) return -1;  // could not read
   std::lock_guard<std::mutex> lock(g_mutex);
   g_lastUsersDomain = Safe(domain);
   const Domain* d = FindDomain(g_lastUsersDomain);

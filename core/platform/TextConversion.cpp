@@ -1,0 +1,90 @@
+#include "core/platform/TextConversion.h"
+
+#include <climits>
+
+namespace core {
+namespace {
+
+// UTF-8 takes neither WC_NO_BEST_FIT_CHARS nor the used-default pointer (the
+// call fails with them); its conversion has no look-alikes to refuse.
+bool IsUtf8(UINT codePage) { return codePage == CP_UTF8 || (codePage == CP_ACP && ::GetACP() == CP_UTF8); }
+
+bool Fits(std::size_t size) { return size <= static_cast<std::size_t>(INT_MAX); }
+
+}  // namespace
+
+bool WideToAnsiExact(std::wstring_view text, std::string& out, UINT codePage) {
+  out.clear();
+  if (text.empty()) return true;
+  if (!Fits(text.size())) return false;
+  const bool utf8 = IsUtf8(codePage);
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* used = utf8 ? nullptr : &usedDefault;
+  const int size = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(codePage, flags, text.data(), size, nullptr, 0, nullptr, used);
+  if (length <= 0 || usedDefault) return false;
+  out.resize(static_cast<std::size_t>(length));
+  if (::WideCharToMultiByte(codePage, flags, text.data(), size, out.data(), length, nullptr, used) != length ||
+      usedDefault || AnsiToWide(out, codePage) != text) {
+    // The way back tells what the flags cannot: a lone surrogate, for one.
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool WideToAnsiExact(std::u16string_view text, std::string& out, UINT codePage) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return WideToAnsiExact(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()), out, codePage);
+}
+
+std::wstring AnsiToWide(std::string_view text, UINT codePage) {
+  if (text.empty() || !Fits(text.size())) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+bool AnsiToWideExact(std::string_view text, std::wstring& out, UINT codePage) {
+  out.clear();
+  if (text.empty()) return true;
+  if (!Fits(text.size())) return false;
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  out.resize(static_cast<std::size_t>(length));
+  if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, out.data(), length) != length) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+std::wstring WidenBytes(std::string_view bytes) {
+  std::wstring wide(bytes.size(), L'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+  return wide;
+}
+
+std::wstring_view BstrText(BSTR text) noexcept {
+  if (text == nullptr) return {};
+  return std::wstring_view(text, ::SysStringLen(text));
+}
+
+UniqueBstr WideToBstr(std::wstring_view text) {
+  if (text.size() > UINT_MAX / sizeof(wchar_t)) return UniqueBstr();
+  return UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+}
+
+UniqueBstr AnsiToBstr(std::string_view text, UINT codePage) { return WideToBstr(AnsiToWide(text, codePage)); }
+
+bool BstrToAnsiExact(BSTR text, std::string& out, UINT codePage) {
+  return WideToAnsiExact(BstrText(text), out, codePage);
+}
+
+}  // namespace core

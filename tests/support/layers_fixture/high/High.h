@@ -1,0 +1,3 @@
+#pragma once
+#include "high/Part.h"
+#include "low/Low.h"

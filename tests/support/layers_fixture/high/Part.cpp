@@ -1,0 +1,2 @@
+#include "high/Part.h"
+#include "high/High.h"

@@ -1,0 +1,2 @@
+#pragma once
+#include "pkg/a/A.h"
