@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "core/domains/DomainBindings.h"
 #include "core/domains/DomainTable.h"
 #include "core/platform/Files.h"
+#include "core/platform/Handles.h"
 #include "core/platform/LockTable.h"
 #include "tests/support/db_standin/StandinControl.h"
 #include "tests/support/installation.h"
@@ -352,6 +354,64 @@ TEST_F(ConfigLoadTest, DatabaseBackEndNotBeforeTheStopAndTakesDomainBindings) {
   EXPECT_NE(calls.find("DBSetDomainIP"), std::string::npos);
   UnloadDBLibrary();
   SetDomainReloadPending(false);
+}
+
+std::vector<SpamRulesRequest> g_rulesCalls;
+
+TEST_F(ConfigLoadTest, AntiSpamSettingsWithTheirRulesStepAndTheChallengeSwitch) {
+  ASSERT_TRUE(CopyFileA(testinst::HostPath(DB_STANDIN_PATH).c_str(), (root + "DB.dll").c_str(), FALSE));
+  SetSpamRulesStep([](const SpamRulesRequest& request) { g_rulesCalls.push_back(request); });
+  settings(SettingsFile());
+  const std::string spam = root + "Spam\\";
+  CreateDirectoryA(spam.c_str(), nullptr);
+  struct Row {
+    std::string file;
+    bool connected;
+    std::vector<std::string> rules;  // folder and skip switch of each rules step
+  };
+  const std::string rulesElsewhere = "D:\\" + std::string(300, 'r');
+  const Row rows[] = {
+      {"SpamChallenge=1\r\nSpamUpdateTime=24:00\r\nSpamAssassinNoCustom=1\r\n", true, {spam + "Rules\\", "1"}},
+      {"SpamAssassinEnabled=0\r\nSpamChallenge=0\r\n", false, {}},
+      {"SpamAssassinEnabled=1\r\nSpamAssassinNoCustom=0\r\nSpamAssassinRulesPath=" + rulesElsewhere + "\r\n",
+       false,
+       {rulesElsewhere.substr(0, 255), "0"}},
+  };
+  for (const Row& row : rows) {
+    WriteAll(spam + "spam.dat", row.file);
+    g_rulesCalls.clear();
+    ASSERT_TRUE(load());
+    EXPECT_EQ(IsDBLoaded(), row.connected) << row.file;
+    std::vector<std::string> rules;
+    for (const SpamRulesRequest& call : g_rulesCalls) {
+      rules.push_back(call.rulesFolder);
+      rules.push_back(call.skipCustom ? "1" : "0");
+    }
+    EXPECT_EQ(rules, row.rules) << row.file;
+    UnloadDBLibrary();
+    SetDomainReloadPending(false);
+  }
+  SetSpamRulesStep(nullptr);
+
+  // Written back through a temporary: the keys read so rulesElsewhere, nothing left over.
+  LoadSaveSpamSettings({}, SpamDatWrite, false);
+  const std::string written = ReadAll(spam + "spam.dat");
+  EXPECT_NE(written.find("\r\nSpamUpdateTime=0:00\r\nSpamUseCustomDB=1\r\n"), std::string::npos);
+  EXPECT_NE(written.find("\r\nSpamAssassinRulesPath=" + rulesElsewhere + "\r\n"), std::string::npos);
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle listing(FindFirstFileA((spam + "*").c_str(), &found));
+  int entries = 0;
+  if (listing) do
+      ++entries;
+    while (FindNextFileA(listing.get(), &found));
+  EXPECT_EQ(entries, 3);  // ".", ".." and spam.dat
+
+  // A file nobody may share: the write throws and the old bytes stay.
+  UniqueHandle held(CreateFileA((spam + "spam.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_THROW(LoadSaveSpamSettings({}, SpamDatWrite, false), std::runtime_error);
+  held.reset();
+  EXPECT_EQ(ReadAll(spam + "spam.dat"), written);
 }
 
 }  // namespace
