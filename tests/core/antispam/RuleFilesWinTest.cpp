@@ -61,6 +61,16 @@ TEST(RuleFilesWin, BindingFilesAndHandles) {
       std::string(REGEX_STANDIN_DIR) + "\\" + (variant == "cwd" ? "full" : variant) + "\\regex.dll";
   const std::string target = variant == "cwd" ? inst.root + "cwd\\regex.dll" : inst.root + "regex.dll";
   ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source;
+  if (variant == "cwd") {
+    // Wine reuses process ids, so an earlier run's root may be this one, its
+    // loaded library never deleted: the library must be in the current folder only.
+    DeleteFileA((inst.root + "regex.dll").c_str());
+    char self[MAX_PATH] = {};
+    std::string beside(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    beside = beside.substr(0, beside.find_last_of('\\') + 1) + "regex.dll";
+    ASSERT_EQ(GetFileAttributesA((inst.root + "regex.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(GetFileAttributesA(beside.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
   SetCurrentDirectoryA((inst.root + "cwd\\").c_str());
   core::SetRootFolder(inst.root);
   SetEnvironmentVariableA("REGEX_STANDIN_LOG", logName.c_str());
