@@ -464,6 +464,13 @@ std::vector<TSAFilter> SpamAssassinUnit::Rules() const {
   return rules_;
 }
 
+void SpamAssassinUnit::SetServerValues(std::string hostName, std::string listText, std::uint8_t listByte) {
+  std::unique_lock hold(lock_);
+  settings_.HostName = std::move(hostName);
+  settings_.ListText = std::move(listText);
+  settings_.ListByte = listByte;
+}
+
 TSASettings SpamAssassinUnit::Settings() const {
   std::shared_lock hold(lock_);
   return settings_;

@@ -134,6 +134,9 @@ class SpamAssassinUnit {
   // One directive line, as a rule file holds it.
   void ParseSpamAssassinLine(std::string_view line);
 
+  // The server's values the configuration load hands over after each load.
+  void SetServerValues(std::string hostName, std::string listText, std::uint8_t listByte);
+
   std::vector<TSAFilter> Rules() const;
   TSASettings Settings() const;
   int FindSpamAssassinRule(std::string_view name) const;
