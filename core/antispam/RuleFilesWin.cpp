@@ -59,8 +59,6 @@ std::string WithBackslash(std::string folder) {
   return folder;
 }
 
-void* Entry(HMODULE module, const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
-
 }  // namespace
 
 std::vector<std::string> WindowsRuleFiles::List(const std::string& folder, const std::string& mask) {
@@ -150,17 +148,15 @@ void RegexLibrary::Bind() {
     const std::string path = folder + "regex.dll";
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module == nullptr) return;
-    void* recomp = Entry(module, "recomp");
-    void* regexec = Entry(module, "regexec");
-    void* regfree = Entry(module, "regfree");
-    if (recomp == nullptr || regexec == nullptr || regfree == nullptr) {
-      FreeLibrary(module);  // all three or none
-      return;
-    }
-    recomp_ = recomp;
-    regfree_ = regfree;
+    // All three or none; an existing file that does not bind ends the search.
+    const bool loaded = library_.Load(path, LOAD_WITH_ALTERED_SEARCH_PATH, [](EntryBinder& binder, Entries& entries) {
+      binder.Required("recomp", entries.recomp);
+      binder.Required("regexec", entries.regexec);
+      binder.Required("regfree", entries.regfree);
+    });
+    if (!loaded) return;
+    recomp_ = reinterpret_cast<void*>(library_.entries().recomp);
+    regfree_ = reinterpret_cast<void*>(library_.entries().regfree);
     return;  // kept until the process ends
   }
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/antispam/RuleFiles.h"
+#include "core/platform/LibraryBinder.h"
 
 namespace core {
 
@@ -30,6 +31,13 @@ class RegexLibrary : public PatternCompiler {
   bool Loaded() const { return recomp_ != nullptr; }
 
  private:
+  // Called through a stack-restoring thunk, whatever their convention.
+  struct Entries {
+    void (*recomp)() = nullptr;
+    void (*regexec)() = nullptr;
+    void (*regfree)() = nullptr;
+  };
+  BoundLibrary<Entries> library_;
   bool bound_ = false;
   void* recomp_ = nullptr;
   void* regfree_ = nullptr;
