@@ -5,6 +5,7 @@
 
 #include "api/ExportSupport.h"
 #include "api/Session.h"
+#include "core/antispam/RuleFilesWin.h"
 #include "core/startup/LibraryStart.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -18,6 +19,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       // At process exit other threads are gone mid-flight; leave their locks alone.
       if (reserved == nullptr) {
         api::FreeEnumerations();
+        core::UnloadSpamAssassinRules(core::RuleVariant::Api);
         core::StopLibraryUnits();
       }
       break;

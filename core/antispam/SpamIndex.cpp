@@ -23,6 +23,20 @@ constexpr DWORD MoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 std::atomic<unsigned> g_tempCounter{0};
+std::atomic<int> g_failStep{0};
+std::atomic<int> g_stepsTaken{0};
+
+// False for the write step the test seam asked to fail, as a full disk would.
+bool WriteStep() { return g_failStep.load() == 0 || g_stepsTaken.fetch_add(1) + 1 != g_failStep.load(); }
+
+class StepSink final : public ByteSink {
+ public:
+  explicit StepSink(ByteSink& out) : out_(out) {}
+  bool Write(std::string_view bytes) override { return WriteStep() && out_.Write(bytes); }
+
+ private:
+  ByteSink& out_;
+};
 
 bool IsStoredFile(const std::string& name) {
   const std::size_t dot = name.rfind('.');
@@ -65,27 +79,36 @@ struct HeaderFacts {
   std::string status;
 };
 
+// One pass over the header block: the status (as ReadHeaderValue unfolds
+// it) and whether an empty line ends the block.
 HeaderFacts ReadFacts(const std::string& file, bool stored) {
   HeaderFacts facts;
   FileSource source;
   if (!source.Open(file)) return facts;
   facts.opened = true;
   try {
-    LineReader reader(source);
-    if (stored) reader.SkipBytes(StoredFileHeaderBytes);
-    facts.status = ReadHeaderValue(reader, StatusHeader);
-    FileSource again;
-    if (!again.Open(file)) return HeaderFacts{};
-    LineReader lines(again);
+    LineReader lines(source);
     if (stored) lines.SkipBytes(StoredFileHeaderBytes);
+    const std::string key = Trim(StatusHeader);
     HeaderBudget budget;
-    std::string line;
+    std::string line, value;
+    bool found = false, inStatus = false;
     while (lines.ReadHeaderLine(line, budget)) {
+      if (inStatus && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+        value.append(line);
+        continue;
+      }
+      inStatus = false;
       if (line.empty()) {
         facts.endsWithEmptyLine = true;
         break;
       }
+      if (!found && line.size() >= key.size() && SameText(std::string_view(line).substr(0, key.size()), key)) {
+        found = inStatus = true;
+        value = line.substr(key.size());
+      }
     }
+    facts.status = Trim(value);
     if (lines.Failed()) facts.opened = false;
   } catch (const std::bad_alloc&) {
     facts.opened = false;
@@ -96,9 +119,9 @@ HeaderFacts ReadFacts(const std::string& file, bool stored) {
 // The message rewritten with its status into a temporary beside it, the
 // stamp and attributes carried over, then moved over it in one rename.
 bool Rewrite(const std::string& file, bool stored, bool isSpam) {
-  const std::uint32_t stamp = GetFileStamp(file);
-  const DWORD attributes = ::GetFileAttributesA(file.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data)) return false;
+  const DWORD attributes = data.dwFileAttributes;
 
   std::string prefix;
   if (stored && (ReadFileBytes(file, 0, StoredFileHeaderBytes, prefix) != FileReadResult::Read ||
@@ -115,23 +138,28 @@ bool Rewrite(const std::string& file, bool stored, bool isSpam) {
     // The source closes before the move: an open handle forbids replacing it.
     FileSource source;
     if (!source.Open(file)) return false;
-    UniqueHandle out(
-        ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle out(WriteStep() ? ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr)
+                                 : INVALID_HANDLE_VALUE);
     if (!out) return false;
     try {
-      FileSink sink(out.get());
+      FileSink written(out.get());
+      StepSink sink(written);
       LineReader reader(source);
       if (stored) reader.SkipBytes(StoredFileHeaderBytes);
       ok = (!stored || sink.Write(prefix)) && ReplaceHeaderLines(reader, sink, StatusHeader, isSpam ? "1" : "0", true);
-      ok = ok && !reader.Failed() && ::FlushFileBuffers(out.get());
+      ok = ok && !reader.Failed() && WriteStep() && ::FlushFileBuffers(out.get());
+      // The exact time on the open handle: no second open, no rounding.
+      ok = ok && WriteStep() && ::SetFileTime(out.get(), nullptr, nullptr, &data.ftLastWriteTime);
     } catch (const std::bad_alloc&) {
       ok = false;
     }
   }
-  ok = ok && (stamp == 0 || SetFileDate(temp, stamp));
-  ok = ok && ::SetFileAttributesA(temp.c_str(), (attributes & KeptAttributes) != 0 ? attributes & KeptAttributes
-                                                                                   : FILE_ATTRIBUTE_NORMAL);
-  ok = ok && (attributes & FILE_ATTRIBUTE_READONLY) == 0 && ::MoveFileExA(temp.c_str(), file.c_str(), MoveFlags);
+  ok = ok && WriteStep() &&
+       ::SetFileAttributesA(temp.c_str(),
+                            (attributes & KeptAttributes) != 0 ? attributes & KeptAttributes : FILE_ATTRIBUTE_NORMAL);
+  ok = ok && (attributes & FILE_ATTRIBUTE_READONLY) == 0 && WriteStep() &&
+       ::MoveFileExA(temp.c_str(), file.c_str(), MoveFlags);
   if (!ok) {
     ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(temp.c_str());
@@ -140,6 +168,11 @@ bool Rewrite(const std::string& file, bool stored, bool isSpam) {
 }
 
 }  // namespace
+
+void FailSpamIndexWriteStep(int step) {
+  g_stepsTaken.store(0);
+  g_failStep.store(step);
+}
 
 std::string SpamIndexFolder() { return ConfigFolder() + "..\\Spam\\Index\\"; }
 

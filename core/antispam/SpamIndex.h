@@ -17,4 +17,9 @@ std::string SpamIndexFolder();
 // no empty line ends, leaves that message as it is.
 int IndexSpamFolder(const std::string& folder, bool isSpam);
 
+// Test seam: the write step number step (counted from this call: creating
+// the temporary, each write into it, flush, stamp, attributes, move) fails;
+// 0 fails none.
+void FailSpamIndexWriteStep(int step);
+
 }  // namespace core

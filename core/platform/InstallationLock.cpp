@@ -43,7 +43,7 @@ std::shared_ptr<Objects> g_objects;
 std::atomic<bool> g_skipped{false};
 
 thread_local int t_depth = 0;
-thread_local std::shared_ptr<Objects> t_held;
+thread_local Objects* t_held = nullptr;  // owned by the outermost hold
 
 std::uint64_t WriterToken() {
   static const std::uint64_t token =
@@ -103,7 +103,7 @@ std::shared_ptr<Objects> CurrentObjects() {
 
 // The list as it stands, set up on first use (caller holds the lock).
 SharedList* List() {
-  Objects* objects = t_held != nullptr ? t_held.get() : nullptr;
+  Objects* objects = t_held;
   if (objects == nullptr || objects->list == nullptr) return nullptr;
   SharedList* list = objects->list;
   if (list->magic != SharedMagic) {
@@ -147,7 +147,8 @@ InstallationHold::InstallationHold() {
     // No installation yet, or no kernel object to be had: nothing to share.
     held_ = true;
     owns_ = true;
-    t_held = std::move(objects);
+    t_held = objects.get();
+    objects_ = std::move(objects);
     t_depth = 1;
     return;
   }
@@ -155,7 +156,8 @@ InstallationHold::InstallationHold() {
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;
   held_ = true;
   owns_ = true;
-  t_held = std::move(objects);
+  t_held = objects.get();
+  objects_ = std::move(objects);
   t_depth = 1;
   if (waited == WAIT_ABANDONED) {
     // Its owner died inside a change: whatever anyone derived from the
@@ -166,7 +168,8 @@ InstallationHold::InstallationHold() {
 
 InstallationHold::~InstallationHold() {
   if (!owns_ || --t_depth > 0) return;
-  std::shared_ptr<Objects> objects = std::move(t_held);
+  Objects* objects = t_held;
+  t_held = nullptr;
   if (objects != nullptr && objects->mutex && !g_skipped.load()) ::ReleaseMutex(objects->mutex.get());
 }
 

@@ -17,6 +17,7 @@
 // tell which of its per-domain indexes another process made stale without
 // looking at every domain's file.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,9 @@ class InstallationHold {
  private:
   bool held_ = false;
   bool owns_ = false;
+  // The outermost hold keeps the kernel objects alive; the thread only
+  // notes a plain pointer to them (no thread-local object with a destructor).
+  std::shared_ptr<void> objects_;
 };
 
 // Test hook: every hold is granted without touching the mutex (the cost of

@@ -3,6 +3,7 @@
 #include "core/accounts/AccountHooks.h"
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
+#include "core/antispam/RuleFilesWin.h"
 #include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
@@ -106,7 +107,24 @@ bool SaveServerConfig() {
   }
 }
 
+namespace {
+
+// A length-prefixed text of the settings record; the length byte caps it at
+// 255, so it never runs past the record.
+std::string RecordText(const SettingsRecord& record, std::size_t offset) {
+  return std::string(reinterpret_cast<const char*>(record.data() + offset + 1), record[offset]);
+}
+
+void LoadRulesStep(const SpamRulesRequest& request) {
+  LoadSpamAssassinRules(RuleVariant::Api, request.rulesFolder, true, request.skipCustom);
+  const SettingsRecord& record = Settings();
+  RulesUnit(RuleVariant::Api).SetServerValues(RecordText(record, 0), RecordText(record, 1304), record[238]);
+}
+
+}  // namespace
+
 void InstallUnitHooks() {
+  SetSpamRulesStep(&LoadRulesStep);
   InstallListHooks();
   InstallMessageHooks();
   SetSyncUserHook(&SyncUserToLDAP);

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "api/Session.h"
+#include "core/antispam/RuleFilesWin.h"
 #include "core/config/SettingTables.h"
 #include "core/control/ServiceControl.h"
 #include "core/db/DbLibrary.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
+#include "core/startup/ConfigLoad.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
 #include "tests/support/db_standin/StandinControl.h"
@@ -512,3 +514,48 @@ TEST_F(BackEnd, ConcurrentSettingCallsDuringReinitDoNotCrash) {
 }
 
 }  // namespace
+
+namespace {
+
+int CompileLines(const std::string& logName) {
+  std::ifstream in(logName);
+  std::string line;
+  int count = 0;
+  while (std::getline(in, line))
+    if (line.rfind("C ", 0) == 0) ++count;
+  return count;
+}
+
+}  // namespace
+
+TEST_F(Session, InitLoadsTheRuleFilesOnlyWhenEnabledAndChanged) {
+  core::InstallUnitHooks();
+  fixture::TempInstall install("rules");
+  fixture::SettingsFile settings;
+  settings.Text(0, "mx.test").Text(1304, "a;b").U8(238, 7);  // host name, list, byte
+  fixture::WriteSettings(install.config(), settings);
+  const std::string spam = install.root() + "Spam\\", logName = install.root() + "regex.log";
+  CreateDirectoryA(spam.c_str(), nullptr);
+  CreateDirectoryA((spam + "Rules\\").c_str(), nullptr);
+  std::ofstream(spam + "Rules\\10_a.cf", std::ios::binary) << "body A /a/\r\nheader B Subject =~ /b/\r\n";
+  std::ofstream(spam + "Rules\\local.cf", std::ios::binary) << "score A 3\r\n";
+  ASSERT_TRUE(CopyFileA(REGEX_STANDIN_FULL, (install.root() + "regex.dll").c_str(), FALSE));
+  SetEnvironmentVariableA("REGEX_STANDIN_LOG", logName.c_str());
+
+  std::ofstream(spam + "spam.dat", std::ios::binary) << "SpamAssassinEnabled=0\r\n";
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  EXPECT_EQ(CompileLines(logName), 0);
+  EXPECT_EQ(core::RulesUnit(core::RuleVariant::Api).RuleCount(), 0u);
+
+  std::ofstream(spam + "spam.dat", std::ios::binary) << "SpamAssassinEnabled=1\r\n";
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  EXPECT_EQ(CompileLines(logName), 2);
+  const core::TSASettings rules = core::RulesUnit(core::RuleVariant::Api).Settings();
+  EXPECT_EQ(rules.HostName, "mx.test");
+  EXPECT_EQ(rules.ListText, "a;b");
+  EXPECT_EQ(rules.ListByte, 7);
+  ASSERT_EQ(Init(install.root().c_str()), 0);  // local.cf unchanged
+  EXPECT_EQ(CompileLines(logName), 2);
+  EXPECT_EQ(core::RulesUnit(core::RuleVariant::Api).RuleCount(), 2u);
+  SetEnvironmentVariableA("REGEX_STANDIN_LOG", nullptr);
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,42 @@ TEST(SpamIndex, MarksCopiesAndNeverLosesAMessage) {
   EXPECT_EQ(ReadAll(index + "Spam\\s.tmp"), "Subject: s\r\nX-AntiSpam-Status: 1\r\n" + body);
   EXPECT_EQ(ReadAll(index + "Genuine-Spam\\g.tmp"), "X-AntiSpam-Status: 1\r\n" + body);
   SetFileAttributesA((inbox + "readonly.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Messages written by tests/core/antispam/spam_index_files.py, which checks
+// them afterwards.
+TEST(SpamIndex, MarksScriptWrittenMailbox) {
+  const char* fixtures = std::getenv("VM_SPAM_FIXTURES");
+  ASSERT_NE(fixtures, nullptr);
+  testinst::Installation install("spamfixtures");
+  SetConfigFolder(install.config);
+  const std::string inbox = testinst::HostPath(fixtures) + "\\box\\";
+  EXPECT_EQ(IndexSpamFolder(inbox, false), 4);
+  EXPECT_EQ(IndexSpamFolder(inbox + "~Spam\\", true), 2);
+}
+
+// A failure at any write of the rewrite leaves the message and no temporary.
+TEST(SpamIndex, FailedWriteAtEachStepKeepsTheOriginal) {
+  testinst::Installation install("spamfail");
+  SetConfigFolder(install.config);
+  const std::string inbox = install.root + "box\\";
+  CreateDirectoryA(inbox.c_str(), nullptr);
+  for (const std::string& name : {std::string("a.tmp"), std::string("b.imap")}) {
+    const std::string before = (name == "b.imap" ? Imap : "") + "Subject: f\r\nTo: g\r\n\r\nline\r\n";
+    WriteAll(inbox + name, before);
+    int step = 1;
+    for (; step < 40; ++step) {
+      FailSpamIndexWriteStep(step);
+      if (IndexSpamFolder(inbox, true) == 1) break;
+      EXPECT_EQ(ReadAll(inbox + name), before) << name << " step " << step;
+      EXPECT_EQ(Listing(inbox), name + " ") << name << " step " << step;
+    }
+    FailSpamIndexWriteStep(0);
+    EXPECT_GT(step, 5) << name;
+    EXPECT_LT(step, 40) << name;
+    EXPECT_NE(ReadAll(inbox + name), before) << name;
+    DeleteFileA((inbox + name).c_str());
+  }
 }
 
 }  // namespace
