@@ -228,7 +228,6 @@ void SpamAssassinUnit::ParseRuleTest(std::uint8_t kind, std::string_view nameTex
   const bool isNew = at < 0;
   if (isNew) {
     at = static_cast<int>(rules_.size());
-    if (rules_.size() == rules_.capacity()) rules_.reserve(rules_.size() + 1000);
     rules_.emplace_back();
     rules_.back().Name = CutTo(nameText, NameLength);
     index_.emplace(rules_.back().Name, at);

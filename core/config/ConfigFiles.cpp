@@ -28,10 +28,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+bool ReadTextFile(const std::string& fileName, std::string& text) {
+  return ReadFileBytes(fileName, 0, MaxTextFileBytes, text) == FileReadResult::Read;
+}
+
 bool ReadTextLines(const std::string& fileName, std::vector<std::string>& lines) {
   lines.clear();
   std::string text;
-  if (ReadFileBytes(fileName, 0, MaxTextFileBytes, text) != FileReadResult::Read) return false;
+  if (!ReadTextFile(fileName, text)) return false;
   lines = SplitLines(text);
   return true;
 }

@@ -13,6 +13,9 @@ namespace core {
 // ending counts, an ending at the very end adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// A text file's bytes (up to the reader's cap); false when it cannot be read.
+bool ReadTextFile(const std::string& fileName, std::string& text);
+
 // The lines of a text file; false (and no lines) when it cannot be read.
 bool ReadTextLines(const std::string& fileName, std::vector<std::string>& lines);
 

@@ -155,11 +155,12 @@ bool DomainListSave() {
     Table& table = TheTable();
     std::vector<std::uint8_t> data;
     const std::string file = ConfigFolder() + "domains.cfg";
+    const bool exists = FileExists(file);
     {
       SharedSrwGuard hold(table.lock);
       if (table.unreadable) return false;
       // Unchanged: the file keeps what another process may have written.
-      if (!table.unsaved && FileExists(file)) return true;
+      if (!table.unsaved && exists) return true;
       const std::size_t live = std::min<std::size_t>(SettingsCount(), table.entries.Allocated());
       data.assign(table.entries.block.begin(),
                   table.entries.block.begin() + static_cast<std::ptrdiff_t>(live * DomainEntrySize));
@@ -183,9 +184,12 @@ void NoteSettingsFileWritten() {
 
 bool DomainListReloadIfChanged() {
   Table& table = TheTable();
+  // The stamps are read before the hold: it guards only what was noted.
+  const FileVersion domainsFile = VersionOf("domains.cfg");
+  const FileVersion settingsFile = VersionOf("settings.cfg");
   {
     SharedSrwGuard hold(table.lock);
-    if (table.domainsFile == VersionOf("domains.cfg") && table.settingsFile == VersionOf("settings.cfg")) return false;
+    if (table.domainsFile == domainsFile && table.settingsFile == settingsFile) return false;
   }
   // The count and the layout flag as the file holds them now, then the
   // entries, as a load would.

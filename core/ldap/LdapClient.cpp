@@ -8,6 +8,7 @@
 #include "core/mime/TransferCodecs.h"
 #include "core/platform/LibraryBinder.h"
 #include "core/platform/SehGuard.h"
+#include "core/platform/TextConversion.h"
 #include "core/util/Text.h"
 
 namespace core {
@@ -177,18 +178,10 @@ int LdapConnection::BindNow(const std::string& dn, const std::string& password) 
 std::string ClientDirectoryText(std::string_view text, bool toUtf8) {
   if (!IsValidUtf8(text)) return toUtf8 ? Latin1ToUtf8(text) : std::string(text);
   if (toUtf8 || !ContainsHighChars(text)) return std::string(text);
-  const int size = static_cast<int>(text.size());
-  const int wide = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (wide <= 0) return std::string(text);
-  std::wstring units(static_cast<std::size_t>(wide), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, units.data(), wide);
-  BOOL lossy = FALSE;
-  const int narrow =
-      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), wide, nullptr, 0, nullptr, &lossy);
-  if (narrow <= 0 || lossy) return std::string(text);
-  std::string out(static_cast<std::size_t>(narrow), '\0');
-  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units.data(), wide, out.data(), narrow, nullptr, &lossy);
-  return lossy ? std::string(text) : out;
+  std::wstring units;
+  std::string out;
+  if (!AnsiToWideExact(text, units, CP_UTF8) || !WideToAnsiExact(units, out)) return std::string(text);
+  return out;
 }
 
 int LdapBindCheck(const std::string& server, std::uint16_t port, const std::string& bindName,

@@ -174,11 +174,7 @@ InstallationHold::~InstallationHold() {
 }
 
 std::uint64_t AccountFileKey(std::string_view lowerDomainName) {
-  const std::string name = InstallationObjectName("", lowerDomainName);
-  std::uint64_t key = 0;
-  for (const char c : name)
-    key = key * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
-  return key | 1;  // never 0, the key of a reset
+  return InstallationNameHash(lowerDomainName) | 1;  // never 0, the key of a reset
 }
 
 void NoteAccountFileChange(std::uint64_t domainKey, AccountFileChange change) {

@@ -330,13 +330,6 @@ void ApplyStringsEntries(const std::vector<StringsEntry>& entries) {
   load.Commit();
 }
 
-void ApplyStringsLines(const std::vector<std::string>& lines) {
-  TableLoad load;
-  for (const std::string& line : lines)
-    load.Line(line);
-  load.Commit();
-}
-
 void ApplyStringsText(std::string_view bytes) {
   TableLoad load;
   ForEachLine(bytes, [&load](std::string_view line) { load.Line(line); });

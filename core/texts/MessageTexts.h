@@ -42,9 +42,7 @@ std::vector<StringsEntry> ParseStringsText(std::string_view bytes);
 // unknown keys are ignored, a later entry wins. One call is one load: the
 // new table is swapped in whole.
 void ApplyStringsEntries(const std::vector<StringsEntry>& entries);
-// The same for the lines of a file, or its bytes, decoding only the values
-// of known keys.
-void ApplyStringsLines(const std::vector<std::string>& lines);
+// The same for a file's bytes, decoding only the values of known keys.
 void ApplyStringsText(std::string_view bytes);
 
 // Copies of the current texts; an index out of range or an unknown key gives

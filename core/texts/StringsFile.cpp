@@ -1,7 +1,6 @@
 #include "core/texts/StringsFile.h"
 
 #include <string>
-#include <vector>
 
 #include "core/config/ConfigFiles.h"
 #include "core/config/ConfigStore.h"
@@ -10,9 +9,9 @@
 namespace core {
 
 void LoadStringsFile() {
-  std::vector<std::string> lines;
-  if (!ReadTextLines(ConfigFolder() + "strings.dat", lines)) return;
-  ApplyStringsLines(lines);
+  std::string text;
+  if (!ReadTextFile(ConfigFolder() + "strings.dat", text)) return;
+  ApplyStringsText(text);
 }
 
 }  // namespace core

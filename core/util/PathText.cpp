@@ -42,12 +42,17 @@ bool IsSafeFolderName(std::string_view name) {
   return true;
 }
 
-std::string InstallationObjectName(std::string_view prefix, std::string_view foldedFolder) {
+std::uint64_t InstallationNameHash(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (const char c : foldedFolder) {
+  for (const char c : text) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 0x100000001b3ull;
   }
+  return hash;
+}
+
+std::string InstallationObjectName(std::string_view prefix, std::string_view foldedFolder) {
+  const std::uint64_t hash = InstallationNameHash(foldedFolder);
   static constexpr char digits[] = "0123456789abcdef";
   std::string name(prefix);
   for (int shift = 60; shift >= 0; shift -= 4)

@@ -1,6 +1,7 @@
 #pragma once
 // Path texts with "\" as separator.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ bool IsSafeFolderName(std::string_view name);
 // (the caller passes the full, case-folded path, so that every process,
 // 32-bit or 64-bit, derives the same name).
 std::string InstallationObjectName(std::string_view prefix, std::string_view foldedFolder);
+// The 64-bit FNV-1a hash behind those names.
+std::uint64_t InstallationNameHash(std::string_view text);
 
 // Whether a mailbox folder path relative to the mail root stays below it:
 // no part (between "\" or "/") made only of dots and blanks, which would
