@@ -133,7 +133,9 @@ void Apply(const SpamKey& key, std::string_view value, SpamSettings& s) {
       s.*key.text = std::string(value);
       break;
     case K::List:
-      s.*key.text = ";" + LowerCase(WithoutBlanks(value)) + ";";
+      // Outer ";" of the value are dropped before wrapping: the writer drops
+      // them too, so a value and its written form read the same.
+      s.*key.text = ";" + TrimSemicolons(LowerCase(WithoutBlanks(value))) + ";";
       break;
     case K::Charsets:
       s.*key.text = WithoutBlanks(value);

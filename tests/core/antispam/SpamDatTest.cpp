@@ -79,6 +79,8 @@ TEST(SpamDat, LinesReadAndWrittenBack) {
   EXPECT_DOUBLE_EQ(s.spamPercentage, 0.75);
   ReadSpamDat("IndexUsers=A@X.COM; B@Y.COM", s);
   EXPECT_EQ(s.indexUsers, ";a@x.com;b@y.com;");
+  ReadSpamDat("WordStopList=;A", s);  // reads as its written form "a" does
+  EXPECT_EQ(s.wordStopList, ";a;");
   ReadSpamDat("SpamUpdateTime=12:00", s);
   EXPECT_DOUBLE_EQ(s.UpdateTimeOfDay(), 0.5);
   ReadSpamDat("", s);  // a key the file lacks keeps its value
