@@ -7,6 +7,7 @@
 #include "core/accounts/AccountStore.h"
 #include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
+#include "core/control/ServiceControl.h"
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainTable.h"
 #include "core/lists/AccountLists.h"
@@ -91,6 +92,8 @@ bool DeleteMailFolderInside(const std::string& folder) {
 void RunAfterwards(const Afterwards& after) {
   if (after.notifyServices) UpdateConfigurationSession();
   if (after.pauseRefusal) core::PauseAfterRefusal();
+  // Whatever the platform and whether or not the service runs.
+  if (after.spamIndexNotice) core::SendServiceCommand(core::ServerSmtp, core::SpamIndexMessage, 0, false, 0);
 }
 
 }  // namespace api

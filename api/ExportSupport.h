@@ -48,8 +48,9 @@ bool MailFolderInUse(const std::string& folder, FolderUse use);
 
 // Work an export leaves for after its hold.
 struct Afterwards {
-  bool notifyServices = false;  // 0x500 to the five services
-  bool pauseRefusal = false;    // the pause after a refused login
+  bool notifyServices = false;   // 0x500 to the five services
+  bool pauseRefusal = false;     // the pause after a refused login
+  bool spamIndexNotice = false;  // 0x5A0 over the SMTP service's pipe
 };
 void RunAfterwards(const Afterwards& after);
 

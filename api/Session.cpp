@@ -34,6 +34,7 @@ core::ServiceNotifier& Notifier() {
 
 bool IsInitialised() { return g_initialised.load(); }
 void MarkChanged() { g_changed.store(true); }
+void ClearChanged() { g_changed.store(false); }
 bool IsChanged() { return g_changed.load(); }
 
 void SetSessionNotifier(core::ServiceNotifier* notifier) { g_notifier.store(notifier); }

@@ -20,6 +20,8 @@ inline constexpr core::LibraryProfile AdministrationProfile{
 
 bool IsInitialised();
 void MarkChanged();
+// A restore replaced the files the pending change would be saved over.
+void ClearChanged();
 bool IsChanged();
 
 std::int32_t InitSession(const char* path);

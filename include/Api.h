@@ -119,6 +119,23 @@ int32_t API_CALL SaveRA(int32_t index, const void* record, int32_t recordLen);
 int32_t API_CALL AddRA(const void* record, int32_t recordLen);
 int32_t API_CALL DeleteRA(int32_t index);
 
+/* Maintenance (ordinals 49, 44, 43, 38). SpamIndexNow marks and copies the
+ * messages of the account's inbox and "~Spam\" folder for the anti-spam
+ * index, then asks the SMTP service to build its index (NULL: only asks);
+ * -1 for an unknown account or one not indexed. BackupConfig packs the
+ * configuration folder as it is on disk (call SaveConfig first to include
+ * unsaved settings), with "webmail\config\" under "..webmail\config\";
+ * RestoreConfig unpacks into the configuration folder and neither reloads
+ * nor notifies (call Init afterwards). A file name over 255 characters
+ * answers -1. MailboxConvertMessages converts a mailbox folder (relative to
+ * the mail folder, or absolute) to ".imap" files under "inbox\" (low byte of
+ * fromImap 0) or back to ".tmp" files (low byte non-zero); it answers 1 when
+ * at least one message was found, else 0, and works before Init. */
+int32_t API_CALL SpamIndexNow(const char* email);
+int32_t API_CALL BackupConfig(const char* file);
+int32_t API_CALL RestoreConfig(const char* file);
+int32_t API_CALL MailboxConvertMessages(const char* path, int32_t fromImap);
+
 /* Pointer types for callers that load the library at run time. */
 typedef int32_t(API_CALL* ApiInitProc)(const char* path);
 typedef void(API_CALL* ApiVoidProc)(void);
@@ -155,9 +172,11 @@ typedef int32_t(API_CALL* ApiAddDomainProc)(const char* name, const void* record
 typedef int32_t(API_CALL* ApiRenameDomainProc)(const char* oldName, const char* newName);
 typedef int32_t(API_CALL* ApiSetDomainIPProc)(int32_t index, const char* value, int32_t valueLen);
 typedef int32_t(API_CALL* ApiAddRAProc)(const void* record, int32_t recordLen);
+typedef int32_t(API_CALL* ApiMailboxConvertMessagesProc)(const char* path, int32_t fromImap);
 /* ApiIndexTextOutProc also serves LoadDomain, GetDomainIP and LoadRA;
  * ApiRecordInProc SaveDomain and SaveRA; ApiCountProc GetDomainCount and
- * GetRACount; ApiNameProc GetUserCount and GetDomainIndex; ApiIndexProc
+ * GetRACount; ApiNameProc GetUserCount, GetDomainIndex, SpamIndexNow,
+ * BackupConfig and RestoreConfig; ApiIndexProc
  * DeleteDomain and DeleteRA; ApiTextOutProc GetDomainList; ApiDefaultsProc
  * SetUserDefaults and SetDomainDefaults. */
 #ifdef __cplusplus

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Windows libraries and runs the example
 # of the main job under Wine: a client loads Api.dll, starts a session on a
-# fresh installation folder, saves and ends it. It runs the delivered 32-bit
+# fresh installation folder, saves it, backs it up beside the folder, changes
+# a setting, restores the backup and ends the session. It runs the delivered 32-bit
 # build where the host can execute i386 code, the 64-bit build otherwise
 # (VM_NO_I386=1 forces the latter).
 set -euo pipefail
@@ -21,7 +22,7 @@ cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target Api walkthrough
 bash scripts/wine-prefix.sh "$bits"
 install="$here/build/example-install"
-rm -rf "$install"
+rm -rf "$install" "$install.ilds"
 mkdir -p "$install"
 cp api/sdk/APIConst.inc "$install/"
 trap 'bash scripts/wine-stop.sh "$bits"' EXIT

@@ -2,7 +2,9 @@
 // Loads Api.dll, starts a session on a fresh installation folder, adds two
 // domains and their accounts, lists them, changes a setting by id,
 // authenticates one account, renames a domain, deletes an account, saves,
-// ends the session, and prints every answer and the files written.
+// backs the configuration up into a file beside the installation, changes a
+// setting, restores the backup, ends the session, shows that the setting on
+// disk is the restored one, and prints every answer and the files written.
 //
 //   walkthrough.exe <Api.dll> <installation folder>
 #include <windows.h>
@@ -63,8 +65,8 @@ int main(int argc, char** argv) {
   Export<ApiVoidProc>("SaveConfig")();
   Say("Init(folder) after SaveConfig", init(root.c_str()));
   const std::string mail = root + "mail\\";
-  Say("SetConfigSetting(5, mail folder)",
-      Export<ApiSetConfigSettingProc>("SetConfigSetting")(5, mail.data(), static_cast<std::int32_t>(mail.size())));
+  const auto setSetting = Export<ApiSetConfigSettingProc>("SetConfigSetting");
+  Say("SetConfigSetting(5, mail folder)", setSetting(5, mail.data(), static_cast<std::int32_t>(mail.size())));
 
   std::vector<std::uint8_t> domain(API_DOMAIN_RECORD_SIZE, 0);
   const auto addDomain = Export<ApiAddDomainProc>("AddDomain");
@@ -92,9 +94,24 @@ int main(int argc, char** argv) {
       Export<ApiDeleteUserProc>("DeleteUser")("example.com",
                                               Export<ApiGetUserIndexProc>("GetUserIndex")("example.com", "bob")));
   Export<ApiVoidProc>("SaveConfig")();
+  std::printf("SaveConfig()\n");
+
+  // A backup holds the files on disk (hence SaveConfig first); a restore
+  // replaces them and leaves the change in memory unsaved, and Init reads them.
+  const std::string backup = root.substr(0, root.size() - 1) + ".ilds";
+  Say("BackupConfig(<installation>.ilds)", Export<ApiNameProc>("BackupConfig")(backup.c_str()));
+  const std::string other = root + "elsewhere\\";
+  Say("SetConfigSetting(5, another mail folder)", setSetting(5, other.data(), static_cast<std::int32_t>(other.size())));
+  Say("RestoreConfig(<installation>.ilds)", Export<ApiNameProc>("RestoreConfig")(backup.c_str()));
   Export<ApiVoidProc>("Done")();
-  std::printf("SaveConfig(), Done(); files in %s:\n", root.c_str());
+  std::printf("Done()\n");
+  Say("Init(folder) reading the restored files", init(root.c_str()));
+  char onDisk[256] = {};
+  const std::int32_t got = Export<ApiGetConfigSettingProc>("GetConfigSetting")(5, onDisk, sizeof onDisk - 1);
+  const bool restored = got >= 0 && mail == onDisk;
+  std::printf("  mail folder on disk: %s (%s)\n", onDisk, restored ? "the restored one" : "NOT the restored one");
+  std::printf("files in %s:\n", root.c_str());
   ListFiles(root, "");
   FreeLibrary(api);
-  return fresh == -4 ? 0 : 1;
+  return fresh == -4 && restored ? 0 : 1;
 }

@@ -319,11 +319,13 @@ bool ReadAppendTarget(HANDLE file, std::uint64_t size, ArchiveHeader& header) {
 // and moved over it only when complete.
 class FileSink final : public RestoreSink {
  public:
-  FileSink(std::string target, std::wstring targetLong, bool overwrite, std::string keepList)
+  FileSink(std::string target, std::wstring targetLong, bool overwrite, std::string keepList,
+           std::vector<std::string>* written)
       : target_(std::move(target)),
         targetLong_(std::move(targetLong)),
         overwrite_(overwrite),
-        keepList_(std::move(keepList)) {}
+        keepList_(std::move(keepList)),
+        written_(written) {}
   ~FileSink() override { Abort(); }
 
   std::size_t BaseLength() const override { return target_.size(); }
@@ -333,6 +335,7 @@ class FileSink final : public RestoreSink {
   }
 
   bool Begin(const std::string& path) override {
+    path_ = path;
     const std::wstring relative = AnsiToWide(path);
     std::wstring folder = targetLong_;
     std::size_t begin = 0;
@@ -363,6 +366,7 @@ class FileSink final : public RestoreSink {
     const bool moved = ::MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), kReplace) != FALSE;
     if (!moved) ::DeleteFileW(tempPath_.c_str());
     tempPath_.clear();
+    if (moved && written_ != nullptr) written_->push_back(path_);
     return moved;
   }
 
@@ -377,6 +381,8 @@ class FileSink final : public RestoreSink {
   std::wstring targetLong_;
   bool overwrite_;
   std::string keepList_;
+  std::vector<std::string>* written_;
+  std::string path_;
   std::wstring finalPath_;
   std::wstring tempPath_;
   UniqueHandle file_;
@@ -478,7 +484,7 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
 }
 
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
-                  std::uint64_t startOffset) {
+                  std::uint64_t startOffset, std::vector<std::string>* written) {
   try {
     if (archive.empty() || target.empty()) return false;
     const std::string targetText = NormalizePath(target, true, true);
@@ -491,7 +497,7 @@ bool UnpackFolder(const std::string& archive, const std::string& target, bool ov
     std::uint64_t size = 0;
     if (!file || !SizeOf(file.get(), size) || !MakeFolders(targetLong)) return false;
     FileInput input(file.get(), size);
-    FileSink sink(targetText, targetLong, overwrite, keepList);
+    FileSink sink(targetText, targetLong, overwrite, keepList, written);
     return RestoreEntries(input, startOffset, sink);
   } catch (...) {
     return false;
@@ -518,8 +524,9 @@ bool BackupConfigFolder(const std::string& archive, const std::string& configFol
   return PackFolder(archive, webmail, {.append = true, .prefix = "..webmail\\config\\"}) && complete;
 }
 
-bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder) {
-  return UnpackFolder(archive, configFolder, true, "", 0);
+bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder,
+                         std::vector<std::string>* written) {
+  return UnpackFolder(archive, configFolder, true, "", 0, written);
 }
 
 }  // namespace core

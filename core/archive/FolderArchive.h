@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -37,8 +38,10 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
 // unless ShouldRestoreFile says otherwise. Each file is written to a
 // temporary file beside it and moved over the target only when complete.
 // False when an entry was refused or failed; the other entries are restored.
+// written, when given, receives the path below target of every file that
+// was replaced or created, in archive order, also when the answer is false.
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
-                  std::uint64_t startOffset);
+                  std::uint64_t startOffset, std::vector<std::string>* written = nullptr);
 
 // Whether a restore without overwrite writes targetFile: always when it is
 // missing; when it exists, only with a non-empty keep list that does not
@@ -52,7 +55,9 @@ bool ShouldRestoreFile(const std::string& targetFile, const std::string& entryNa
 bool BackupConfigFolder(const std::string& archive, const std::string& configFolder, const std::string& rootFolder);
 
 // Restores a configuration backup into configFolder, overwriting; web-mail
-// entries land under configFolder + "..webmail\config\".
-bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder);
+// entries land under configFolder + "..webmail\config\". written as for
+// UnpackFolder: the caller learns which files the restore replaced.
+bool RestoreConfigFolder(const std::string& archive, const std::string& configFolder,
+                         std::vector<std::string>* written = nullptr);
 
 }  // namespace core

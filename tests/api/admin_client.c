@@ -3,7 +3,8 @@
  * each call and its answer to <folder>\transcript.txt (and stdout); the
  * record layouts are spelled out here from the published offsets.
  *
- *   admin_client.exe <Api.dll> <folder holding install\ and empty\>
+ *   admin_client.exe <Api.dll> <folder holding install\ and empty\ and
+ *                    what maintenance_files.py writes>
  */
 #include <stdarg.h>
 #include <stdint.h>
@@ -32,7 +33,7 @@ typedef int32_t(__stdcall* FnSet)(int32_t, const void*, int32_t);
 typedef void(__stdcall* FnStandinFail)(const char*);
 
 /* Named as the exports, so that each line of the transcript is the call. */
-static FnS Init, GetUserCount, GetDomainIndex;
+static FnS Init, GetUserCount, GetDomainIndex, SpamIndexNow, BackupConfig, RestoreConfig;
 static FnV GetDomainCount, GetRACount;
 static FnBL GetDomainList, AddRA;
 static FnBLI SetUserDefaults, SetDomainDefaults;
@@ -41,7 +42,7 @@ static FnISL SetDomainIP;
 static FnSBL GetUserList, AddUser, AddDomain;
 static FnSS GetUserIndex, RenameDomain;
 static FnI DeleteDomain, DeleteRA;
-static FnSI DeleteUser;
+static FnSI DeleteUser, MailboxConvertMessages;
 static FnSIBL LoadUser, SaveUser;
 static FnSSS CheckPasswordPolicy;
 static FnSSSS GetUserStat;
@@ -66,7 +67,8 @@ static const struct {
     EXPORT(GetDomainList, 36), EXPORT(GetDomainName, 35), EXPORT(GetDomainIndex, 34), EXPORT(LoadDomain, 33),
     EXPORT(SaveDomain, 32), EXPORT(AddDomain, 31), EXPORT(RenameDomain, 30), EXPORT(DeleteDomain, 29),
     EXPORT(SetDomainDefaults, 27), EXPORT(GetDomainIP, 25), EXPORT(SetDomainIP, 24), EXPORT(GetRACount, 7),
-    EXPORT(LoadRA, 6), EXPORT(SaveRA, 5), EXPORT(AddRA, 4), EXPORT(DeleteRA, 3)
+    EXPORT(LoadRA, 6), EXPORT(SaveRA, 5), EXPORT(AddRA, 4), EXPORT(DeleteRA, 3), EXPORT(SpamIndexNow, 49),
+    EXPORT(BackupConfig, 44), EXPORT(RestoreConfig, 43), EXPORT(MailboxConvertMessages, 38)
     /* clang-format on */
 };
 #define COUNT (sizeof exports / sizeof exports[0])
@@ -129,6 +131,28 @@ static LONGLONG Milliseconds(void) {
 
 static int32_t Setting(int32_t id, int32_t value) { return SetConfigSetting(id, &value, 4); }
 
+/* A call on a file below base, shown by its name there. */
+static void OnFile(const char* what, FnS call, const char* base, const char* name) {
+  char file[MAX_PATH];
+  snprintf(file, sizeof file, "%s%s", base, name);
+  say("%s(%s) = %d\n", what, name, (int)call(file));
+}
+
+/* The names at the top of a folder, joined: enough to see one added. */
+static void TopLevel(const char* pattern, char* out, size_t size) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  out[0] = '\0';
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (strlen(out) + strlen(found.cFileName) + 2 < size) {
+      strcat(out, found.cFileName);
+      strcat(out, "|");
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
 int main(int argc, char** argv) {
   char folder[MAX_PATH], install[MAX_PATH], empty[MAX_PATH], path[MAX_PATH];
   HMODULE api;
@@ -136,7 +160,9 @@ int main(int argc, char** argv) {
   void *handle = NULL, *stale;
   int32_t domainIndex = -7, value = 1;
   LONGLONG started;
-  char longName[100], tooLong[301], line[512];
+  char longName[100], tooLong[301], line[512], convert[MAX_PATH], maint[MAX_PATH], restore[MAX_PATH];
+  char driveC[4096], driveC2[4096], current[4096], current2[4096];
+  HANDLE held;
   FILE* report;
   const char* same = "b.test";
   FnStandinFail fail;
@@ -150,6 +176,9 @@ int main(int argc, char** argv) {
     if (folder[i] == '/') folder[i] = '\\';
   snprintf(install, sizeof install, "%sinstall\\", folder);
   snprintf(empty, sizeof empty, "%sempty\\", folder);
+  snprintf(convert, sizeof convert, "%sconvert\\", folder);
+  snprintf(maint, sizeof maint, "%smaint\\", folder);
+  snprintf(restore, sizeof restore, "%srestore\\", folder);
   snprintf(path, sizeof path, "%stranscript.txt", folder);
   transcript = fopen(path, "wb");
   api = LoadLibraryA(argv[1]);
@@ -161,8 +190,15 @@ int main(int argc, char** argv) {
   }
   say("bound %d exports by name and ordinal, %d mismatches\n", (int)COUNT, (int)mismatches);
   if (mismatches) return 1;
+  say("-- mailbox conversion before Init, absolute path\n");
+  SHOW(MailboxConvertMessages(convert, 0x100));
   say("-- a failed Init leaves the library not initialised\n");
   SHOW(Init(empty));
+  OnFile("BackupConfig", BackupConfig, folder, "before-init.ilds");
+  OnFile("RestoreConfig", RestoreConfig, folder, "before-init.ilds");
+  SHOW(SpamIndexNow(NULL));
+  SHOW(MailboxConvertMessages(convert, 0x101));
+  SHOW(MailboxConvertMessages(NULL, 0));
   SHOW(GetDomainCount());
   SHOW(GetUserCount("a.test"));
   SHOW(GetRACount());
@@ -373,6 +409,52 @@ int main(int argc, char** argv) {
   SHOW(LoadRA(0, NULL, 1828));
   SHOW(AddRA(NULL, 1828));
   SHOW(AuthenticateUser(NULL, NULL, NULL, &domainIndex, NULL, 2848));
+
+  say("-- anti-spam index\n");
+  Account("spam1", "", "longpass12");
+  acct[764] = 1;
+  SHOWA(AddUser("a.test", acct, 2848));
+  Account("spam2", "", "longpass12");
+  acct[764] = acct[665] = 1;
+  SHOWA(AddUser("a.test", acct, 2848));
+  Account("spam3", "", "longpass12");
+  SHOWA(AddUser("a.test", acct, 2848));
+  SHOW(SpamIndexNow("spam1@a.test"));
+  SHOW(SpamIndexNow("<SPAM2@A.Test>"));
+  SHOW(SpamIndexNow("spam3@a.test"));
+  SHOW(SpamIndexNow("nobody@a.test"));
+  SHOW(SpamIndexNow("spam1@nowhere.test"));
+  SHOW(SpamIndexNow(""));
+  SHOW(SpamIndexNow(NULL));
+  SHOW(SpamIndexNow("spam1"));
+
+  say("-- backup\n");
+  SHOW(Init(maint));
+  OnFile("BackupConfig", BackupConfig, folder, "full.ilds");
+  OnFile("BackupConfig", BackupConfig, maint, "config\\self.ilds");
+  snprintf(path, sizeof path, "%sconfig\\held.dat", maint);
+  held = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  say("held.dat held without read sharing: %s\n", held != INVALID_HANDLE_VALUE ? "yes" : "no");
+  OnFile("BackupConfig", BackupConfig, folder, "held.ilds");
+  CloseHandle(held);
+  SHOW(BackupConfig(NULL));
+  SHOW(BackupConfig(tooLong));
+
+  say("-- restore\n");
+  SHOW(Init(restore));
+  OnFile("BackupConfig", BackupConfig, folder, "plain.ilds");
+  SHOW(RestoreConfig(NULL));
+  SHOW(RestoreConfig(tooLong));
+  OnFile("RestoreConfig", RestoreConfig, folder, "missing.ilds");
+  OnFile("RestoreConfig", RestoreConfig, folder, "plain.ilds");
+  OnFile("RestoreConfig", RestoreConfig, folder, "round.ilds");
+  TopLevel("C:\\*", driveC, sizeof driveC);
+  TopLevel("\\*", current, sizeof current);
+  OnFile("RestoreConfig", RestoreConfig, folder, "hostile.ilds");
+  TopLevel("C:\\*", driveC2, sizeof driveC2);
+  TopLevel("\\*", current2, sizeof current2);
+  say("top level of C:\\ and of the current drive unchanged: %s\n",
+      strcmp(driveC, driveC2) == 0 && strcmp(current, current2) == 0 ? "yes" : "no");
   fclose(transcript);
   FreeLibrary(api);
   return 0;

@@ -2,7 +2,8 @@
 """Independent writer and reader of an installation around the
 administration session of admin_client.c, from the record layouts alone.
 
-    session_files.py make DIR MODE [DB.dll]   DIR/install (storage mode MODE) and DIR/empty
+    session_files.py make DIR MODE [DB.dll]   DIR/install (storage mode MODE), DIR/empty and what the
+                                              maintenance part reads (maintenance_files.py)
     session_files.py check DIR MODE EXPECTED  the files the session left, and its transcript
 """
 import os
@@ -13,6 +14,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from records import (ACCOUNT, DOMAIN, ENTRY, REMOTE, Account, DomainRecord, Entry, Remote, Settings,  # noqa: E402
                      records, remote, scramble, settings_record, text, write)
+import maintenance_files  # noqa: E402
 
 
 def make(out, mode, db):
@@ -31,6 +33,7 @@ def make(out, mode, db):
     write(os.path.join(install, "mail", "c.test", "2.imap"), b"mail")
     if mode == 2:
         shutil.copy(db, os.path.join(install, "DB.dll"))
+    maintenance_files.make(out)
 
 
 def check(out, mode, expected):
@@ -70,13 +73,15 @@ def check(out, mode, expected):
         expect("users.cfg", [(r[Account.KIND], text(r, Account.ALIASES), text(r, Account.MAILBOX),
                               text(r, Account.PASSWORD), r[Account.TYPE2_FLAG], text(r, Account.MAILBOX_PATH))
                              for r in records(users, ACCOUNT)],
-               [(0, "ANN;anna.b", "ann", "Secret12", 1, "a.test\\ann\\")])
+               [(0, "ANN;anna.b", "ann", "Secret12", 1, "a.test\\ann\\")] +
+               [(0, f"spam{i}", f"spam{i}", "longpass12", 0, f"a.test\\spam{i}\\") for i in (1, 2, 3)])
     expect("remote.cfg", [(text(r, Remote.NAME), text(r, Remote.STATE_FILE))
                           for r in records(os.path.join(config, "remote.cfg"), REMOTE)],
            [("pop2b", ""), ("pop3", "")])
     gone = ["config/st1", "config/st1.hdr", "config/st1.dom", "config/st1.rt", "config/b.test",
             "config/c.test/domain.cfg", "config/e.test", "config/f.test", "mail/a.test/bob", "mail/c.test", "config/a.test/users.cfg.tmp"]
     expect("files that should be gone", [g for g in gone if os.path.exists(os.path.join(install, g))], [])
+    problems += maintenance_files.check(out)
     for line in problems:
         print(line)
     print("session files as expected" if not problems else f"{len(problems)} problem(s)")

@@ -42,9 +42,9 @@ inline constexpr std::size_t Text0 = 0, DiskQuota = 57, AdminAlias = 128, AdminE
 // "users.cfg": the common part, then the ordinary user's block.
 namespace user {
 inline constexpr std::size_t Kind = 0, TwoPart = 4, Aliases = 260, Mailbox = 516, Expiry = 660, AuthMode = 664,
-                             MailboxType = 665, MaxMessageSize = 760, Password = 772, AuthValue = 900,
-                             SendLimitHigh = 1018, Flag1022 = 1022, SendLimitLow = 1024, MailboxPath = 1028,
-                             Flag1284 = 1284, Respond = 1293, Services = 1294, NoWelcome = 1295;
+                             MailboxType = 665, MaxMessageSize = 760, SpamIndexed = 764, Password = 772,
+                             AuthValue = 900, SendLimitHigh = 1018, Flag1022 = 1022, SendLimitLow = 1024,
+                             MailboxPath = 1028, Flag1284 = 1284, Respond = 1293, Services = 1294, NoWelcome = 1295;
 // The companion files of kinds 3, 4 and 5.
 inline constexpr std::size_t Kind3File = 1304, Kind4File = 773, Kind5File = 516;
 }  // namespace user

@@ -92,7 +92,10 @@ TEST_F(FolderArchive, ConfigurationBackupAndRestore) {
   Write("root\\webmail\\config\\w.ini", "w");
   ASSERT_TRUE(core::BackupConfigFolder(Path("b2.ilds"), Path("root\\config"), Path("root\\")));
   EXPECT_EQ(Names("b2.ilds").front(), "..webmail\\config\\w.ini");
-  ASSERT_TRUE(core::RestoreConfigFolder(Path("b2.ilds"), Path("restored")));
+  std::vector<std::string> written;
+  ASSERT_TRUE(core::RestoreConfigFolder(Path("b2.ilds"), Path("restored"), &written));
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, Names("b2.ilds"));
   EXPECT_EQ(Read("restored\\settings.cfg"), std::string(20864, '\x11'));
   EXPECT_EQ(Read("restored\\sub\\x.dat"), "x");
   EXPECT_EQ(Read("restored\\..webmail\\config\\w.ini"), "w");
@@ -103,7 +106,11 @@ TEST_F(FolderArchive, ConfigurationBackupAndRestore) {
   EXPECT_FALSE(core::BackupConfigFolder(Path("b3.ilds"), Path("root\\config"), Path("root")));
   ::CloseHandle(held);
   EXPECT_EQ(Names("b3.ilds"), (std::vector<std::string>{"..webmail\\config\\w.ini", "sub\\x.dat"}));
-  EXPECT_FALSE(core::RestoreConfigFolder(Path("missing.ilds"), Path("restored")));
+  // Without overwrite, a file kept is no file written.
+  written.clear();
+  EXPECT_TRUE(core::UnpackFolder(Path("b3.ilds"), Path("restored"), false, ";sub\\x.dat;", 0, &written));
+  EXPECT_EQ(written, (std::vector<std::string>{"..webmail\\config\\w.ini"}));
+  EXPECT_FALSE(core::RestoreConfigFolder(Path("missing.ilds"), Path("restored"), &written));
 }
 
 // Packing and restoring a 300 MB file of text, random bytes and zeros
