@@ -257,7 +257,7 @@ std::string GetLocalIPAddresses() {
   return out;
 }
 
-std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName) {
+std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName, bool plainOnly) {
   HKEY opened = nullptr;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return {};
   const UniqueKey key(opened);
@@ -267,7 +267,7 @@ std::string ReadMachineRegistryText(const std::string& keyPath, const char* valu
   DWORD size = sizeof(buffer);
   if (::RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
           ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      (type == REG_SZ || (type == REG_EXPAND_SZ && !plainOnly))) {
     // The stored text need not be terminated; it ends at its first zero.
     const std::size_t length = size < sizeof(buffer) ? size : sizeof(buffer);
     text.assign(buffer, ::strnlen(buffer, length));
