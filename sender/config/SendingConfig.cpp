@@ -11,6 +11,7 @@
 #include "core/domains/DomainCache.h"
 #include "core/domains/DomainRecords.h"
 #include "core/domains/DomainTable.h"
+#include "core/platform/Handles.h"
 #include "core/platform/System.h"
 #include "core/startup/ConfigLoad.h"
 #include "core/startup/LibraryStart.h"
@@ -53,6 +54,9 @@ thread_local int t_holds = 0;  // this thread's holds of g_lock, shared or exclu
 // installation or storage mode starts with empty caches.
 std::string g_loadedFolder;
 int g_loadedStorageMode = -1;
+// The installation's key, kept open between loads (guarded by g_lock): one
+// registry call a load instead of three.
+core::UniqueKey g_installKey;
 
 struct ThreadHold {
   ThreadHold() { ++t_holds; }
@@ -75,9 +79,22 @@ void HandSettingsToSockets() {
   SetIPv6Settings(ipv6, dnsServers);
 }
 
+// "InstallDir", REG_SZ only, read to its stored length (it need not end in a
+// zero). A read that fails opens the key again once, so that a key deleted
+// and created anew is seen.
+std::string ReadInstallDir() {
+  std::string text;
+  if (g_installKey && core::ReadRegistryText(g_installKey.get(), InstallDirValue, true, text)) return text;
+  g_installKey.reset();
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, SendingInstallKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return {};
+  g_installKey.reset(opened);
+  core::ReadRegistryText(opened, InstallDirValue, true, text);
+  return text;
+}
+
 bool Load() {
-  // A value that need not end in a zero, read to its stored length; REG_SZ only.
-  const std::string installDir = core::ReadMachineRegistryText(SendingInstallKey, InstallDirValue, true);
+  const std::string installDir = ReadInstallDir();
   if (installDir.empty()) return false;
   const std::string root = core::NormalizePath(installDir, true, true);
   const std::string config = root + "config\\";

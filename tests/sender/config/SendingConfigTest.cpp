@@ -113,6 +113,7 @@ TEST_F(SendingConfig, TheInstallationIsFoundOrNothingIsLoaded) {
   EXPECT_FALSE(sender::LoadSendingConfig()) << "no key";
 
   RegistryValue value(sender::SendingInstallKey, sender::InstallDirValue, &root);
+  EXPECT_TRUE(sender::LoadSendingConfig()) << "the key made anew";
   sender::SendingConfigHold hold;
   EXPECT_FALSE(sender::LoadSendingConfig()) << "inside a hold of the same thread";
 }
