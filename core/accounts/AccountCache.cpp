@@ -14,7 +14,7 @@
 namespace core {
 namespace {
 
-constexpr std::size_t KeyLength = 127;
+constexpr std::size_t KeyLength = AccountCacheKeyLength;
 
 using Keys = std::pair<std::string, std::string>;  // first alias, domain
 

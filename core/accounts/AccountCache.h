@@ -4,8 +4,8 @@
 // keeps the version it had before the record was read: its full last-write
 // time and size, and the count of writes and deletions this library made to
 // it (a password changed within the same two-second stamp must never let the
-// old one through), or, in the fast mode, for 30 seconds after the entry's
-// last use. Entries are copied in and out under lock 4; no file is touched
+// old one through), or, in the fast mode, for 30 seconds after the entry was
+// stored. Entries are copied in and out under lock 4; no file is touched
 // and no other lock taken there.
 #include <cstdint>
 #include <string>
@@ -15,6 +15,10 @@
 #include "core/platform/Files.h"
 
 namespace core {
+
+// Keys are kept to this many characters: two longer keys that share them
+// are one entry.
+inline constexpr std::size_t AccountCacheKeyLength = 127;
 
 struct AccountFileStamp {
   FileVersion version;

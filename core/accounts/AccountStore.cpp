@@ -110,26 +110,46 @@ std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std:
   return 0;
 }
 
+namespace {
+
+// The position of the first record of the account file whose alias list
+// matches (groups resolved), -1 when none; found, when given, receives that
+// record, read in the same pass.
+std::int32_t ScanAccountFile(const std::string& file, std::string_view aliases, AccountRecordBytes* found) {
+  RecordFile records(file, AccountRecordSize);
+  if (!records.OpenRead()) return -1;
+  const ListMatcher matcher(aliases, AccountGroupTest());
+  constexpr std::uint32_t from = account::AliasList.offset;
+  constexpr std::uint32_t width = account::AliasList.width + 1;
+  std::int32_t position = -1;
+  // Only the alias list of each record is unscrambled for the compare.
+  records.ForEach(0, [&](std::uint32_t index, std::uint8_t* bytes) {
+    ScrambleBuffer(bytes + from, width, from);
+    if (!matcher.Matches(FieldText(bytes, account::AliasList))) return false;
+    position = static_cast<std::int32_t>(index);
+    if (found != nullptr) {
+      std::copy(bytes, bytes + AccountRecordSize, found->begin());
+      ScrambleBuffer(found->data(), from, 0);
+      ScrambleBuffer(found->data() + from + width, AccountRecordSize - from - width, from + width);
+    }
+    return true;
+  });
+  return position;
+}
+
+}  // namespace
+
+bool FindAccountRecordInFile(int domainIndex, std::string_view aliases, AccountRecordBytes& record) {
+  std::string domain, file;
+  return AccountFile(domainIndex, domain, file) && ScanAccountFile(file, aliases, &record) >= 0;
+}
+
 std::int32_t FindAccountIndex(int domainIndex, std::string_view aliases) {
   std::string domain, file;
   if (!AccountFile(domainIndex, domain, file)) return -1;
   switch (StorageMode()) {
-    case Mode::Files: {
-      RecordFile records(file, AccountRecordSize);
-      if (!records.OpenRead()) return -1;
-      const ListMatcher matcher(aliases, AccountGroupTest());
-      constexpr std::uint32_t from = account::AliasList.offset;
-      constexpr std::uint32_t width = account::AliasList.width + 1;
-      std::int32_t found = -1;
-      // Only the alias list of each record is unscrambled for the compare.
-      records.ForEach(0, [&](std::uint32_t index, std::uint8_t* bytes) {
-        ScrambleBuffer(bytes + from, width, from);
-        if (!matcher.Matches(FieldText(bytes, account::AliasList))) return false;
-        found = static_cast<std::int32_t>(index);
-        return true;
-      });
-      return found;
-    }
+    case Mode::Files:
+      return ScanAccountFile(file, aliases, nullptr);
     case Mode::Database: {
       const std::int32_t index = DbGetUsersIndex(domain.c_str(), std::string(aliases).c_str());
       return index < 0 ? -1 : index;

@@ -25,6 +25,13 @@ std::int32_t ReadAccountRecord(int domainIndex, AccountRecordBytes& record, std:
 // (groups resolved), -1 when none.
 std::int32_t FindAccountIndex(int domainIndex, std::string_view aliases);
 
+// The files alone, whatever the storage mode: the first account of the
+// domain's "users.cfg" whose alias list matches (groups resolved), copied
+// into record from the same read that matched it; false when none matches
+// or the file cannot be opened (record is then untouched). A partial record
+// at the end of the file (an append in progress) is no account.
+bool FindAccountRecordInFile(int domainIndex, std::string_view aliases, AccountRecordBytes& record);
+
 // Writes the record at index, or appends it when index is -1 or the count.
 // Refused: an empty alias list, an index below -1 or above the count. The
 // caller's record is never changed.

@@ -1,5 +1,6 @@
 #include "core/config/ConfigStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -74,19 +75,20 @@ std::string GetText(const SettingsRecord& record, FieldRef field) { return GetSh
 
 std::string CleanLine(std::string_view line) { return Trim(StripComments(line)); }
 
+struct FolderField {
+  FieldRef field;
+  const char* name;
+};
+constexpr FolderField RecordFolders[] = {{cfg::TempFolder, "temp\\"},
+                                         {cfg::MailFolder, "mail\\"},
+                                         {cfg::LogsFolder, "logs\\"},
+                                         {cfg::ArchiveFolder, "archive\\"}};
+
 // The load's rules on a freshly read copy, before it is published.
 void NormalizeLoadedSettings(SettingsRecord& record) {
   // Empty folders default under the installation folder.
   const std::string root = RootFolder();
-  struct FolderField {
-    FieldRef field;
-    const char* name;
-  };
-  const FolderField folders[] = {{cfg::TempFolder, "temp\\"},
-                                 {cfg::MailFolder, "mail\\"},
-                                 {cfg::LogsFolder, "logs\\"},
-                                 {cfg::ArchiveFolder, "archive\\"}};
-  for (const FolderField& f : folders) {
+  for (const FolderField& f : RecordFolders) {
     std::string folder = GetText(record, f.field);
     if (folder.empty()) folder = root + f.name;
     PutText(record, f.field, CutTo(NormalizePath(folder, true, false), f.field.width));
@@ -228,9 +230,10 @@ void ReadPathConfig(const std::string& rootFolder) {
   }
 }
 
-SettingsFileRead ReadSettingsFile() {
+SettingsFileRead ReadSettingsFile(std::size_t length) {
   std::string bytes;
-  const FileReadResult read = ReadFileBytes(ConfigFolder() + "settings.cfg", 0, SettingsRecordSize, bytes);
+  const FileReadResult read =
+      ReadFileBytes(ConfigFolder() + "settings.cfg", 0, std::min(length, SettingsRecordSize), bytes);
   if (read == FileReadResult::Missing) {
     // No configuration yet: the built-in defaults.
     g_settingsUnreadable.store(false);
@@ -256,6 +259,19 @@ SettingsFileRead ReadSettingsFile() {
   Settings() = *copy;
   g_settingsUnreadable.store(false);
   return SettingsFileRead::Read;
+}
+
+void PlaceFoldersUnderRoot() {
+  const std::string root = RootFolder();
+  SettingsRecord& record = Settings();
+  for (const FolderField& f : RecordFolders) {
+    const std::string folder = GetText(record, f.field);
+    const bool placed =
+        folder.find(':') != std::string::npos || (!folder.empty() && (folder[0] == '\\' || folder[0] == '/'));
+    if (placed) continue;
+    PutText(record, f.field,
+            CutTo(NormalizePath(root + (folder.empty() ? std::string(f.name) : folder), true, false), f.field.width));
+  }
 }
 
 bool WriteSettingsFile() {

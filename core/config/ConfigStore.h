@@ -73,7 +73,16 @@ enum class SettingsFileRead { Read, Missing, Unreadable };
 // defaults, list rules and path overrides of the load and publishes the
 // result. Missing: the record goes back to the built-in image. Unreadable:
 // the record stays as it is and saves are refused until a read succeeds.
-SettingsFileRead ReadSettingsFile();
+// At most length bytes of the file are taken (a library whose record is
+// shorter); every byte beyond keeps what the record held.
+SettingsFileRead ReadSettingsFile(std::size_t length = SettingsRecordSize);
+
+// Places the temp, mail, logs and archive folders of the record under the
+// root folder: an empty one becomes root + "temp\", "mail\", "logs\" or
+// "archive\", a relative one (no drive, no leading "\") root + its text.
+// For a library whose host may run in any folder, so that no folder of the
+// record depends on the current folder.
+void PlaceFoldersUnderRoot();
 
 // Writes "settings.cfg" (scrambled) through a temporary file, creating the
 // configuration folder first, under the installation lock: the bytes this

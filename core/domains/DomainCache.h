@@ -2,7 +2,7 @@
 // The domain-record cache (`TDomainCache`): records by domain name, valid
 // while the record file keeps the version it had when the entry was stored
 // (its full last-write time and size, taken before the record was read),
-// or, in the fast mode, for 30 seconds after the entry's last use. The
+// or, in the fast mode, for 30 seconds after the entry was stored. The
 // administration library runs it with no entries; the sending library with
 // 32. Entries are copied in and out under lock 4; no file is touched there.
 #include <array>

@@ -3,8 +3,9 @@
 // or outside calls (0: account and remote-account files, 1: directory sync,
 // 4: record caches, 5: database back end; 2, 3, 6, 7 exist but are unused).
 //
-// Lock order, for code that holds more than one: the installation lock
-// (InstallationLock.h, shared by every process), then 1, then 5, then the
+// Lock order, for code that holds more than one: in the sending library its
+// configuration lock (sender/config/SendingConfig.h), then the installation
+// lock (InstallationLock.h, shared by every process), then 1, then 5, then the
 // domain table's own reader-writer lock, then 0, then 4. Lock 4 is never held across
 // file I/O or another lock.
 #include <cstddef>

@@ -1,10 +1,12 @@
 #pragma once
 // The one shape of the record caches (domain and account records): entries
 // of a key, a record, the stamp of the record's file when it was read, and
-// the time of last use. An entry is valid while its file keeps that stamp,
-// or, in the fast mode, for 30 seconds after its last use; a store refreshes
-// the entry of the same key, else takes an empty one, else the one used
-// longest ago. Everything happens under lock 4 and only copies records in
+// the times of its store and of its last use. An entry is valid while its
+// file keeps that stamp, or, in the fast mode, for 30 seconds after it was
+// stored (hits do not extend it: an entry asked for every few seconds must
+// still give way to the record's current state); a store refreshes the
+// entry of the same key, else takes an empty one, else the one used longest
+// ago. Everything happens under lock 4 and only copies records in
 // and out: no file is touched and no other lock taken there.
 #include <atomic>
 #include <chrono>
@@ -30,6 +32,7 @@ class RecordCacheTable {
     Key key{};
     Record record{};
     Stamp stamp{};
+    Clock::time_point stored{};
     Clock::time_point lastUse{};
     bool used = false;
   };
@@ -69,7 +72,7 @@ class RecordCacheTable {
     for (Entry& entry : entries_) {
       if (!entry.used) return false;
       if (!(entry.key == key)) continue;
-      const bool valid = fast ? now <= entry.lastUse + std::chrono::seconds(30) : entry.stamp == current;
+      const bool valid = fast ? now <= entry.stored + std::chrono::seconds(30) : entry.stamp == current;
       if (!valid) return false;
       out = entry.record;
       entry.lastUse = now;
@@ -94,7 +97,7 @@ class RecordCacheTable {
         slot = i;
       }
     }
-    entries_[slot] = Entry{key, record, stamp, now, true};
+    entries_[slot] = Entry{key, record, stamp, now, now, true};
   }
 
   // Copies entry index out; false at the first empty entry or past the end.

@@ -257,22 +257,27 @@ std::string GetLocalIPAddresses() {
   return out;
 }
 
-std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName) {
+std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName, bool plainOnly) {
   HKEY opened = nullptr;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return {};
   const UniqueKey key(opened);
   std::string text;
+  ReadRegistryText(key.get(), valueName, plainOnly, text);
+  return text;
+}
+
+bool ReadRegistryText(HKEY key, const char* valueName, bool plainOnly, std::string& text) {
+  text.clear();
   char buffer[1024];
   DWORD type = 0;
   DWORD size = sizeof(buffer);
-  if (::RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
-          ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    // The stored text need not be terminated; it ends at its first zero.
-    const std::size_t length = size < sizeof(buffer) ? size : sizeof(buffer);
-    text.assign(buffer, ::strnlen(buffer, length));
-  }
-  return text;
+  if (::RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      !(type == REG_SZ || (type == REG_EXPAND_SZ && !plainOnly)))
+    return false;
+  // The stored text need not be terminated; it ends at its first zero.
+  const std::size_t length = size < sizeof(buffer) ? size : sizeof(buffer);
+  text.assign(buffer, ::strnlen(buffer, length));
+  return true;
 }
 
 std::string HostProgramFolder() {

@@ -42,8 +42,13 @@ void SetProcessAffinity(bool allProcessors);
 std::string GetLocalIPAddresses();
 
 // A string value under a key of HKEY_LOCAL_MACHINE (a path without a leading
-// "\"); empty when the key or value is missing or the value is no string.
-std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName);
+// "\"); empty when the key or value is missing, the value is no string (with
+// plainOnly: no REG_SZ) or longer than 1,024 bytes. The stored text need not
+// end in a zero; it ends at its first zero or at its stored length.
+std::string ReadMachineRegistryText(const std::string& keyPath, const char* valueName, bool plainOnly = false);
+// The same of a key the caller keeps open: false when the value cannot be
+// read as such a text (text is then empty).
+bool ReadRegistryText(HKEY key, const char* valueName, bool plainOnly, std::string& text);
 
 // Folder of the host program's executable, with a trailing "\".
 std::string HostProgramFolder();

@@ -16,6 +16,7 @@
 #include "core/messages/MailboxFiles.h"
 #include "core/platform/InstallationLock.h"
 #include "core/platform/System.h"
+#include "core/startup/LibraryStart.h"
 #include "core/texts/StringsFile.h"
 
 namespace core {
@@ -64,8 +65,11 @@ bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd) {
   try {
     if (RootFolder().empty()) SetRootFolder(ConfigFolder() + "..\\");
 
+    const LibraryProfile& profile = ActiveLibraryProfile();
     bool result = !missingIsFailure;
-    switch (ReadSettingsFile()) {
+    const SettingsFileRead read = ReadSettingsFile(profile.settingsLength);
+    if (profile.foldersUnderRoot) RunStep(PlaceFoldersUnderRoot);
+    switch (read) {
       case SettingsFileRead::Read:
         result = true;
         RunStep(DomainListLoad);
@@ -116,9 +120,10 @@ std::string RecordText(const SettingsRecord& record, std::size_t offset) {
 }
 
 void LoadRulesStep(const SpamRulesRequest& request) {
-  LoadSpamAssassinRules(RuleVariant::Api, request.rulesFolder, true, request.skipCustom);
+  const RuleVariant variant = ActiveLibraryProfile().rules;
+  LoadSpamAssassinRules(variant, request.rulesFolder, true, request.skipCustom);
   const SettingsRecord& record = Settings();
-  RulesUnit(RuleVariant::Api).SetServerValues(RecordText(record, 0), RecordText(record, 1304), record[238]);
+  RulesUnit(variant).SetServerValues(RecordText(record, 0), RecordText(record, 1304), record[238]);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ namespace core {
 // flag and (unless stopBeforeBackEnd) the database back end, processor
 // affinity and record caches. When "settings.cfg" cannot be read the result
 // is !missingIsFailure; an error of any other step stays inside that step.
+// The library's profile (ActiveLibraryProfile, LibraryStart.h) gives the
+// bytes of "settings.cfg" taken, whether the folders are placed under the
+// root and whose rule-file reader loads.
 bool InitServerConfig(bool missingIsFailure, bool stopBeforeBackEnd);
 
 // Writes "settings.cfg" (scrambled) and "domains.cfg", each through a

@@ -20,9 +20,15 @@ char RegionalDecimalSign() {
   return '.';
 }
 
+// Set once, at library load, before any load reads it.
+LibraryProfile g_profile;
+
 }  // namespace
 
+const LibraryProfile& ActiveLibraryProfile() { return g_profile; }
+
 void StartLibraryUnits(const LibraryProfile& profile) {
+  g_profile = profile;
   CreateLockTable(true);
   InitPlatformUnit();
   SetDecimalSignProvider(&RegionalDecimalSign);

@@ -32,12 +32,13 @@ inline constexpr std::size_t NotAnAlias = 159, MinLength = 6999, MinDigits = 700
 // Fields known by their setting id alone.
 inline constexpr std::size_t Id1 = 1304, Id2 = 1048, Id12 = 242, Id31 = 1038, Id39 = 1176, Id50 = 1444, Id61 = 1464,
                              Id73 = 1477, Id74 = 1509, Id90 = 1582, Id101 = 2870, Id102 = 2874, Id103 = 2878,
-                             Id106 = 3127, Id124 = 3641;
+                             Id106 = 3127, Id124 = 3641, Id88 = 1580;
 }  // namespace settings
 // "domain.cfg".
 namespace domain {
-inline constexpr std::size_t Text0 = 0, DiskQuota = 57, AdminAlias = 128, AdminEmail = 384, ForwardUnknown = 640,
-                             MailboxSize = 881, MaxMessageSize = 893, InfoToAdmin = 897, Last = 912;
+inline constexpr std::size_t Text0 = 0, DiskQuota = 57, Id1 = 64, AdminAlias = 128, AdminEmail = 384,
+                             ForwardUnknown = 640, MailboxSize = 881, MaxMessageSize = 893, InfoToAdmin = 897,
+                             Last = 912;
 }
 // "users.cfg": the common part, then the ordinary user's block.
 namespace user {

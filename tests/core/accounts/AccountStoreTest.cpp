@@ -221,7 +221,7 @@ TEST_F(AccountTest, ThePasswordChangedWithinTheSameTickIsNotServedFromTheCache) 
 }
 
 // A full cache gives up the entry used longest ago; a fast entry is trusted
-// for 30 seconds after its last use and not a second longer.
+// for 30 seconds after its store, however often it is asked for meanwhile.
 TEST_F(AccountTest, TheCacheReplacesItsOldestEntryAndFastEntriesAgeOut) {
   using std::chrono::seconds;
   Install();
@@ -241,12 +241,16 @@ TEST_F(AccountTest, TheCacheReplacesItsOldestEntryAndFastEntriesAgeOut) {
   for (const auto& [key, expected] : kept)
     EXPECT_EQ(LookUpAccountCache(key, "a.test", stamp, false, hit), expected) << key;
 
-  // Seconds since the last use (a hit renews it) and whether a fast look-up hits.
-  const std::pair<int, bool> ages[] = {{30, true}, {30, true}, {31, false}};
+  // Seconds since the previous probe and whether a fast look-up hits: a hit
+  // does not extend the entry (30 s after its store it is gone); a new store does.
+  const std::pair<int, bool> ages[] = {{10, true}, {10, true}, {10, true}, {1, false}};
   for (const auto& [age, expected] : ages) {
     g_cacheNow += seconds(age);
     EXPECT_EQ(LookUpAccountCache("k3", "a.test", AccountFileStamp{}, true, hit), expected) << age;
   }
+  StoreAccountCache("k3", "a.test", stamp, Account("k3"));
+  g_cacheNow += seconds(30);
+  EXPECT_TRUE(LookUpAccountCache("k3", "a.test", AccountFileStamp{}, true, hit));
 }
 
 TEST_F(AccountTest, WalksAndDirectorySyncSeeTheRightRecords) {

@@ -37,6 +37,7 @@ std::vector<Domain> g_domains;
 std::string g_lastUsersDomain;  // named by the latest DBGetUsers, used by DBDeleteUsers
 std::string g_connection;
 std::string g_log;
+std::string g_localUserAddresses;  // what DBGetLocalUser was asked, a line each
 std::set<std::string> g_fail;
 std::map<std::string, std::int32_t> g_raise;
 
@@ -442,6 +443,10 @@ std::int32_t __stdcall DBGetMailBoxUser(std::int32_t method, const char* login, 
 }
 
 std::int32_t __stdcall DBGetLocalUser(const char* address, std::uint8_t* record) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_localUserAddresses += Safe(address) + std::string("\n");
+  }
   if (!BeginCall("DBGetLocalUser")) return 0;
   std::lock_guard<std::mutex> lock(g_mutex);
   const std::string text = Safe(address);
@@ -466,6 +471,7 @@ void __stdcall StandinReset() {
   g_lastUsersDomain.clear();
   g_connection.clear();
   g_log.clear();
+  g_localUserAddresses.clear();
   g_fail.clear();
   g_raise.clear();
   g_maxInFlight = 0;
@@ -513,6 +519,11 @@ std::int32_t __stdcall StandinCallLog(char* buffer, std::int32_t size) {
   return CopyOut(g_log, buffer, size);
 }
 
+std::int32_t __stdcall StandinLocalUserAddresses(char* buffer, std::int32_t size) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return CopyOut(g_localUserAddresses, buffer, size);
+}
+
 std::int32_t __stdcall StandinMaxConcurrentCalls() { return g_maxInFlight.load(); }
 
 void __stdcall StandinSetCallDelay(std::int32_t milliseconds) { g_delay = milliseconds; }
@@ -531,6 +542,7 @@ static_assert(std::is_same_v<decltype(&StandinLoadFixture), standin::LoadFixture
 static_assert(std::is_same_v<decltype(&StandinFailCall), standin::FailCallProc>);
 static_assert(std::is_same_v<decltype(&StandinRaiseInCall), standin::RaiseInCallProc>);
 static_assert(std::is_same_v<decltype(&StandinCallLog), standin::CallLogProc>);
+static_assert(std::is_same_v<decltype(&StandinLocalUserAddresses), standin::CallLogProc>);
 static_assert(std::is_same_v<decltype(&StandinMaxConcurrentCalls), standin::MaxConcurrentCallsProc>);
 static_assert(std::is_same_v<decltype(&StandinSetCallDelay), standin::SetCallDelayProc>);
 static_assert(std::is_same_v<decltype(&StandinConnection), standin::ConnectionProc>);

@@ -20,6 +20,9 @@ using RaiseInCallProc = void(__stdcall*)(const char* name, std::int32_t kind);
 // Copies the call log ("Name ThreadId" lines, oldest first) into buffer,
 // zero-terminated and cut to size; answers the full length.
 using CallLogProc = std::int32_t(__stdcall*)(char* buffer, std::int32_t size);
+// StandinLocalUserAddresses has the same shape: the address texts
+// DBGetLocalUser received, one a line, as they came.
+
 // Highest number of entry point calls in flight at once since the reset.
 using MaxConcurrentCallsProc = std::int32_t(__stdcall*)();
 // Every entry point call but DBDoneConnection waits this long (milliseconds)
