@@ -111,6 +111,23 @@ ArchiveRead ReadEntryHead(ArchiveInput& input, std::uint32_t version, EntryHead&
   return ArchiveRead::Ok;
 }
 
+std::string ListPackage(ArchiveInput& input) {
+  std::string list;
+  ArchiveHeader header;
+  if (ReadArchiveHeader(input, 0, header) != ArchiveRead::Ok) return list;
+  EntryHead head;
+  // End, Truncated and Failed all end the listing with what it holds.
+  while (ReadEntryHead(input, header.version, head) == ArchiveRead::Ok) {
+    for (char c : head.name)
+      list += static_cast<unsigned char>(c) < 32 ? '?' : c;
+    list += ';';
+    list += std::to_string(head.length);
+    list += "\r\n";
+    if (!input.Seek(head.dataOffset + head.length)) break;
+  }
+  return list;
+}
+
 std::array<std::uint8_t, kArchiveHeaderSize> MakeArchiveHeader(bool compressed) {
   std::array<std::uint8_t, kArchiveHeaderSize> header{};
   std::memcpy(header.data(), kArchiveMagic, 4);

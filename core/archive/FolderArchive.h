@@ -37,8 +37,13 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
 // unless ShouldRestoreFile says otherwise. Each file is written to a
 // temporary file beside it and moved over the target only when complete.
 // False when an entry was refused or failed; the other entries are restored.
+// A start offset past the end of the file is false and creates nothing.
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
                   std::uint64_t startOffset);
+
+// The listing of the archive file package (ListPackage of ArchiveFormat.h);
+// false, with an empty list, when it cannot be opened.
+bool ListPackage(const std::string& package, std::string& list);
 
 // Whether a restore without overwrite writes targetFile: always when it is
 // missing; when it exists, only with a non-empty keep list that does not

@@ -21,6 +21,11 @@ struct LibraryProfile {
   bool pathOverrides = true;
 };
 
+// The sending library: both record caches have 32 entries at every load,
+// and "path.cfg" is not applied.
+inline constexpr LibraryProfile SendingProfile{
+    .accountCacheEntries = 32, .domainCacheEntries = 32, .pathOverrides = false};
+
 // Installs every unit and hook; call once, at library load.
 void StartLibraryUnits(const LibraryProfile& profile);
 // Frees what the units hold; call once, at library unload (not at process
