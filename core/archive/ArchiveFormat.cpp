@@ -1,5 +1,7 @@
 #include "core/archive/ArchiveFormat.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "core/util/LittleEndian.h"
@@ -115,15 +117,32 @@ std::string ListPackage(ArchiveInput& input) {
   std::string list;
   ArchiveHeader header;
   if (ReadArchiveHeader(input, 0, header) != ArchiveRead::Ok) return list;
-  EntryHead head;
-  // End, Truncated and Failed all end the listing with what it holds.
-  while (ReadEntryHead(input, header.version, head) == ArchiveRead::Ok) {
-    for (char c : head.name)
-      list += static_cast<unsigned char>(c) < 32 ? '?' : c;
-    list += ';';
-    list += std::to_string(head.length);
-    list += "\r\n";
-    if (!input.Seek(head.dataOffset + head.length)) break;
+  // Its own walk over one buffer: a listing reads nothing but entry heads,
+  // and a name is copied only into the listing.
+  const bool lengthPrefixed = header.version >= 2;
+  const std::size_t fieldSize = lengthPrefixed ? 1 : kOldNameFieldSize;
+  std::uint8_t head[kOldNameFieldSize + 4];
+  for (;;) {
+    if (input.Read(head, fieldSize) != static_cast<std::int64_t>(fieldSize)) break;
+    const std::size_t nameLength = head[0];
+    const std::size_t rest = (lengthPrefixed ? nameLength : 0) + 4;
+    if (input.Read(head + fieldSize, rest) != static_cast<std::int64_t>(rest)) break;
+    const char* name = reinterpret_cast<const char*>(head + 1);
+    if (std::all_of(name, name + nameLength, [](char c) { return static_cast<unsigned char>(c) <= 32; })) break;
+    const std::uint32_t length = LoadLE<std::uint32_t>(head + fieldSize + rest - 4);
+    const std::uint64_t dataOffset = input.Position();
+    if (length > input.Size() - dataOffset) break;
+    const std::size_t lineStart = list.size();
+    list.append(name, nameLength);
+    std::replace_if(
+        list.begin() + static_cast<std::ptrdiff_t>(lineStart), list.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 32; }, '?');
+    char number[12];
+    number[0] = ';';
+    const auto written = std::to_chars(number + 1, number + sizeof number, length);
+    list.append(number, written.ptr);
+    list.append("\r\n", 2);
+    if (!input.Seek(dataOffset + length)) break;
   }
   return list;
 }

@@ -21,7 +21,8 @@
 
 namespace {
 
-int Answer(HRESULT called, VARIANT_BOOL outcome) {
+// outcome is read here, after the call that writes it.
+int Answer(HRESULT called, const VARIANT_BOOL& outcome) {
   if (FAILED(called)) {
     std::fprintf(stderr, "call failed: 0x%08lx\n", static_cast<unsigned long>(called));
     return 2;
