@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "VelmoraCOM.h"
+#include "core/platform/Boundary.h"
 #include "core/startup/LibraryStart.h"
 #include "sender/com/Kelpa.h"
 
@@ -20,10 +21,14 @@ constinit core::ComClass g_classes[] = {
 INIT_ONCE g_started = INIT_ONCE_STATIC_INIT;
 std::atomic<bool> g_running{false};
 
+// Nothing raised may cross the system's once-call; a start that failed is
+// tried again at the next request.
 BOOL CALLBACK StartUnits(INIT_ONCE*, void*, void**) {
-  core::StartLibraryUnits(core::SendingProfile);
-  g_running.store(true);
-  return TRUE;
+  return core::AtBoundary(FALSE, [] {
+    core::StartLibraryUnits(core::SendingProfile);
+    g_running.store(true);
+    return TRUE;
+  });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "core/com/ComServer.h"
+#include "core/platform/Boundary.h"
 #include "sender/com/Classes.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -26,8 +27,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
-  sender::StartUnitsOnce();
-  return core::ServerGetClassObject(sender::g_server, clsid, iid, out);
+  return core::AtBoundary<HRESULT>(E_UNEXPECTED, [&] {
+    sender::StartUnitsOnce();
+    return core::ServerGetClassObject(sender::g_server, clsid, iid, out);
+  });
 }
 
 STDAPI DllCanUnloadNow() { return core::ServerCanUnloadNow(); }
