@@ -139,17 +139,25 @@ int main() {
   }
   factory->Release();
   BSTR file = SysAllocString(listed.c_str());
-  const auto [list, read] = bench::AlternatingMedians(
-      9,
-      [&] {
-        BSTR text = nullptr;
-        kelpa->ListFiles(file, &text);
-        const UINT length = SysStringLen(text);
-        SysFreeString(text);
-        return length;
-      },
-      [&] { return ReadInBlocks(listed); });
-  bench::Report("bench_kelpa ListFiles of 100,000 entries against 64 KiB reads (target 2)", list, read);
+  // Short runs on a loaded machine: the fastest of many rounds tells the
+  // cost of each, the medians what a caller sees.
+  std::vector<long long> lists, reads;
+  for (int round = 0; round < 25; ++round) {
+    lists.push_back(bench::MedianNanoseconds(1, [&] {
+      BSTR text = nullptr;
+      kelpa->ListFiles(file, &text);
+      const UINT length = SysStringLen(text);
+      SysFreeString(text);
+      return length;
+    }));
+    reads.push_back(bench::MedianNanoseconds(1, [&] { return ReadInBlocks(listed); }));
+  }
+  std::sort(lists.begin(), lists.end());
+  std::sort(reads.begin(), reads.end());
+  bench::Report("bench_kelpa ListFiles of 100,000 entries against 64 KiB reads, medians (target 2)", lists[12],
+                reads[12]);
+  bench::Report("bench_kelpa ListFiles of 100,000 entries against 64 KiB reads, fastest (target 2)", lists[0],
+                reads[0]);
   SysFreeString(file);
   kelpa->Release();
 

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "VelmoraCOM.h"
 #include "core/platform/Boundary.h"
 #include "core/startup/LibraryStart.h"
+#include "sender/com/Interfaces.h"
 #include "sender/com/Kelpa.h"
 
 namespace sender {

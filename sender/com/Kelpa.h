@@ -3,10 +3,8 @@
 // an "ILDS" archive, restores one into a folder and lists its entries. It
 // only converts the arguments and calls the archive routines of
 // core/archive; it holds no data of its own.
-#include <windows.h>
-
-#include "VelmoraCOM.h"
 #include "core/com/DispatchObject.h"
+#include "sender/com/Interfaces.h"
 
 namespace sender {
 
