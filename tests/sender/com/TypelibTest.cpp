@@ -263,10 +263,7 @@ TEST_F(TypeLibrary, InterfacesAndMembers) {
       for (UINT index = 0; index < member.parameters.size(); ++index) {
         const Parameter& parameter = member.parameters[index];
         const ELEMDESC& element = function->lprgelemdescParam[index];
-        // A property put's value has no name of its own to look up.
-        if (member.kind != "put") {
-          EXPECT_EQ(index + 1 < count ? Narrow(names[index + 1]) : "", parameter.name);
-        }
+        EXPECT_EQ(index + 1 < count ? Narrow(names[index + 1]) : "", parameter.name);
         EXPECT_EQ(TypeText(element.tdesc), parameter.type) << parameter.name;
         EXPECT_EQ(FlagsText(element.paramdesc.wParamFlags), parameter.flags) << parameter.name;
       }
