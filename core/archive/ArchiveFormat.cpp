@@ -1,6 +1,9 @@
 #include "core/archive/ArchiveFormat.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <vector>
 
 #include "core/util/LittleEndian.h"
 #include "core/util/Text.h"
@@ -109,6 +112,56 @@ ArchiveRead ReadEntryHead(ArchiveInput& input, std::uint32_t version, EntryHead&
   if (Trim(head.name).empty()) return ArchiveRead::End;
   if (head.length > input.Size() - head.dataOffset) return ArchiveRead::Truncated;
   return ArchiveRead::Ok;
+}
+
+std::string ListPackage(ArchiveInput& input) {
+  std::string list;
+  ArchiveHeader header;
+  if (ReadArchiveHeader(input, 0, header) != ArchiveRead::Ok) return list;
+  // Its own walk: entry heads are read from a window of the file, which is
+  // refilled only when a head may reach past it, and a name is copied only
+  // into the listing.
+  const bool lengthPrefixed = header.version >= 2;
+  const std::size_t fieldSize = lengthPrefixed ? 1 : kOldNameFieldSize;
+  constexpr std::size_t kLongestHead = kOldNameFieldSize + 4;
+  const std::uint64_t size = input.Size();
+  std::vector<std::uint8_t> window(kArchiveChunkSize);
+  std::uint64_t windowStart = 0;
+  std::size_t windowLength = 0;
+  std::size_t used = 0;
+  for (std::uint64_t position = input.Position(); position < size;) {
+    if (position < windowStart || position - windowStart + kLongestHead > windowLength) {
+      if (!input.Seek(position)) break;
+      const std::int64_t got = input.Read(window.data(), window.size());
+      if (got <= 0) break;
+      windowStart = position;
+      windowLength = static_cast<std::size_t>(got);
+    }
+    const std::uint8_t* head = window.data() + (position - windowStart);
+    const std::size_t available = windowLength - static_cast<std::size_t>(position - windowStart);
+    if (available < fieldSize) break;
+    const std::size_t nameLength = head[0];
+    const std::size_t headLength = fieldSize + (lengthPrefixed ? nameLength : 0) + 4;
+    if (available < headLength) break;
+    const char* name = reinterpret_cast<const char*>(head + 1);
+    if (std::all_of(name, name + nameLength, [](char c) { return static_cast<unsigned char>(c) <= 32; })) break;
+    const std::uint32_t length = LoadLE<std::uint32_t>(head + headLength - 4);
+    if (length > size - position - headLength) break;
+    // A name, ";", at most ten digits and CR LF, written in place.
+    if (list.size() - used < nameLength + 13) list.resize(std::max<std::size_t>(2 * list.size(), 4096));
+    char* out = list.data() + used;
+    for (std::size_t at = 0; at < nameLength; ++at)
+      out[at] = static_cast<unsigned char>(name[at]) < 32 ? '?' : name[at];
+    out += nameLength;
+    *out++ = ';';
+    out = std::to_chars(out, out + 10, length).ptr;
+    *out++ = '\r';
+    *out++ = '\n';
+    used = static_cast<std::size_t>(out - list.data());
+    position += headLength + length;
+  }
+  list.resize(used);
+  return list;
 }
 
 std::array<std::uint8_t, kArchiveHeaderSize> MakeArchiveHeader(bool compressed) {

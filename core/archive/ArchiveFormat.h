@@ -86,6 +86,14 @@ struct EntryHead {
 // the declared data runs past the end of the file.
 ArchiveRead ReadEntryHead(ArchiveInput& input, std::uint32_t version, EntryHead& head);
 
+// The listing of an archive image: one line "name;L" CR LF per entry, in
+// archive order, L the stored length (compressed for a compressed archive).
+// Bytes below 32 in a name show as "?", so that an entry stays one line.
+// The listing ends at the end of the file, at an empty trimmed name, at an
+// entry head cut short and before an entry whose data runs past the end; a
+// header block running past the end lists nothing.
+std::string ListPackage(ArchiveInput& input);
+
 std::array<std::uint8_t, kArchiveHeaderSize> MakeArchiveHeader(bool compressed);
 
 // A length byte, the name and L; the name is at most 255 bytes.

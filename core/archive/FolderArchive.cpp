@@ -495,11 +495,28 @@ bool UnpackFolder(const std::string& archive, const std::string& target, bool ov
     UniqueHandle file(::CreateFileW(LongPath(AnsiToWide(archive)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::uint64_t size = 0;
-    if (!file || !SizeOf(file.get(), size) || !MakeFolders(targetLong)) return false;
+    if (!file || !SizeOf(file.get(), size) || startOffset > size || !MakeFolders(targetLong)) return false;
     FileInput input(file.get(), size);
     FileSink sink(targetText, targetLong, overwrite, keepList, written);
     return RestoreEntries(input, startOffset, sink);
   } catch (...) {
+    return false;
+  }
+}
+
+bool ListPackage(const std::string& package, std::string& list) {
+  list.clear();
+  try {
+    if (package.empty()) return false;
+    UniqueHandle file(::CreateFileW(LongPath(AnsiToWide(package)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    std::uint64_t size = 0;
+    if (!file || !SizeOf(file.get(), size)) return false;
+    FileInput input(file.get(), size);
+    list = ListPackage(input);
+    return true;
+  } catch (...) {
+    list.clear();
     return false;
   }
 }

@@ -40,8 +40,13 @@ bool PackFolder(const std::string& archive, const std::string& source, const Pac
 // False when an entry was refused or failed; the other entries are restored.
 // written, when given, receives the path below target of every file that
 // was replaced or created, in archive order, also when the answer is false.
+// A start offset past the end of the file is false and creates nothing.
 bool UnpackFolder(const std::string& archive, const std::string& target, bool overwrite, const std::string& keepList,
                   std::uint64_t startOffset, std::vector<std::string>* written = nullptr);
+
+// The listing of the archive file package (ListPackage of ArchiveFormat.h);
+// false, with an empty list, when it cannot be opened.
+bool ListPackage(const std::string& package, std::string& list);
 
 // Whether a restore without overwrite writes targetFile: always when it is
 // missing; when it exists, only with a non-empty keep list that does not

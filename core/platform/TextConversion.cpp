@@ -1,5 +1,6 @@
 #include "core/platform/TextConversion.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace core {
@@ -81,7 +82,22 @@ UniqueBstr WideToBstr(std::wstring_view text) {
   return UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
-UniqueBstr AnsiToBstr(std::string_view text, UINT codePage) { return WideToBstr(AnsiToWide(text, codePage)); }
+UniqueBstr AnsiToBstr(std::string_view text, UINT codePage) {
+  if (!Fits(text.size())) return UniqueBstr();
+  const int size = static_cast<int>(text.size());
+  // Straight into the BSTR, in one pass for ASCII, which every ANSI code
+  // page (and UTF-8) keeps as it is: long texts (archive listings) are common.
+  if ((codePage == CP_ACP || codePage == CP_UTF8) &&
+      std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    UniqueBstr wide(::SysAllocStringLen(nullptr, static_cast<UINT>(size)));
+    if (wide) std::copy(text.begin(), text.end(), wide.get());
+    return wide;
+  }
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  UniqueBstr wide(::SysAllocStringLen(nullptr, static_cast<UINT>(length > 0 ? length : 0)));
+  if (wide && length > 0) ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.get(), length);
+  return wide;
+}
 
 bool BstrToAnsiExact(BSTR text, std::string& out, UINT codePage) {
   return WideToAnsiExact(BstrText(text), out, codePage);

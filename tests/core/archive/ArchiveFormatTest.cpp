@@ -75,6 +75,42 @@ TEST(ArchiveLayout, HeaderEntryHeadAndStreams) {
   EXPECT_EQ(inflater.Run(ReaderOf(kHello, at), kHello.size(), Into(out), 4), core::StreamResult::TooLarge);
 }
 
+TEST(ArchiveListing, LinesOfEveryForm) {
+  const std::string two =
+      "\x05"
+      "a.txt" +
+      U32(5) + "hello" +
+      "\x03"
+      "b\\c" +
+      U32(0);
+  const std::string old = std::string(1, '\x03') + "old" + std::string(252, '\xAA') + U32(2) + "xy";
+  const struct {
+    const char* what;
+    std::string image;
+    std::string listing;
+  } rows[] = {
+      {"raw", kRaw + two, "a.txt;5\r\nb\\c;0\r\n"},
+      {"compressed: the stored length", kZip + "\x01h" + U32(13) + kHello, "h;13\r\n"},
+      {"version 1: 256-byte names", Hex("494C4453050000000001000000") + old, "old;2\r\n"},
+      {"header-less", old + old, "old;2\r\nold;2\r\n"},
+      {"header block past the end", "ILDS" + U32(0xFFFFFFFF) + "\x01", ""},
+      {"header cut short", "ILDS\x05", ""},
+      {"data reaching the end exactly", kRaw + "\x01x" + U32(3) + "abc", "x;3\r\n"},
+      {"data past the end", kRaw + two + "\x01x" + U32(0xFFFFFFFF) + "abc", "a.txt;5\r\nb\\c;0\r\n"},
+      {"head cut short",
+       kRaw + two +
+           "\x05"
+           "ab",
+       "a.txt;5\r\nb\\c;0\r\n"},
+      {"blank name ends it", kRaw + "\x02 \t" + U32(0) + two, ""},
+      {"control bytes", kRaw + "\x04\r\nx\x1F" + U32(0), "??x?;0\r\n"},
+  };
+  for (const auto& row : rows) {
+    core::MemoryArchiveInput input(reinterpret_cast<const std::uint8_t*>(row.image.data()), row.image.size());
+    EXPECT_EQ(core::ListPackage(input), row.listing) << row.what;
+  }
+}
+
 TEST(ArchiveNames, RefusedAndAcceptedNames) {
   const char* const accepted[] = {
       "a.txt", "..webmail\\config\\w.ini", ".hidden", "a..b", " lead", "CONSOLE.txt", "x.con", "COM10", "LPT0"};

@@ -1,0 +1,106 @@
+"""regsvr32 in and out with the built VelmoraCOM.dll, in the Wine prefix of
+its kind: every key reads back after registering, twice in and twice out
+answer 0, and HKEY_CLASSES_ROOT exports the same before registering and
+after unregistering; also for a copy in a folder with blanks and non-ASCII
+letters, which a script then creates the class from.
+    regsvr32_test.py path/to/VelmoraCOM.dll
+"""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from wine_com import export_classes, parse_export, run, win, wine_env  # noqa: E402
+
+DLL = os.path.abspath(sys.argv.pop(1))
+ENV = wine_env(DLL)
+BITS = "win64" if ENV["WINEARCH"] == "win64" else "win32"
+
+LIBRARY = "{A4484AA9-AB37-4C42-9030-C7E190C0FE97}"
+KELPA = "{2FA83BC9-415A-490E-AB76-8415E2C65650}"
+INTERFACES = {"IMailer": "{73DAA270-BDA6-4B03-AACF-F65121BDCC81}",
+              "IIMMessage": "{33A3FEF6-C7DF-4FA7-A80F-CA039375763D}",
+              "IKelpa": "{0D491581-2581-42CF-975F-9F3E536B4CFD}"}
+TYPELIB_MARSHALLER = "{00020424-0000-0000-C000-000000000046}"
+ROOT = "HKEY_CLASSES_ROOT\\"
+
+
+def expected_keys(path):
+    """What registering the library at path writes (string values)."""
+    keys = {
+        "CLSID\\" + KELPA: {"@": "Velmora Data Packager"},
+        "CLSID\\%s\\InprocServer32" % KELPA: {"@": path, "ThreadingModel": "Free"},
+        "CLSID\\%s\\ProgID" % KELPA: {"@": "VelmoraCOM.Kelpa"},
+        "CLSID\\%s\\TypeLib" % KELPA: {"@": LIBRARY},
+        "CLSID\\%s\\Version" % KELPA: {"@": "1.0"},
+        "VelmoraCOM.Kelpa": {"@": "Velmora Data Packager"},
+        "VelmoraCOM.Kelpa\\CLSID": {"@": KELPA},
+        "TypeLib\\%s\\1.0" % LIBRARY: {"@": "Velmora COM Library"},
+        "TypeLib\\%s\\1.0\\409\\%s" % (LIBRARY, BITS): {"@": path},
+        "TypeLib\\%s\\1.0\\0\\%s" % (LIBRARY, BITS): {"@": path},
+    }
+    for name, iid in INTERFACES.items():
+        keys["Interface\\" + iid] = {"@": name}
+        keys["Interface\\%s\\ProxyStubClsid32" % iid] = {"@": TYPELIB_MARSHALLER}
+        keys["Interface\\%s\\TypeLib" % iid] = {"@": LIBRARY}
+    return keys
+
+
+class Regsvr32(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # The script host registers its own type library when it first runs
+        # a script in a prefix: let it do so before any export is compared.
+        with tempfile.TemporaryDirectory() as folder:
+            script = os.path.join(folder, "warm.js")
+            with open(script, "w") as f:
+                f.write('new ActiveXObject("Scripting.Dictionary"); WScript.Echo("ready");\n')
+            assert run(ENV, "cscript", "//nologo", win(script))[0] == 0
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="velmora-regsvr32-")
+
+    def tearDown(self):
+        run(ENV, "regsvr32", "/u", "/s", win(DLL))
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def cycle(self, dll, check_created=False):
+        before = export_classes(ENV)
+        self.assertNotIn(KELPA, before)
+        for _ in range(2):
+            code, text = run(ENV, "regsvr32", "/s", win(dll))
+            self.assertEqual(code, 0, text)
+        written = parse_export(export_classes(ENV))
+        for key, values in expected_keys(win(dll)).items():
+            for name, value in values.items():
+                self.assertEqual(written.get((ROOT + key).upper(), {}).get(name), value, key + " " + name)
+        # Only Kelpa's class is served so far; the other two join with their classes.
+        self.assertNotIn((ROOT + "VelmoraCOM.Mailer").upper(), written)
+        if check_created:
+            script = os.path.join(self.work, "create.js")
+            with open(script, "w") as f:
+                f.write('var k = new ActiveXObject("VelmoraCOM.Kelpa");\n'
+                        'WScript.Echo(k.ListFiles("%s") === "" ? "created" : "wrong");\n'
+                        % win(os.path.join(self.work, "missing.ilds")).replace("\\", "\\\\"))
+            code, text = run(ENV, "cscript", "//nologo", win(script))
+            self.assertEqual((code, text.strip()), (0, "created"))
+        for _ in range(2):
+            code, text = run(ENV, "regsvr32", "/u", "/s", win(dll))
+            self.assertEqual(code, 0, text)
+        self.assertEqual(export_classes(ENV), before)
+
+    def test_in_and_out(self):
+        self.cycle(DLL)
+
+    def test_copy_in_a_folder_with_blanks_and_letters(self):
+        folder = os.path.join(self.work, "Velmora Dateien ñé")
+        os.makedirs(folder)
+        copy = os.path.join(folder, "VelmoraCOM.dll")
+        shutil.copy(DLL, copy)
+        self.cycle(copy, check_created=True)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

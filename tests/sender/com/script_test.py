@@ -1,0 +1,56 @@
+"""Runs a script against VelmoraCOM.dll under cscript, in the Wine prefix of
+the DLL's kind: registers the library, writes the script's folder (a small
+tree, and an archive 100 bytes into a file), runs the script with that
+folder and unregisters. An uncaught script error ends cscript with exit
+status 0 and no word, so the script must close with "N passed, M failed",
+quit with M, and have run exactly the given number of checks.
+    script_test.py path/to/VelmoraCOM.dll script.vbs|script.js CHECKS
+"""
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
+import ilds  # noqa: E402
+from wine_com import run, win, wine_env  # noqa: E402
+
+
+def main(dll, script, checks):
+    env = wine_env(dll)
+    work = tempfile.mkdtemp(prefix="velmora-script-")
+    try:
+        for name, text in {"tree/a.txt": "alpha", "tree/b.txt": "bravo", "tree/sub/c.txt": "charlie",
+                           "more/d.txt": "delta"}.items():
+            os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
+            with open(os.path.join(work, name), "w") as f:
+                f.write(text)
+        with open(os.path.join(work, "seek.bin"), "wb") as f:
+            f.write(b"\xee" * 100 + ilds.archive([(b"s.txt", b"seek")]))
+        code, text = run(env, "regsvr32", "/s", win(dll))
+        if code != 0:
+            print("regsvr32 failed:", code, text)
+            return 1
+        try:
+            code, text = run(env, "cscript", "//nologo", win(script), win(work) + "\\")
+        finally:
+            run(env, "regsvr32", "/u", "/s", win(dll))
+        print(text)
+        lines = text.strip().splitlines()
+        closing = re.fullmatch(r"(\d+) passed, (\d+) failed", lines[-1].strip()) if lines else None
+        if closing is None:
+            print("no closing line: the script ended early")
+            return 1
+        passed, failed = int(closing.group(1)), int(closing.group(2))
+        if failed != 0 or code != failed or passed != checks:
+            print("exit status %d; expected %d checks, all passing" % (code, checks))
+            return 1
+        return 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3])))
