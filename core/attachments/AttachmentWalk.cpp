@@ -17,6 +17,12 @@ constexpr std::size_t FlushSize = 64 * 1024;
 // Tries at a free name before a part is given up.
 constexpr int NameAttempts = 8;
 
+// Every delimiter starts with "--".
+bool IsDashed(std::string_view line) { return line.size() >= 2 && line[0] == '-' && line[1] == '-'; }
+
+// A cheap first test before ParseUUBeginLine, which every body line meets.
+bool MayBeBegin(std::string_view line) { return line.size() > 10 && (line[0] == 'b' || line[0] == 'B'); }
+
 bool StartsWithText(std::string_view line, std::string_view prefix) {
   return line.size() >= prefix.size() && SameText(line.substr(0, prefix.size()), prefix);
 }
@@ -53,7 +59,7 @@ class PieceReader {
   // over); false at the end of the message.
   bool NextLine() {
     SkipRest();
-    if (atEnd_ || !lines_.ReadPiece(piece_, size_)) {
+    if (atEnd_ || !lines_.ReadPieceView(piece_, size_)) {
       atEnd_ = true;
       return false;
     }
@@ -64,14 +70,14 @@ class PieceReader {
         atEnd_ = true;
         return false;
       }
-      piece_.erase(0, 1);
+      piece_.remove_prefix(1);
     }
     return true;
   }
   // The next piece of the current line; false once the line has ended.
   bool NextPiece() {
     if (ended_) return false;
-    if (!lines_.ReadPiece(piece_, size_)) {
+    if (!lines_.ReadPieceView(piece_, size_)) {
       ended_ = true;
       return false;
     }
@@ -88,7 +94,8 @@ class PieceReader {
     return lines_;
   }
 
-  const std::string& Piece() const { return piece_; }
+  // Valid until the next read.
+  std::string_view Piece() const { return piece_; }
   bool Ended() const { return ended_; }  // the piece closes its line
   bool Failed() const { return lines_.Failed(); }
 
@@ -96,9 +103,73 @@ class PieceReader {
   LineReader lines_;
   MessageForm form_;
   std::size_t size_;
-  std::string piece_;
+  std::string_view piece_;
   bool ended_ = true;
   bool atEnd_ = false;
+};
+
+// The file being written, buffered: decoders write into Room and Commit.
+class Output {
+ public:
+  explicit Output(AttachmentFiles& files) : files_(files), buffer_(2 * FlushSize) {}
+  ~Output() {
+    if (open_) files_.Close();
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  bool Open() const { return open_; }
+  void Opened() {
+    open_ = true;
+    used_ = 0;
+  }
+  // Room for n more bytes.
+  char* Room(std::size_t n) {
+    if (buffer_.size() - used_ < n) {
+      Flush();
+      if (buffer_.size() < n) buffer_.resize(n);
+    }
+    return buffer_.data() + used_;
+  }
+  // The bytes written into Room up to end are kept.
+  void Commit(const char* end) {
+    used_ = static_cast<std::size_t>(end - buffer_.data());
+    if (used_ >= FlushSize) {
+      // Whole blocks go out; the rest waits for the next.
+      const std::size_t whole = used_ / FlushSize * FlushSize;
+      if (!files_.Write(std::string_view(buffer_.data(), whole)))
+        throw ExtractionError("an attachment file could not be written");
+      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(whole),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(used_), buffer_.begin());
+      used_ -= whole;
+    }
+  }
+  void Append(std::string_view bytes) {
+    char* at = Room(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), at);
+    Commit(at + bytes.size());
+  }
+  void Close() {
+    if (!open_) return;
+    open_ = false;
+    bool ok = true;
+    if (used_ != 0) ok = files_.Write(std::string_view(buffer_.data(), used_));
+    used_ = 0;
+    ok = files_.Close() && ok;
+    if (!ok) throw ExtractionError("an attachment file could not be written");
+  }
+
+ private:
+  void Flush() {
+    const bool ok = used_ == 0 || files_.Write(std::string_view(buffer_.data(), used_));
+    used_ = 0;
+    if (!ok) throw ExtractionError("an attachment file could not be written");
+  }
+
+  AttachmentFiles& files_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool open_ = false;
 };
 
 // Decodes the body of one part piece by piece. Base64 is one stream over the
@@ -116,34 +187,37 @@ class BodyDecoder {
     held_.clear();
   }
 
-  void Piece(std::string_view piece, bool start, bool end, std::string& out) {
+  void Piece(std::string_view piece, bool start, bool end, Output& out) {
     switch (kind_) {
       case TransferBase64:
       case TransferMime: {
         if (start) padSeen_ = false;
         if (padSeen_) break;
-        const std::size_t pad = piece.find('=');
-        if (pad != std::string_view::npos) {
-          piece = piece.substr(0, pad + 1);
-          padSeen_ = true;
-        }
-        base64_.Line(piece, out);
+        auto* at = reinterpret_cast<unsigned char*>(out.Room(piece.size() / 4 * 3 + 3));
+        out.Commit(reinterpret_cast<const char*>(base64_.LineTo(piece, at, padSeen_)));
         break;
       }
       case TransferUuencode:
-        if (start) DecodeMimeLineTo(TransferUuencode, piece, out);
+        if (start) Through(out, [&](std::string& text) { DecodeMimeLineTo(TransferUuencode, piece, text); });
         break;
       case TransferQuotedPrintable:
-        QuotedPrintable(piece, end, out);
+        Through(out, [&](std::string& text) { QuotedPrintable(piece, end, text); });
         break;
       default:
-        out.append(piece);
-        if (end) out.append("\r\n");
+        out.Append(piece);
+        if (end) out.Append("\r\n");
         break;
     }
   }
 
  private:
+  template <typename Decode>
+  void Through(Output& out, Decode decode) {
+    scratch_.clear();
+    decode(scratch_);
+    out.Append(scratch_);
+  }
+
   void QuotedPrintable(std::string_view piece, bool end, std::string& out) {
     std::string text = std::move(held_);
     held_.clear();
@@ -171,47 +245,7 @@ class BodyDecoder {
   Base64Decoder base64_;
   bool padSeen_ = false;
   std::string held_;
-};
-
-// The file being written, buffered.
-class Output {
- public:
-  explicit Output(AttachmentFiles& files) : files_(files) {}
-  ~Output() {
-    if (open_) files_.Close();
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  bool Open() const { return open_; }
-  void Opened() {
-    open_ = true;
-    buffer_.clear();
-  }
-  std::string& Buffer() { return buffer_; }
-  void Written() {
-    if (buffer_.size() >= FlushSize) Flush();
-  }
-  void Close() {
-    if (!open_) return;
-    open_ = false;
-    bool ok = true;
-    if (!buffer_.empty()) ok = files_.Write(buffer_);
-    buffer_.clear();
-    ok = files_.Close() && ok;
-    if (!ok) throw ExtractionError("an attachment file could not be written");
-  }
-
- private:
-  void Flush() {
-    const bool ok = files_.Write(buffer_);
-    buffer_.clear();
-    if (!ok) throw ExtractionError("an attachment file could not be written");
-  }
-
-  AttachmentFiles& files_;
-  std::string buffer_;
-  bool open_ = false;
+  std::string scratch_;
 };
 
 class Extraction {
@@ -236,18 +270,18 @@ class Extraction {
     for (;;) {
       if (!pending && !reader.NextLine()) break;
       pending = false;
-      const std::optional<std::string> name = ParseUUBeginLine(reader.Piece());
+      const std::optional<std::string> name =
+          MayBeBegin(reader.Piece()) ? ParseUUBeginLine(reader.Piece()) : std::nullopt;
       if (!name || !CreateTarget(folder, *name, std::string(), true)) continue;
       decoder_.Reset(TransferUuencode);
       while (reader.NextLine()) {
-        const std::string& line = reader.Piece();
+        const std::string_view line = reader.Piece();
         if (reader.Ended() && SameText(line, "end")) break;
-        if (ParseUUBeginLine(line)) {
+        if (MayBeBegin(line) && ParseUUBeginLine(line)) {
           pending = true;
           break;
         }
-        decoder_.Piece(line, true, reader.Ended(), output_.Buffer());
-        output_.Written();
+        decoder_.Piece(line, true, reader.Ended(), output_);
       }
       output_.Close();
     }
@@ -278,10 +312,10 @@ class Extraction {
       if (!header) {
         if (!pending_ && !reader_->NextLine()) return;
         pending_ = false;
-        const std::string& line = reader_->Piece();
+        const std::string_view line = reader_->Piece();
         if (searching && IsBoundaryCandidate(line)) {
           std::string saved = Trim(line);
-          const std::string savedLine = line;
+          const std::string savedLine(line);
           if (!reader_->NextLine()) {
             BodyLine(savedLine, false);
             return;
@@ -297,8 +331,8 @@ class Extraction {
           searching = false;
           inPart_ = false;
         }
-        const std::string& current = reader_->Piece();
-        if (!delimiter.empty() && current.starts_with(delimiter)) {
+        const std::string_view current = reader_->Piece();
+        if (!delimiter.empty() && IsDashed(current) && current.starts_with(delimiter)) {
           inPart_ = true;
           output_.Close();
           if (IsClosing(current, delimiter)) return;
@@ -309,7 +343,7 @@ class Extraction {
           return;
         } else if (!inPart_) {
           header = true;
-          headerStart = current;
+          headerStart = std::string(current);
         } else {
           BodyLine(current, true);
           continue;
@@ -347,7 +381,7 @@ class Extraction {
   }
 
   // A line that may be an undeclared delimiter: "--" and a token.
-  bool IsBoundaryCandidate(const std::string& line) const {
+  bool IsBoundaryCandidate(std::string_view line) const {
     if (!reader_->Ended() || !line.starts_with("--")) return false;
     const std::string trimmed = Trim(line);
     return trimmed.size() >= 3 && trimmed.find(' ') == std::string::npos;
@@ -366,7 +400,7 @@ class Extraction {
   // whole delimiter line counts: an inner boundary may begin with an outer
   // one's text.
   bool EnclosingDelimiter(std::string_view line, std::size_t count) const {
-    if (!line.starts_with("--") || !reader_->Ended()) return false;
+    if (count == 0 || !IsDashed(line) || !reader_->Ended()) return false;
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
       line.remove_suffix(1);
     for (std::size_t i = count; i-- > 0;) {
@@ -379,17 +413,14 @@ class Extraction {
   // A line of a part's body: decoded into the open file, if any; a uuencode
   // "begin" line is noted either way. rest: the line goes on in the
   // reader's next pieces.
-  void BodyLine(const std::string& first, bool rest) {
-    if (!uuencodeSeen_ && ParseUUBeginLine(first)) uuencodeSeen_ = true;
+  void BodyLine(std::string_view first, bool rest) {
+    if (!uuencodeSeen_ && MayBeBegin(first) && ParseUUBeginLine(first)) uuencodeSeen_ = true;
     const bool ended = !rest || reader_->Ended();
     if (!output_.Open()) return;
-    decoder_.Piece(first, true, ended, output_.Buffer());
-    output_.Written();
+    decoder_.Piece(first, true, ended, output_);
     if (ended) return;
-    while (reader_->NextPiece()) {
-      decoder_.Piece(reader_->Piece(), false, reader_->Ended(), output_.Buffer());
-      output_.Written();
-    }
+    while (reader_->NextPiece())
+      decoder_.Piece(reader_->Piece(), false, reader_->Ended(), output_);
   }
 
   // Chooses the part's file and opens it; a part without a file is passed over.
