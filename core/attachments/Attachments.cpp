@@ -209,6 +209,7 @@ void ExtractAttachments(const std::string& messagePath, std::int32_t tag, const 
                         AttachmentCollection& collection, bool extractAll, bool skipUnnamedHtml) {
   ExtractionOptions options;
   options.folder = folder;
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') options.folder += '\\';
   options.tag = tag;
   options.extractAll = extractAll;
   options.skipUnnamedHtml = skipUnnamedHtml;

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """A seeded corpus of MIME messages for the attachment extraction tests:
 mixed and alternative multiparts nested up to five deep, encapsulated
-messages, base64 wrapped at 76 and 75 characters and as one 1 MB line,
+messages, base64 wrapped at 76, 75 and 70 characters and as one line of 1 MB or
+100 KB,
 quoted-printable with soft breaks and "." lines, 7bit text, x-uuencode
-parts, inline uuencoded blocks of 45, 59 and 90 bytes, duplicate names and
-unnamed HTML. Every message is written three ways: NNN.eml (the text, for
+parts, inline uuencoded blocks of 45, 59 and 90 bytes, duplicate names,
+RFC 2231 names and unnamed HTML. Every message is written three ways: NNN.eml (the text, for
 the oracles), NNN.tmp (dot-stuffed, closed by the end mark) and NNN.imap
 (the 26-byte header, then the text).
     attach_corpus.py DIRECTORY [SEED] [COUNT]
@@ -71,17 +72,29 @@ class Corpus:
         return name
 
     def base64_part(self, names):
-        big = self.big_lines < 3 and self.rng.random() < 0.03
-        size = 1 << 20 if big else self.rng.randint(1, 6000)
+        one_line = self.big_lines < 6 and self.rng.random() < 0.06
+        size = (1 << 20, 100 * 1024)[self.big_lines % 2] if one_line else self.rng.randint(1, 6000)
         data = self.rng.randbytes(size)
         encoded = base64.b64encode(data)
-        if big:
+        if one_line:
             self.big_lines += 1
             body = encoded
         else:
-            width = self.rng.choice((76, 75))
+            width = self.rng.choice((76, 75, 70))
             body = CRLF.join(encoded[i:i + width] for i in range(0, len(encoded), width))
+        if self.rng.random() < 0.15:
+            return self.extended_headers() + body
         return self.headers("application/octet-stream", self.name(names, "bin"), "base64") + body
+
+    def extended_headers(self):
+        """A base64 part named in the RFC 2231 forms: one value, or sections."""
+        token = self.token()
+        if self.rng.random() < 0.5:
+            line = "filename*=utf-8''caf%%C3%%A9-%s.bin" % token
+        else:
+            line = "filename*0*=utf-8''%%C3%%A9t%%C3%%A9-;\r\n filename*1=\"%s\";\r\n filename*2=\".bin\"" % token
+        return ("Content-Type: application/octet-stream\r\nContent-Disposition: attachment; %s\r\n"
+                "Content-Transfer-Encoding: base64\r\n\r\n" % line).encode()
 
     def qp_part(self, names):
         text = self.text(self.rng.randint(1, 30)).replace(b"\r\n", b"\n")

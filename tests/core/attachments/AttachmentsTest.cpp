@@ -4,8 +4,9 @@
 // threads filling one collection, and the scanner settings of "scan.cfg".
 #include "core/attachments/Attachments.h"
 
-#include <psapi.h>
 #include <windows.h>
+// (after windows.h)
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
