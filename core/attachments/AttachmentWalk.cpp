@@ -293,7 +293,7 @@ class Extraction {
   // One multipart level: the top level (depth 0, no delimiter unless an
   // undeclared one turns up) or the level of a declared boundary. A level
   // ends at its closing delimiter, at the end of the message, or at a line
-  // that starts with an enclosing level's delimiter (left pending for it).
+  // that is an enclosing level's delimiter (left pending for that level).
   void Level(const std::string& boundary, int depth) {
     std::string delimiter = boundary.empty() ? std::string() : "--" + boundary;
     const std::size_t enclosing = delimiters_.size();  // delimiters of the levels around this one
