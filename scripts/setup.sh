@@ -17,6 +17,8 @@ PKGS=(
   # for both Wine architectures, the PostgreSQL server and the sqlite3 tool.
   libodbc2 libodbc2:i386 odbcinst libsqliteodbc libsqliteodbc:i386
   odbc-postgresql odbc-postgresql:i386 postgresql sqlite3
+  # Oracles of the attachment extraction: two MIME unpackers.
+  ripmime mpack
 )
 
 SUDO=""

@@ -1,7 +1,12 @@
 #include "core/mime/LineReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace core {
 
@@ -30,6 +35,39 @@ bool HeaderBudget::Take(std::size_t length) {
   return true;
 }
 
+namespace {
+
+// The first CR or LF of the n bytes, or nullptr. Sixteen bytes at a time
+// where the processor has SSE2, else eight: the C runtime's memchr is a byte
+// loop on some platforms, and a line would need two searches with it.
+const char* FindLineEnd(const char* begin, std::size_t n) {
+  const char* p = begin;
+  const char* const end = begin + n;
+#if defined(__SSE2__)
+  const __m128i lineFeeds = _mm_set1_epi8('\n'), returns = _mm_set1_epi8('\r');
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds), _mm_cmpeq_epi8(bytes, returns)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#else
+  constexpr std::uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
+  constexpr std::uint64_t LineFeeds = Ones * '\n', Returns = Ones * '\r';
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t a = word ^ LineFeeds, b = word ^ Returns;
+    // Non-zero exactly when some byte of a or of b is zero.
+    if ((((a - Ones) & ~a) | ((b - Ones) & ~b)) & Highs) break;
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == '\r' || *p == '\n') return p;
+  return nullptr;
+}
+
+}  // namespace
+
 LineReader::LineReader(ByteSource& source) : source_(source), buffer_(BlockSize) {}
 
 bool LineReader::Fill() {
@@ -44,60 +82,75 @@ bool LineReader::Fill() {
   return true;
 }
 
-bool LineReader::ReadPiece(std::string& piece, std::size_t limit) {
-  piece.clear();
+bool LineReader::ReadPieceView(std::string_view& piece, std::size_t limit) {
   if (limit == 0) limit = 1;
   if (skipLineFeed_) {
     skipLineFeed_ = false;
     if ((position_ < filled_ || Fill()) && buffer_[position_] == '\n') ++position_;
   }
-  bool consumed = false;
-  for (;;) {
+  // A piece that lies in one block is handed out in place; one that crosses
+  // a block edge is gathered here.
+  assembled_.clear();
+  bool gathered = false;
+  const auto take = [&](const char* begin, std::size_t length) {
+    if (gathered) {
+      assembled_.append(begin, length);
+      piece = assembled_;
+    } else {
+      piece = std::string_view(begin, length);
+    }
+  };
+  for (bool consumed = false;; consumed = true) {
     if (position_ == filled_ && !Fill()) {
       ended_ = true;
+      piece = assembled_;
       return consumed;
     }
-    consumed = true;
     const char* begin = buffer_.data() + position_;
-    const std::size_t scan = std::min(filled_ - position_, limit - piece.size());
-    std::size_t i = 0;
-    while (i < scan && begin[i] != '\r' && begin[i] != '\n')
-      ++i;
-    piece.append(begin, i);
-    position_ += i;
-    if (i < scan) {
-      skipLineFeed_ = begin[i] == '\r';
+    const std::size_t scan = std::min(filled_ - position_, limit - assembled_.size());
+    const char* end = FindLineEnd(begin, scan);
+    const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - begin) : scan;
+    position_ += length;
+    if (end != nullptr) {
+      skipLineFeed_ = *end == '\r';
       ++position_;
       ended_ = true;
+      take(begin, length);
       return true;
     }
-    if (piece.size() == limit) {
-      // A line of exactly limit characters still ends here.
-      ended_ = false;
-      if (position_ == filled_ && !Fill()) {
+    if (assembled_.size() + length < limit) {
+      // The block ended first: the piece goes on in the next one.
+      assembled_.append(begin, length);
+      gathered = true;
+      continue;
+    }
+    // A piece of exactly limit characters; the line may still end right here.
+    if (position_ == filled_) {
+      assembled_.append(begin, length);
+      gathered = true;
+      piece = assembled_;
+      if (!Fill()) {
         ended_ = true;
-      } else if (buffer_[position_] == '\r' || buffer_[position_] == '\n') {
-        skipLineFeed_ = buffer_[position_] == '\r';
-        ++position_;
-        ended_ = true;
+        return true;
       }
-      return true;
+    } else {
+      take(begin, length);
     }
+    ended_ = buffer_[position_] == '\r' || buffer_[position_] == '\n';
+    if (ended_) {
+      skipLineFeed_ = buffer_[position_] == '\r';
+      ++position_;
+    }
+    return true;
   }
 }
 
-namespace {
-
-// The first CR or LF of the n bytes, or nullptr. The LF search runs first so
-// the CR search never reaches past the line.
-const char* FindLineEnd(const char* begin, std::size_t n) {
-  const auto* lineFeed = static_cast<const char*>(std::memchr(begin, '\n', n));
-  const std::size_t before = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - begin) : n;
-  const auto* carriageReturn = static_cast<const char*>(std::memchr(begin, '\r', before));
-  return carriageReturn != nullptr ? carriageReturn : lineFeed;
+bool LineReader::ReadPiece(std::string& piece, std::size_t limit) {
+  std::string_view view;
+  const bool read = ReadPieceView(view, limit);
+  piece.assign(view);
+  return read;
 }
-
-}  // namespace
 
 bool LineReader::ReadLineView(std::string_view& line, std::size_t limit) {
   cut_ = false;

@@ -94,6 +94,9 @@ class LineReader {
   // rest of a longer line comes with the following calls. LineEnded tells
   // whether this piece closed its line. False at the end of the data.
   bool ReadPiece(std::string& piece, std::size_t limit);
+  // The same without a copy where the piece lies in one block: the view
+  // stays valid until the next call on the reader.
+  bool ReadPieceView(std::string_view& piece, std::size_t limit);
 
   // The next line of a header block: false at the end of the data and when
   // the line does not fit the block's limits (that line is consumed).

@@ -30,6 +30,22 @@ constexpr auto Base64Values = [] {
   return table;
 }();
 
+// The same values placed where they sit in a group of four characters
+// (first character in bits 18-23, ...), with Bad outside the alphabet: a
+// whole group is then four look-ups joined by OR and one test.
+constexpr std::uint32_t Bad = 0x80000000u;
+constexpr auto GroupValues = [] {
+  struct Table {
+    std::uint32_t at[4][256];
+  } table{};
+  for (int position = 0; position < 4; ++position)
+    for (int c = 0; c < 256; ++c) {
+      const unsigned char value = Base64Values.value[c];
+      table.at[position][c] = (value & Skip) != 0 ? Bad : std::uint32_t{value} << (18 - 6 * position);
+    }
+  return table;
+}();
+
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 int HexValue(char c) {
@@ -166,20 +182,36 @@ unsigned char* Base64Decoder::Step(unsigned char value, unsigned char* at) {
   return at;
 }
 
-void Base64Decoder::Line(std::string_view line, std::string& out) {
-  unsigned char* at = Grow(out, line.size());
+unsigned char* Base64Decoder::LineTo(std::string_view line, unsigned char* at, bool& pad) {
+  pad = false;
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const unsigned char* const end = p + line.size();
   const auto& table = Base64Values.value;
+  const auto decode = [](const unsigned char* q) {
+    const auto& group = GroupValues.at;
+    return group[0][q[0]] | group[1][q[1]] | group[2][q[2]] | group[3][q[3]];
+  };
+  const auto put = [](unsigned char* to, std::uint32_t v) {
+    to[0] = static_cast<unsigned char>(v >> 16);
+    to[1] = static_cast<unsigned char>(v >> 8);
+    to[2] = static_cast<unsigned char>(v);
+  };
   for (;;) {
     if (count_ == 0) {
+      // Whole groups, two at a time; a skipped character or "=" leaves the
+      // rest to the one-at-a-time step.
+      while (end - p >= 8) {
+        const std::uint32_t v = decode(p), w = decode(p + 4);
+        if (((v | w) & Bad) != 0) break;
+        put(at, v);
+        put(at + 3, w);
+        at += 6;
+        p += 8;
+      }
       while (end - p >= 4) {
-        const std::uint32_t a = table[p[0]], b = table[p[1]], c = table[p[2]], d = table[p[3]];
-        if (((a | b | c | d) & Skip) != 0) break;  // a skipped character or "=": one at a time
-        const std::uint32_t v = (a << 18) | (b << 12) | (c << 6) | d;
-        at[0] = static_cast<unsigned char>(v >> 16);
-        at[1] = static_cast<unsigned char>(v >> 8);
-        at[2] = static_cast<unsigned char>(v);
+        const std::uint32_t v = decode(p);
+        if ((v & Bad) != 0) break;
+        put(at, v);
         at += 3;
         p += 4;
       }
@@ -188,11 +220,18 @@ void Base64Decoder::Line(std::string_view line, std::string& out) {
     const unsigned char value = table[*p++];
     if (value == Pad) {
       Reset();
-      break;
+      pad = true;
+      return at;
     }
     if (value != Skip) at = Step(value, at);
   }
-  Shrink(out, at);
+  return at;
+}
+
+bool Base64Decoder::Line(std::string_view line, std::string& out) {
+  bool pad = false;
+  Shrink(out, LineTo(line, Grow(out, line.size()), pad));
+  return pad;
 }
 
 void Base64Decoder::LineOneByOne(std::string_view line, std::string& out) {

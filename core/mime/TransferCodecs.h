@@ -52,8 +52,12 @@ bool Base64EncodeStream(ByteSource& source, ByteSink* sink, std::string* text, s
 // unfinished group. Complete bytes only are emitted.
 class Base64Decoder {
  public:
-  // Appends the bytes of the line, four characters at a time where it can.
-  void Line(std::string_view line, std::string& out);
+  // Appends the bytes of the line, four characters at a time where it can;
+  // true when an "=" ended the line's input.
+  bool Line(std::string_view line, std::string& out);
+  // The same into a buffer with room for line.size() / 4 * 3 + 3 bytes;
+  // answers the end of what it wrote, pad as Line's result.
+  unsigned char* LineTo(std::string_view line, unsigned char* out, bool& pad);
   // The same one character at a time: the reference for Line.
   void LineOneByOne(std::string_view line, std::string& out);
   void Reset() {

@@ -4,6 +4,7 @@
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
 #include "core/antispam/RuleFilesWin.h"
+#include "core/attachments/ScanConfig.h"
 #include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
@@ -36,8 +37,8 @@ void RunStep(Step step) noexcept {
 
 // ---- Steps that are not simply one call of their subsystem ----------------
 
-// Attachment-scanner settings ("scan.cfg"): defaults until that unit reads them.
-void ReadScannerSettings() {}
+// Attachment-scanner settings ("scan.cfg"); the sending library runs the same reader.
+void ReadScannerSettings() { LoadScanConfig(); }
 // "default.ini" in the mode that fills no record: the domain-administrator rights.
 void ReadDefaultTemplates() { ApplyDefaultsIni(false, nullptr, true, {}); }
 // Replacement message texts ("strings.dat"); the sending library runs the same step.

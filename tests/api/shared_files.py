@@ -56,9 +56,10 @@ def check(out):
     want += [f"d{p}{i}.test" for p in "ab" for i in range(30)]
     expect("domains.cfg", sorted(names), sorted(want))
     expect("domain count at 7,020", struct.unpack_from("<I", settings, Settings.DOMAIN_COUNT)[0], len(want))
-    # Ids 12 and 57, set by one process each (4321), and the field after 12.
-    expect("settings of both processes", struct.unpack_from("<HH", settings, 242) + struct.unpack_from("<H", settings, 1458),
-           (4321, 0, 4321))
+    # Ids 12 and 57, set by one process each (4321), the field after 12 (id
+    # 13) untouched, and id 14 at 1: the load found no "scan.cfg".
+    expect("settings of both processes", struct.unpack_from("<HBB", settings, 242) + struct.unpack_from("<H", settings, 1458),
+           (4321, 0, 1, 4321))
     expect("new.test accounts", aliases("new.test"), ["ann0"])
     kept = os.path.join(install, "mail", "old.test", "ann0", "1.imap")
     expect("the renamed domain's mail", os.path.exists(kept), True)

@@ -19,14 +19,14 @@ inline constexpr std::size_t SettingsSize = 20864, DomainSize = 913, AccountSize
 // "settings.cfg": byte offsets, named by what the tests use them for.
 namespace settings {
 // Fields the tests name by what they do.
-inline constexpr std::size_t HostList = 0, PunycodeNames = 149, NoBackEndLock = 152, AddressLiterals = 155,
-                             PrefixText = 201, DirectorySync = 207, DomainShield = 232, CacheMegabytes = 233,
-                             TempFolder = 256, MailFolder = 512, LogsFolder = 768, WelcomeMessages = 1473,
-                             LdapServer = 1474, FirstProcessor = 1542, BackEndConnection = 2356, ConnectBackEnd = 3381,
-                             DirectoryConfigured = 3382, ArchiveFolder = 3385, StorageMode = 3633, DomainLayout = 7001,
-                             DomainCount = 7020, OldDomainTable = 7024, LegacyDomains = 20344, Lockout = 20433,
-                             LockoutThreshold = 20436, LockoutMinutes = 20440, MaskPasswords = 20848,
-                             ShowFlaggedPasswords = 20849;
+inline constexpr std::size_t HostList = 0, PunycodeNames = 149, ScannerMode = 245, ScannerFlag = 246,
+                             NoBackEndLock = 152, AddressLiterals = 155, PrefixText = 201, DirectorySync = 207,
+                             DomainShield = 232, CacheMegabytes = 233, TempFolder = 256, MailFolder = 512,
+                             LogsFolder = 768, WelcomeMessages = 1473, LdapServer = 1474, FirstProcessor = 1542,
+                             BackEndConnection = 2356, ConnectBackEnd = 3381, DirectoryConfigured = 3382,
+                             ArchiveFolder = 3385, StorageMode = 3633, DomainLayout = 7001, DomainCount = 7020,
+                             OldDomainTable = 7024, LegacyDomains = 20344, Lockout = 20433, LockoutThreshold = 20436,
+                             LockoutMinutes = 20440, MaskPasswords = 20848, ShowFlaggedPasswords = 20849;
 // The password policy.
 inline constexpr std::size_t NotAnAlias = 159, MinLength = 6999, MinDigits = 7000, MinOthers = 20445;
 // Fields known by their setting id alone.
