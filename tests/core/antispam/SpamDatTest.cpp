@@ -124,7 +124,7 @@ TEST(SpamDat, HostileTextInTime) {
   SpamSettings s = DefaultSpamSettings();
   ReadSpamDat(text, s);
   EXPECT_EQ(s.maxText, 7);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 }  // namespace
