@@ -17,6 +17,7 @@
 #include "core/platform/InstallationLock.h"
 #include "core/platform/System.h"
 #include "core/texts/StringsFile.h"
+#include "core/variables/SystemVariables.h"
 
 namespace core {
 namespace {
@@ -127,6 +128,7 @@ void InstallUnitHooks() {
   SetSpamRulesStep(&LoadRulesStep);
   InstallListHooks();
   InstallMessageHooks();
+  InstallVariableHooks();
   SetSyncUserHook(&SyncUserToLDAP);
   SetLdapBindFunction(&LdapBindCheck);
   // "ldapbypass.dat" is an address list with the message files' rules.
