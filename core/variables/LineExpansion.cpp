@@ -1,6 +1,7 @@
 #include "core/variables/LineExpansion.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -257,28 +258,65 @@ class Expansion {
   }
 
  private:
-  std::vector<Occurrence> Locate(std::string_view line, std::string_view lower, bool percent, bool dollar) {
+  // Every variable of the line that no variable of an earlier row overlaps;
+  // the occurrences of one variable left to right, each after the last.
+  static std::vector<Occurrence> Locate(std::string_view line, std::string_view lower, bool percent, bool dollar) {
+    std::vector<std::pair<std::size_t, std::size_t>> candidates;  // row, start
+    for (const std::string_view mark : {std::string_view("%%"), std::string_view("$$")}) {
+      if (!(mark[0] == '%' ? percent : dollar)) continue;
+      for (std::size_t at = line.find(mark); at != std::string_view::npos; at = line.find(mark, at + 1)) {
+        const std::size_t row = VariableAt(line, lower, at);
+        if (row < VariableCount) candidates.emplace_back(row, at);
+      }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+
     std::vector<Occurrence> found;
     Claims claims;
-    for (std::size_t index = 0; index < VariableCount; ++index) {
+    std::size_t row = VariableCount, from = 0;
+    for (const auto& [index, start] : candidates) {
+      if (index != row) row = index, from = 0;
+      if (start < from) continue;
       const Variable& v = Variables[index];
-      if (v.text[0] == '%' ? !percent : !dollar) continue;
-      std::size_t from = 0;
       if (v.kind == Kind::Token || v.kind == Kind::Escape) {
-        for (std::size_t at = lower.find(v.text); at != std::string_view::npos; at = lower.find(v.text, from)) {
-          from = at + v.text.size();
-          if (claims.Take(at, from)) found.push_back({index, at, from, {}});
-        }
+        from = start + v.text.size();
+        if (claims.Take(start, from)) found.push_back({index, start, from, {}});
         continue;
       }
       VariableArgument a;
-      const char terminator = v.text[0];
-      while (GetVariableArgument(line, lower, v.text, terminator, v.caseSensitive, from, a)) {
-        from = a.end;
-        if (claims.Take(a.start, a.end)) found.push_back({index, a.start, a.end, a.Argument(line)});
+      if (!GetVariableArgument(line, lower, v.text, v.text[0], v.caseSensitive, start, a)) {
+        from = line.size();  // no terminator here, none further on either
+        continue;
       }
+      from = a.end;
+      if (claims.Take(a.start, a.end)) found.push_back({index, a.start, a.end, a.Argument(line)});
     }
     return found;
+  }
+
+  // The row of the variable written at position at, or VariableCount. No
+  // two variables' texts start alike, so at most one matches.
+  static std::size_t VariableAt(std::string_view line, std::string_view lower, std::size_t at) {
+    if (at + 2 >= line.size()) return VariableCount;
+    for (const std::uint8_t row : RowsByThirdLetter()[static_cast<unsigned char>(lower[at + 2])]) {
+      const Variable& v = Variables[row];
+      if ((v.caseSensitive ? line : lower).substr(at, v.text.size()) == v.text) return row;
+    }
+    return VariableCount;
+  }
+
+  // The rows by the third character of their text, folded to lower case.
+  using RowLists = std::array<std::vector<std::uint8_t>, 256>;
+  static const RowLists& RowsByThirdLetter() {
+    static const RowLists rows = [] {
+      RowLists lists;
+      for (std::size_t row = 0; row < VariableCount; ++row)
+        lists[static_cast<unsigned char>(LowerAscii(Variables[row].text.substr(2, 1))[0])].push_back(
+            static_cast<std::uint8_t>(row));
+      return lists;
+    }();
+    return rows;
   }
 
   std::string HeaderOf(const std::string& name) { return DecodeHeaderText(env_.Header(name), false); }
@@ -382,23 +420,39 @@ class Expansion {
     const std::string fileName(name);
     if (depth + 1 > limits_.includeDepth) return fileName;
     const std::unique_ptr<ByteSource> file = env_.OpenFile(fileName);
-    if (!file || file->SizeHint() > limits_.includeBytes - used_) return fileName;
-    LineReader reader(*file);
+    if (!file) return fileName;
+    std::string content;
+    if (!ReadWithin(*file, limits_.includeBytes - used_, content)) {
+      used_ = limits_.includeBytes;
+      return fileName;
+    }
+    used_ += content.size();
     std::string value, piece;
-    std::string_view line;
     bool keep = true;
-    while (reader.ReadLineView(line)) {
-      const std::uint64_t cost = line.size() + 1;
-      if (cost > limits_.includeBytes - used_) {
-        used_ = limits_.includeBytes;
-        return fileName;
-      }
-      used_ += cost;
-      Expand(line, depth + 1, keep, piece, nullptr);
+    std::size_t at = 0;
+    while (at < content.size()) {
+      std::size_t end = content.find_first_of("\r\n", at);
+      if (end == std::string::npos) end = content.size();
+      Expand(std::string_view(content).substr(at, end - at), depth + 1, keep, piece, nullptr);
       value += piece;
       value += "\r\n";
+      at = end + (end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n' ? 2 : 1);
     }
-    return reader.Failed() ? fileName : value;
+    return value;
+  }
+
+  // The whole source when it holds at most limit bytes and reads cleanly.
+  static bool ReadWithin(ByteSource& source, std::uint64_t limit, std::string& content) {
+    const std::uint64_t expected = source.SizeHint();
+    if (expected > limit) return false;
+    content.reserve(static_cast<std::size_t>(expected));
+    char block[16 * 1024];
+    for (;;) {
+      const std::size_t got = source.Read(block, sizeof block);
+      if (got == 0) return !source.Failed();
+      if (got > limit - content.size()) return false;
+      content.append(block, got);
+    }
   }
 
   // The line's text without its line break, then each file in base64 lines;

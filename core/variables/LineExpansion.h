@@ -19,8 +19,8 @@
 namespace core {
 
 // An included file nests at most includeDepth deep, and one template line
-// reads at most includeBytes of included text (its lines, each counted with
-// one byte for its line break); past either an include gives its file name.
+// reads at most includeBytes of included files; past either an include gives
+// its file name.
 struct ExpansionLimits {
   int includeDepth = 8;
   std::uint64_t includeBytes = std::uint64_t{64} << 20;
