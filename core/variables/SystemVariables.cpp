@@ -229,9 +229,12 @@ bool ApplySystemVariables(MessageContext& context) {
 
 std::string RunCommandVariable(const std::string& commandLine) {
   try {
+    // "%%Exec cmd%%" hands over " cmd": the blanks in front name no program.
+    const std::size_t start = commandLine.find_first_not_of(" \t");
+    if (start == std::string::npos) return {};
     std::uint32_t exitCode = 0;
     std::string output;
-    if (!ExecuteAndCapture(commandLine, exitCode, SW_HIDE, output)) return {};
+    if (!ExecuteAndCapture(commandLine.substr(start), exitCode, SW_HIDE, output)) return {};
     return output;
   } catch (...) {
     return {};

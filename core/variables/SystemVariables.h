@@ -26,8 +26,8 @@ std::string ExpandSystemVariablesText(const MessageContext& context, std::string
 bool ApplySystemVariables(MessageContext& context);
 
 // The standard output (and error) of the command line, run with its window
-// hidden ("command|user;domain;password" runs it as that user); empty when
-// it cannot run.
+// hidden ("command|user;domain;password" runs it as that user); blanks in
+// front of it are dropped. Empty when it cannot run.
 std::string RunCommandVariable(const std::string& commandLine);
 
 // The attachment names of a message file for "%%AttachmentNames%%". Until
