@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "core/mime/HeaderText.h"
@@ -124,32 +126,24 @@ struct Occurrence {
   std::size_t value = 0;  // index into the line's values
 };
 
-// The spans of the line already taken by a variable.
-class Claims {
- public:
-  bool Take(std::size_t start, std::size_t end) {
-    auto next = spans_.lower_bound(start);
-    if (next != spans_.end() && next->first < end) return false;
-    if (next != spans_.begin() && std::prev(next)->second > start) return false;
-    spans_.emplace_hint(next, start, end);
-    return true;
-  }
-
- private:
-  std::map<std::size_t, std::size_t> spans_;
-};
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
+void LowerAscii(std::string_view text, std::string& lower) {
+  lower.assign(text);
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
 }
 
 std::string WithColon(std::string_view name) {
   std::string text(name);
   if (text.empty() || text.back() != ':') text += ':';
   return text;
+}
+
+// The three words of a "%%Delete " or "%%Copy " argument: the header name
+// (returned, with its ":"), the index and the count.
+std::string ParseHeaderArgument(std::string_view argument, std::int64_t& index, std::int64_t& count) {
+  index = TextToInt(GetDelimitedWord(argument, 1, ' '));
+  count = TextToInt(GetDelimitedWord(argument, 2, ' '));
+  return WithColon(GetDelimitedWord(argument, 0, ' '));
 }
 
 // "Name" <address>: the text before the first "<", trimmed, without one
@@ -161,6 +155,37 @@ std::string DisplayName(std::string_view value) {
   if (!name.empty() && name.front() == '"') name.erase(0, 1);
   if (!name.empty() && name.back() == '"') name.pop_back();
   return name;
+}
+
+// Which of the two marks that start variables ("%%", "$$") the line holds,
+// in one pass (most lines of a message hold neither).
+struct Marks {
+  bool percent = false;
+  bool dollar = false;
+};
+Marks MarksOf(std::string_view line) {
+  Marks marks;
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  // Eight bytes at a time while none of them is a "%" or a "$".
+  constexpr std::uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
+  const auto hasByte = [](std::uint64_t word, std::uint64_t pattern) {
+    const std::uint64_t x = word ^ pattern;
+    return ((x - Ones) & ~x & Highs) != 0;
+  };
+  while (p + 1 < end) {
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if (!hasByte(word, Ones * '%') && !hasByte(word, Ones * '$')) {
+        p += 8;
+        continue;
+      }
+    }
+    if ((*p == '%' || *p == '$') && p[1] == *p) (*p == '%' ? marks.percent : marks.dollar) = true;
+    ++p;
+  }
+  return marks;
 }
 
 // Counts the bytes a sink receives.
@@ -182,106 +207,143 @@ class Expansion {
  public:
   Expansion(VariableEnvironment& env, const ExpansionLimits& limits) : env_(env), limits_(limits) {}
 
+  // One template line with its own include budget.
+  void ExpandLine(std::string_view line, bool& keep, std::string& out, ByteSink* output) {
+    used_ = 0;
+    Expand(line, 0, keep, out, output);
+  }
+
+ private:
+  // What one level of expansion works in, kept from line to line; an include
+  // expands its lines one level deeper while the level above holds its own.
+  struct Scratch {
+    std::string lower;
+    std::vector<std::pair<std::size_t, std::size_t>> candidates;  // row, start
+    std::vector<Occurrence> found;
+    std::vector<bool> taken;  // positions of the line inside a located variable
+    std::vector<std::string> values;
+    std::vector<std::string_view> base64Files;
+  };
+
+  Scratch& ScratchAt(int depth) {
+    while (scratch_.size() <= static_cast<std::size_t>(depth))
+      scratch_.push_back(std::make_unique<Scratch>());
+    return *scratch_[static_cast<std::size_t>(depth)];
+  }
+
   void Expand(std::string_view line, int depth, bool& keep, std::string& out, ByteSink* output) {
     keep = true;
-    const bool percent = line.find("%%") != std::string_view::npos;
-    const bool dollar = line.find("$$") != std::string_view::npos;
+    const auto [percent, dollar] = MarksOf(line);
     if (!percent && !dollar) {
       out.assign(line);
       return;
     }
-    const std::string lower = LowerAscii(line);
-    std::vector<Occurrence> found = Locate(line, lower, percent, dollar);
+    Scratch& s = ScratchAt(depth);
+    LowerAscii(line, s.lower);
+    Locate(line, s, percent, dollar);
 
     // Values in the order of the table; a simple token's once per line.
-    std::vector<std::string> values;
+    std::size_t count = 0;
+    const auto next = [&]() -> std::string& {
+      if (count == s.values.size()) s.values.emplace_back();
+      return s.values[count++];
+    };
     std::size_t tokenValue[VariableCount];
     std::fill(std::begin(tokenValue), std::end(tokenValue), SIZE_MAX);
-    std::vector<std::string_view> base64Files;
-    for (Occurrence& o : found) {
+    s.base64Files.clear();
+    for (Occurrence& o : s.found) {
       const Variable& v = Variables[o.variable];
       if (v.kind == Kind::Token && tokenValue[o.variable] != SIZE_MAX) {
         o.value = tokenValue[o.variable];
         continue;
       }
-      o.value = values.size();
+      o.value = count;
+      std::string& value = next();
       switch (v.kind) {
         case Kind::Token:
           tokenValue[o.variable] = o.value;
-          values.push_back(TokenValue(v.value));
+          value = TokenValue(v.value);
           break;
         case Kind::Header:
-          values.push_back(HeaderOf(WithColon(o.argument)));
+          value = HeaderOf(WithColon(o.argument));
           break;
         case Kind::Delete:
         case Kind::Copy:
-          values.push_back(DeleteOrCopy(v.kind == Kind::Delete, o.argument));
+          value = DeleteOrCopy(v.kind == Kind::Delete, o.argument);
           break;
         case Kind::FormatDateTime:
-          values.push_back(FormatDateTime(o.argument, env_.Now(), env_.Dates()));
+          value = FormatDateTime(o.argument, env_.Now(), env_.Dates());
           break;
         case Kind::Include:
-          values.push_back(Include(o.argument, depth));
+          value = Include(o.argument, depth);
           break;
         case Kind::IncludeBase64:
           // Written to the output after the line; without one the keyword stays.
-          if (output != nullptr) base64Files.push_back(o.argument);
-          values.emplace_back(output != nullptr ? std::string_view() : line.substr(o.start, v.text.size()));
+          if (output != nullptr) s.base64Files.push_back(o.argument);
+          value.assign(output != nullptr ? std::string_view() : line.substr(o.start, v.text.size()));
           break;
         case Kind::Exec:
-          values.push_back(env_.RunCommand(std::string(o.argument)));
+          value = env_.RunCommand(std::string(o.argument));
           break;
         case Kind::Escape:
-          values.emplace_back("%%");
+          value = "%%";
           break;
         case Kind::Set:
           keep = false;
-          values.emplace_back();
+          value.clear();
           break;
       }
     }
 
-    std::sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
+    std::sort(s.found.begin(), s.found.end(),
+              [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
     out.clear();
     std::size_t at = 0;
-    for (const Occurrence& o : found) {
+    for (const Occurrence& o : s.found) {
       out.append(line.substr(at, o.start - at));
-      out.append(values[o.value]);
+      out.append(s.values[o.value]);
       at = o.end;
     }
     out.append(line.substr(at));
 
-    if (!base64Files.empty()) {
+    if (!s.base64Files.empty()) {
       keep = false;
-      WriteBase64(out, base64Files, *output);
+      WriteBase64(out, s.base64Files, *output);
     }
   }
 
- private:
   // Every variable of the line that no variable of an earlier row overlaps;
   // the occurrences of one variable left to right, each after the last.
-  static std::vector<Occurrence> Locate(std::string_view line, std::string_view lower, bool percent, bool dollar) {
-    std::vector<std::pair<std::size_t, std::size_t>> candidates;  // row, start
+  static void Locate(std::string_view line, Scratch& s, bool percent, bool dollar) {
+    const std::string_view lower = s.lower;
+    s.candidates.clear();
     for (const std::string_view mark : {std::string_view("%%"), std::string_view("$$")}) {
       if (!(mark[0] == '%' ? percent : dollar)) continue;
       for (std::size_t at = line.find(mark); at != std::string_view::npos; at = line.find(mark, at + 1)) {
         const std::size_t row = VariableAt(line, lower, at);
-        if (row < VariableCount) candidates.emplace_back(row, at);
+        if (row < VariableCount) s.candidates.emplace_back(row, at);
       }
     }
-    std::stable_sort(candidates.begin(), candidates.end(),
+    std::stable_sort(s.candidates.begin(), s.candidates.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
-    std::vector<Occurrence> found;
-    Claims claims;
+    s.found.clear();
+    s.taken.assign(line.size(), false);
+    const auto take = [&](std::size_t start, std::size_t end) {
+      for (std::size_t i = start; i < end; ++i)
+        if (s.taken[i]) return false;
+      std::fill(s.taken.begin() + static_cast<std::ptrdiff_t>(start),
+                s.taken.begin() + static_cast<std::ptrdiff_t>(end), true);
+      return true;
+    };
     std::size_t row = VariableCount, from = 0;
-    for (const auto& [index, start] : candidates) {
+    for (const auto& [index, start] : s.candidates) {
       if (index != row) row = index, from = 0;
       if (start < from) continue;
       const Variable& v = Variables[index];
       if (v.kind == Kind::Token || v.kind == Kind::Escape) {
         from = start + v.text.size();
-        if (claims.Take(start, from)) found.push_back({index, start, from, {}});
+        if (take(start, from)) s.found.push_back({index, start, from, {}});
         continue;
       }
       VariableArgument a;
@@ -290,9 +352,8 @@ class Expansion {
         continue;
       }
       from = a.end;
-      if (claims.Take(a.start, a.end)) found.push_back({index, a.start, a.end, a.Argument(line)});
+      if (take(a.start, a.end)) s.found.push_back({index, a.start, a.end, a.Argument(line)});
     }
-    return found;
   }
 
   // The row of the variable written at position at, or VariableCount. No
@@ -311,15 +372,22 @@ class Expansion {
   static const RowLists& RowsByThirdLetter() {
     static const RowLists rows = [] {
       RowLists lists;
-      for (std::size_t row = 0; row < VariableCount; ++row)
-        lists[static_cast<unsigned char>(LowerAscii(Variables[row].text.substr(2, 1))[0])].push_back(
-            static_cast<std::uint8_t>(row));
+      std::string third;
+      for (std::size_t row = 0; row < VariableCount; ++row) {
+        LowerAscii(Variables[row].text.substr(2, 1), third);
+        lists[static_cast<unsigned char>(third[0])].push_back(static_cast<std::uint8_t>(row));
+      }
       return lists;
     }();
     return rows;
   }
 
-  std::string HeaderOf(const std::string& name) { return DecodeHeaderText(env_.Header(name), false); }
+  // A header's value with its encoded words decoded, read once per run.
+  const std::string& HeaderOf(const std::string& name) {
+    const auto cached = headers_.find(name);
+    if (cached != headers_.end()) return cached->second;
+    return headers_.emplace(name, DecodeHeaderText(env_.Header(name), false)).first->second;
+  }
 
   std::string TokenValue(Value value) {
     const MessageContext& c = env_.Context();
@@ -405,7 +473,8 @@ class Expansion {
   }
 
   std::string DeleteOrCopy(bool erase, std::string_view argument) {
-    HeaderArgument a = ExpandHeaderArgument(env_, argument);
+    HeaderArgument a;
+    a.value = HeaderOf(ParseHeaderArgument(argument, a.index, a.count));
     if (a.value.empty() || a.index < 0) return a.value;
     const auto length = static_cast<std::int64_t>(a.value.size());
     const std::int64_t count = a.index >= length || a.count <= 0 ? 0 : std::min(a.count, length - a.index);
@@ -476,6 +545,8 @@ class Expansion {
   VariableEnvironment& env_;
   const ExpansionLimits& limits_;
   std::uint64_t used_ = 0;  // included bytes of this template line
+  std::vector<std::unique_ptr<Scratch>> scratch_;
+  std::map<std::string, std::string> headers_;
 };
 
 }  // namespace
@@ -496,21 +567,19 @@ bool GetVariableArgument(std::string_view line, std::string_view lowerLine, std:
 
 HeaderArgument ExpandHeaderArgument(VariableEnvironment& env, std::string_view argument) {
   HeaderArgument a;
-  a.value = DecodeHeaderText(env.Header(WithColon(GetDelimitedWord(argument, 0, ' '))), false);
-  a.index = TextToInt(GetDelimitedWord(argument, 1, ' '));
-  a.count = TextToInt(GetDelimitedWord(argument, 2, ' '));
+  a.value = DecodeHeaderText(env.Header(ParseHeaderArgument(argument, a.index, a.count)), false);
   return a;
 }
 
 void ExpandSystemVariables(VariableEnvironment& env, std::string_view line, bool& keep, std::string& out,
                            ByteSink* output, const ExpansionLimits& limits) {
-  Expansion(env, limits).Expand(line, 0, keep, out, output);
+  Expansion(env, limits).ExpandLine(line, keep, out, output);
 }
 
 std::string ExpandSystemVariablesText(VariableEnvironment& env, std::string_view line, const ExpansionLimits& limits) {
   bool keep = true;
   std::string out;
-  Expansion(env, limits).Expand(line, 0, keep, out, nullptr);
+  Expansion(env, limits).ExpandLine(line, keep, out, nullptr);
   return out;
 }
 
@@ -544,7 +613,14 @@ bool MessageLineWriter::Write(std::string_view bytes) {
 }
 
 bool MessageLineWriter::WriteLine(std::string_view line) {
-  if (afterCR_ || line.find_first_of("\r\n") != std::string_view::npos) return Write(line) && Write("\r\n");
+  const bool breaks = !line.empty() && (std::memchr(line.data(), '\r', line.size()) != nullptr ||
+                                        std::memchr(line.data(), '\n', line.size()) != nullptr);
+  return breaks ? Write(line) && Write("\r\n") : WritePlainLine(line);
+}
+
+bool MessageLineWriter::WritePlainLine(std::string_view line) {
+  // A CR that ended the bytes before has no LF to join any more.
+  afterCR_ = false;
   if (lineStart_ && stuffed_ && !line.empty() && line[0] == '.') buffer_ += '.';
   buffer_.append(line);
   buffer_ += "\r\n";
@@ -574,6 +650,7 @@ bool MessageLineWriter::Flush() {
 bool ExpandMessageLines(VariableEnvironment& env, ByteSource& message, ByteSink& target, bool stuffed,
                         const ExpansionLimits& limits) {
   MessageLineWriter writer(target, stuffed);
+  Expansion expansion(env, limits);
   LineReader reader(message);
   std::string_view line;
   std::string out;
@@ -584,10 +661,11 @@ bool ExpandMessageLines(VariableEnvironment& env, ByteSource& message, ByteSink&
       written = writer.WriteRaw(".\r\n");
     } else {
       if (stuffed && !line.empty() && line[0] == '.') line.remove_prefix(1);
-      if (line.find("%%") == std::string_view::npos && line.find("$$") == std::string_view::npos) {
-        written = writer.WriteLine(line);
+      const Marks marks = MarksOf(line);
+      if (!marks.percent && !marks.dollar) {
+        written = writer.WritePlainLine(line);
       } else {
-        ExpandSystemVariables(env, line, keep, out, &writer, limits);
+        expansion.ExpandLine(line, keep, out, &writer);
         written = !keep || writer.WriteLine(out);
       }
     }

@@ -77,6 +77,8 @@ class MessageLineWriter final : public ByteSink {
   bool Write(std::string_view bytes) override;
   // A line without its break, then CRLF.
   bool WriteLine(std::string_view line);
+  // The same for a line known to hold no CR or LF.
+  bool WritePlainLine(std::string_view line);
   // Bytes written as they are, with no stuffing (the end mark of a message).
   bool WriteRaw(std::string_view bytes);
   bool Flush();

@@ -272,7 +272,17 @@ TEST(MessageExpansion, BothFormsEveryLineBreakAndNothingLostOnAFailedWrite) {
   FailingSink broken;
   MemorySource again(imap);
   EXPECT_FALSE(ExpandMessageLines(env, again, broken, false));
-  // A line of any length, its variable at the end.
+  // Marks at every offset of a word; a line of any length, its variable at the end.
+  for (std::size_t k = 0; k < 18; ++k) {
+    FakeVariables at = Env();
+    bool keep = true;
+    std::string line;
+    ExpandSystemVariables(at, std::string(k, '%') + "%%To_Alias%%" + std::string(k, '$'), keep, line, nullptr);
+    EXPECT_EQ(line, std::string(k, '%') + "bob" + std::string(k, '$')) << k;
+    EXPECT_TRUE(keep) << k;
+    ExpandSystemVariables(at, std::string(k, 'x') + "$$set$", keep, line, nullptr);
+    EXPECT_FALSE(keep) << k;
+  }
   std::string out;
   StringSink toOut(out);
   const std::string longLine = std::string(3 << 20, 'y') + "%%To_Alias%%";
