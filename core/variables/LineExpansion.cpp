@@ -188,6 +188,16 @@ Marks MarksOf(std::string_view line) {
   return marks;
 }
 
+// The position of the first CR or LF from at on, or the text's size.
+std::size_t LineEnd(std::string_view text, std::size_t at) {
+  const char* begin = text.data() + at;
+  const std::size_t n = text.size() - at;
+  const auto* lineFeed = static_cast<const char*>(std::memchr(begin, '\n', n));
+  const std::size_t before = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - begin) : n;
+  const auto* carriageReturn = static_cast<const char*>(std::memchr(begin, '\r', before));
+  return at + (carriageReturn != nullptr ? static_cast<std::size_t>(carriageReturn - begin) : before);
+}
+
 // Counts the bytes a sink receives.
 class CountingSink final : public ByteSink {
  public:
@@ -500,8 +510,7 @@ class Expansion {
     bool keep = true;
     std::size_t at = 0;
     while (at < content.size()) {
-      std::size_t end = content.find_first_of("\r\n", at);
-      if (end == std::string::npos) end = content.size();
+      const std::size_t end = LineEnd(content, at);
       Expand(std::string_view(content).substr(at, end - at), depth + 1, keep, piece, nullptr);
       value += piece;
       value += "\r\n";
