@@ -4,6 +4,7 @@
 #include "core/accounts/RecordCaches.h"
 #include "core/antispam/AntiSpamSettings.h"
 #include "core/antispam/RuleFilesWin.h"
+#include "core/attachments/Attachments.h"
 #include "core/attachments/ScanConfig.h"
 #include "core/auth/Authenticate.h"
 #include "core/config/ConfigStore.h"
@@ -19,6 +20,7 @@
 #include "core/platform/System.h"
 #include "core/startup/LibraryStart.h"
 #include "core/texts/StringsFile.h"
+#include "core/variables/SystemVariables.h"
 
 namespace core {
 namespace {
@@ -133,6 +135,9 @@ void InstallUnitHooks() {
   SetSpamRulesStep(&LoadRulesStep);
   InstallListHooks();
   InstallMessageHooks();
+  InstallVariableHooks();
+  // "%%AttachmentNames%%" takes the message apart to name its attachments.
+  SetAttachmentNamesSource(&GetAttachmentNames);
   SetSyncUserHook(&SyncUserToLDAP);
   SetLdapBindFunction(&LdapBindCheck);
   // "ldapbypass.dat" is an address list with the message files' rules.
