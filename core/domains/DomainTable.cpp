@@ -361,8 +361,24 @@ int DomainListRecallOrExact(std::string_view name, bool exact) {
   Table& table = TheTable();
   // Takes no lock: the remembered pair, else the copy of the entries. When
   // another lookup or a change touched the pair meanwhile, the two looks
-  // might not belong together: look again.
-  for (;;) {
+  // might not belong together: look again, and after a few lost races hold
+  // the pair still while looking in the copy.
+  for (int attempt = 0;; ++attempt) {
+    if (exact && attempt >= 4) {
+      int index = -1;
+      const bool answered = table.last.RecallOrLook(
+          name,
+          [&](int& found) {
+            const SnapshotCell<DomainEntries>::Pin copy = table.names.Read();
+            if (!copy) return false;
+            found = copy->IndexOf(name);
+            return true;
+          },
+          index);
+      if (answered) return index;
+      ExactUnderHold(table, name);  // no copy: make one, then try again
+      continue;
+    }
     const LastLookup::Seen seen = table.last.Recall(name);
     if (seen.matched) return seen.index;
     if (!exact) return -1;

@@ -38,6 +38,13 @@ class LastLookup {
   bool TryRemember(std::uint64_t version, std::string_view name, int index);
   // Remembers the pair unless Forget ran since Forgets() gave forgetsBefore.
   bool RememberUnlessForgotten(std::uint64_t forgetsBefore, std::string_view name, int index);
+  // Recall, else look(found), and remember a found index, all in one hold
+  // of the pair: for a lookup that kept losing races to other lookups. look
+  // answers false when it cannot answer without waiting (then nothing is
+  // written and this answers false); it must not wait for anything that may
+  // wait for the pair (the table's writers forget it under their hold).
+  template <typename Look>
+  bool RecallOrLook(std::string_view name, Look&& look, int& index);
   // Clears the pair and counts one forgetting.
   void Forget();
   std::uint64_t Forgets() const { return forgets_.load(std::memory_order_acquire); }
@@ -139,6 +146,27 @@ inline bool LastLookup::TryRemember(std::uint64_t version, std::string_view name
   if (!LockIf(version)) return false;
   Write(name, index);
   version_.store(version + 2, std::memory_order_release);
+  return true;
+}
+
+template <typename Look>
+bool LastLookup::RecallOrLook(std::string_view name, Look&& look, int& index) {
+  const std::uint64_t version = Lock();
+  const int remembered = index_.load(std::memory_order_relaxed);
+  int found = -1;
+  if (remembered >= 0 && Holds(name, length_.load(std::memory_order_relaxed))) {
+    found = remembered;
+  } else if (!look(found)) {
+    version_.store(version, std::memory_order_release);  // nothing written: the same value again
+    return false;
+  } else if (found >= 0) {
+    Write(name, found);
+    version_.store(version + 2, std::memory_order_release);
+    index = found;
+    return true;
+  }
+  version_.store(version, std::memory_order_release);
+  index = found;
   return true;
 }
 

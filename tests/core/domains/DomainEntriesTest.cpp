@@ -190,6 +190,28 @@ TEST(LastLookup, RememberedOnlyWhileNothingChangedSinceTheLook) {
   EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), "b.test", 4));
   EXPECT_EQ(last.Recall("b.test").index, 4);
 
+  // The held form: recall, else the look, remembered in the same hold.
+  int index = -1, looks = 0;
+  auto look = [&](int found) {
+    return [&looks, found](int& out) {
+      ++looks;
+      out = found;
+      return found != -2;
+    };
+  };
+  EXPECT_TRUE(last.RecallOrLook("b.test", look(9), index));
+  EXPECT_EQ(index, 4);  // remembered: no look
+  EXPECT_EQ(looks, 0);
+  const std::uint64_t before = last.Recall("c.test").version;
+  EXPECT_FALSE(last.RecallOrLook("c.test", look(-2), index));  // cannot answer: nothing written
+  EXPECT_TRUE(last.Unchanged(before));
+  EXPECT_TRUE(last.RecallOrLook("c.test", look(-1), index));
+  EXPECT_EQ(index, -1);
+  EXPECT_TRUE(last.Unchanged(before));  // not found: not remembered
+  EXPECT_TRUE(last.RecallOrLook("c.test", look(5), index));
+  EXPECT_EQ(last.Recall("c.test").index, 5);
+  EXPECT_EQ(looks, 3);
+
   const std::string longName(300, 'q');
   EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), longName, 7));
   EXPECT_EQ(last.Recall(longName).index, 7);
