@@ -45,6 +45,22 @@ std::size_t NameHash(std::string_view name) {
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
+// Whether the entry's name is name, compared in place eight bytes at a
+// time (every lookup ends here).
+bool SameName(std::string_view entry, std::string_view name) {
+  if (entry.size() != name.size()) return false;
+  std::size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, entry.data() + i, 8);
+    std::memcpy(&b, name.data() + i, 8);
+    if (a != b) return false;
+  }
+  for (; i < name.size(); ++i)
+    if (entry[i] != name[i]) return false;
+  return true;
+}
+
 // The trimmed text of a short string of width characters at bytes.
 std::string ShortText(const std::uint8_t* bytes, std::size_t width) {
   const std::size_t length = std::min<std::size_t>(bytes[0], width);
@@ -130,7 +146,7 @@ int DomainEntries::IndexOf(std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t slot = NameHash(name) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
     const std::size_t first = slots_[slot] - 1;
-    if (Name(first) == name) return first < Live() ? static_cast<int>(first) : -1;
+    if (SameName(Name(first), name)) return first < Live() ? static_cast<int>(first) : -1;
   }
   return -1;
 }

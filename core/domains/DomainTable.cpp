@@ -10,10 +10,12 @@
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
 #include "core/domains/DomainBindings.h"
+#include "core/domains/LastLookup.h"
 #include "core/platform/Files.h"
 #include "core/platform/Handles.h"
 #include "core/platform/LockTable.h"
 #include "core/util/PathText.h"
+#include "core/util/SnapshotCell.h"
 #include "core/util/Text.h"
 
 namespace core {
@@ -27,12 +29,14 @@ struct Table {
   bool unreadable = false;
   // What the last load read, for the conversion that follows it.
   bool loadedFromLegacyWhole = false;
-  // The last successful lookup (index -1: none).
-  std::string lastName;
-  int lastIndex = -1;
-  // Counts the changes of the table, so that a lookup that raced one is
-  // not remembered.
-  std::uint64_t changes = 0;
+  // The last successful lookup, and the count of changes that made the
+  // table forget it (a lookup that raced one is not remembered).
+  LastLookup last;
+  // A copy of the entries for lookups that take no lock: withdrawn by every
+  // change of the names (under the exclusive hold) and copied again by the
+  // first lookup after it.
+  SnapshotCell<DomainEntries> names;
+  std::atomic<bool> copying{false};
   // Changed since it was read or written: only then does a save write it.
   bool unsaved = false;
   // The two files as this process last read or wrote them (the count lives
@@ -54,10 +58,15 @@ void SetSettingsCount(std::uint32_t count) { SetU32(Settings().data(), cfg::Doma
 // Call with the exclusive hold: the count lives in the settings record.
 void PublishCount(const Table& table) { SetSettingsCount(table.entries.count); }
 
+// Call with the exclusive hold after the names changed in place: lookups
+// that take no lock must not answer from the old copy any more.
+void NamesChanged(Table& table) { table.names.Withdraw(); }
+
+// Call with the exclusive hold; the copy goes first, so a lookup that sees
+// the memo forgotten never finds the old copy.
 void ForgetLastLookup(Table& table) {
-  table.lastName.clear();
-  table.lastIndex = -1;
-  ++table.changes;
+  NamesChanged(table);
+  table.last.Forget();
 }
 
 FileVersion VersionOf(const char* name) { return GetFileTimeSize(ConfigFolder() + name); }
@@ -136,6 +145,7 @@ bool DomainListLoad() {
 void DomainListMigrate() {
   Table& table = TheTable();
   ExclusiveSrwGuard hold(table.lock);
+  NamesChanged(table);
   try {
     table.entries.count = SettingsCount();
     const std::vector<std::uint8_t> before = table.entries.block;
@@ -265,6 +275,7 @@ bool DomainListAdd(std::string_view name, std::uint32_t grow) {
   try {
     Table& table = TheTable();
     ExclusiveSrwGuard hold(table.lock);
+    NamesChanged(table);
     table.entries.count = SettingsCount();
     table.entries.Add(name, grow);
     table.unsaved = true;
@@ -290,6 +301,7 @@ bool DomainListDelete(int index) {
   {
     Table& table = TheTable();
     ExclusiveSrwGuard hold(table.lock);
+    NamesChanged(table);
     table.entries.count = SettingsCount();
     if (index < 0 || !table.entries.Remove(static_cast<std::size_t>(index))) return false;
     table.unsaved = true;
@@ -319,38 +331,73 @@ int DomainListExactIndex(std::string_view name) {
 }
 
 bool RecallLastLookup(std::string_view name, int& index) {
-  Table& table = TheTable();
-  SharedSrwGuard hold(table.lock);
-  if (table.lastIndex < 0 || table.lastName != name) return false;
-  index = table.lastIndex;
+  const LastLookup::Seen seen = TheTable().last.Recall(name);
+  if (!seen.matched) return false;
+  index = seen.index;
   return true;
 }
 
-int DomainListRecallOrExact(std::string_view name, bool exact) {
-  Table& table = TheTable();
-  ExclusiveSrwGuard hold(table.lock);
-  if (table.lastIndex >= 0 && table.lastName == name) return table.lastIndex;
-  if (!exact) return -1;
+namespace {
+
+// The exact index under the shared hold; the first lookup after a change
+// also copies the entries for the lookups after it.
+int ExactUnderHold(Table& table, std::string_view name) {
+  SharedSrwGuard hold(table.lock);
   const int index = table.entries.IndexOf(name);
-  if (index >= 0) {
-    table.lastName.assign(name);
-    table.lastIndex = index;
+  if (!table.names.Published() && !table.copying.exchange(true)) {
+    try {
+      table.names.PublishIfEmpty(std::make_unique<const DomainEntries>(table.entries));
+    } catch (...) {
+      // No memory for the copy: lookups keep taking the hold.
+    }
+    table.copying.store(false);
   }
   return index;
 }
 
-std::uint64_t DomainTableChanges() {
+}  // namespace
+
+int DomainListRecallOrExact(std::string_view name, bool exact) {
   Table& table = TheTable();
-  SharedSrwGuard hold(table.lock);
-  return table.changes;
+  // Takes no lock: the remembered pair, else the copy of the entries. When
+  // another lookup or a change touched the pair meanwhile, the two looks
+  // might not belong together: look again, and after a few lost races hold
+  // the pair still while looking in the copy.
+  for (int attempt = 0;; ++attempt) {
+    if (exact && attempt >= 4) {
+      int index = -1;
+      const bool answered = table.last.RecallOrLook(
+          name,
+          [&](int& found) {
+            const SnapshotCell<DomainEntries>::Pin copy = table.names.Read();
+            if (!copy) return false;
+            found = copy->IndexOf(name);
+            return true;
+          },
+          index);
+      if (answered) return index;
+      ExactUnderHold(table, name);  // no copy: make one, then try again
+      continue;
+    }
+    const LastLookup::Seen seen = table.last.Recall(name);
+    if (seen.matched) return seen.index;
+    if (!exact) return -1;
+    int index = -1;
+    {
+      const SnapshotCell<DomainEntries>::Pin copy = table.names.Read();
+      index = copy ? copy->IndexOf(name) : ExactUnderHold(table, name);
+    }
+    if (!table.last.Unchanged(seen.version)) continue;
+    if (index >= 0) table.last.TryRemember(seen.version, name, index);
+    return index;
+  }
 }
 
+std::uint64_t DomainTableChanges() { return TheTable().last.Forgets(); }
+
 void RememberLastLookup(std::string_view name, int index, std::uint64_t changesBefore) {
-  Table& table = TheTable();
-  ExclusiveSrwGuard hold(table.lock);
-  if (table.changes != changesBefore) return;  // the index may name another entry by now
-  table.lastName.assign(name);
-  table.lastIndex = index;
+  // The index may name another entry by now when the table changed.
+  TheTable().last.RememberUnlessForgotten(changesBefore, name, index);
 }
 
 bool DomainFolder(std::string_view name, std::string& folder) {

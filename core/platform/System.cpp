@@ -223,7 +223,9 @@ void SetProcessAffinity(bool allProcessors) {
   DWORD_PTR systemMask = 0;
   if (allProcessors) {
     if (!getMask(::GetCurrentProcess(), &processMask, &systemMask) || systemMask == 0) return;
-    setMask(::GetCurrentProcess(), systemMask);
+    // Already so (every load after the first): setting it again would only
+    // cost one more round trip to the system.
+    if (processMask != systemMask) setMask(::GetCurrentProcess(), systemMask);
   } else {
     setMask(::GetCurrentProcess(), 1);
   }

@@ -1,10 +1,13 @@
 // The table's entries and the older forms, on bytes written out here.
 #include "core/domains/DomainEntries.h"
+#include "core/domains/LastLookup.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/records.h"
@@ -163,6 +166,91 @@ TEST(DomainEntries, OlderFormsConvertOnlyFromTheirOwnSources) {
   EXPECT_EQ(layout.Name(1), "bb.test");
   EXPECT_EQ(layout.Name(2), "ccc.test");
   EXPECT_EQ(layout.Address(0), 0u);
+}
+
+// The remembered pair: a change between a look and its remembering keeps
+// the pair from being written; names past the inline words compare whole.
+TEST(LastLookup, RememberedOnlyWhileNothingChangedSinceTheLook) {
+  LastLookup last;
+  LastLookup::Seen seen = last.Recall("a.test");
+  EXPECT_FALSE(seen.matched);
+  EXPECT_TRUE(last.TryRemember(seen.version, "a.test", 3));
+  EXPECT_FALSE(last.TryRemember(seen.version, "b.test", 4));  // the pair changed since that look
+  EXPECT_EQ(last.Recall("a.test").index, 3);
+  EXPECT_FALSE(last.Recall("a.tes").matched);
+  EXPECT_FALSE(last.Recall("a.test.").matched);
+  EXPECT_FALSE(last.Recall("b.test").matched);
+
+  const std::uint64_t forgets = last.Forgets();
+  seen = last.Recall("x");
+  last.Forget();
+  EXPECT_FALSE(last.Recall("a.test").matched);
+  EXPECT_FALSE(last.TryRemember(seen.version, "b.test", 4));
+  EXPECT_FALSE(last.RememberUnlessForgotten(forgets, "b.test", 4));
+  EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), "b.test", 4));
+  EXPECT_EQ(last.Recall("b.test").index, 4);
+
+  // The held form: recall, else the look, remembered in the same hold.
+  int index = -1, looks = 0;
+  auto look = [&](int found) {
+    return [&looks, found](int& out) {
+      ++looks;
+      out = found;
+      return found != -2;
+    };
+  };
+  EXPECT_TRUE(last.RecallOrLook("b.test", look(9), index));
+  EXPECT_EQ(index, 4);  // remembered: no look
+  EXPECT_EQ(looks, 0);
+  const std::uint64_t before = last.Recall("c.test").version;
+  EXPECT_FALSE(last.RecallOrLook("c.test", look(-2), index));  // cannot answer: nothing written
+  EXPECT_TRUE(last.Unchanged(before));
+  EXPECT_TRUE(last.RecallOrLook("c.test", look(-1), index));
+  EXPECT_EQ(index, -1);
+  EXPECT_TRUE(last.Unchanged(before));  // not found: not remembered
+  EXPECT_TRUE(last.RecallOrLook("c.test", look(5), index));
+  EXPECT_EQ(last.Recall("c.test").index, 5);
+  EXPECT_EQ(looks, 3);
+
+  const std::string longName(300, 'q');
+  EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), longName, 7));
+  EXPECT_EQ(last.Recall(longName).index, 7);
+  EXPECT_FALSE(last.Recall(std::string(299, 'q') + 'r').matched);
+  EXPECT_FALSE(last.Recall(std::string(256, 'q')).matched);
+  EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), "", 0));
+  EXPECT_EQ(last.Recall("").index, 0);
+}
+
+// Writers remember pairs whose index is the name's length: a reader never
+// sees a name with another pair's index.
+TEST(LastLookup, ReadersNeverSeeHalfAPair) {
+  LastLookup last;
+  std::atomic<bool> stop{false};
+  std::atomic<long> bad{0}, matched{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < 2; ++w) {
+    threads.emplace_back([&, w] {
+      for (int i = 0; i < 200000 && !stop.load(); ++i) {
+        const std::string name((i + w) % 40 + 1, static_cast<char>('a' + w));
+        last.TryRemember(last.Recall(name).version, name, static_cast<int>(name.size()));
+        if (i % 1000 == 0) last.Forget();
+      }
+    });
+  }
+  for (int r = 0; r < 2; ++r) {
+    threads.emplace_back([&, r] {
+      for (int i = 0; i < 200000 && !stop.load(); ++i) {
+        const std::string name(i % 40 + 1, static_cast<char>('a' + r));
+        const LastLookup::Seen seen = last.Recall(name);
+        if (!seen.matched) continue;
+        ++matched;
+        if (seen.index != static_cast<int>(name.size())) ++bad;
+      }
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/config/ConfigStore.h"
 #include "core/db/DbLibrary.h"
@@ -301,6 +305,49 @@ TEST_F(DomainTest, ALookupThatRacedAChangeIsNotRemembered) {
   EXPECT_EQ(DomainListFind("b.test"), 0);
   EXPECT_TRUE(RecallLastLookup("b.test", index));
   EXPECT_EQ(index, 0);
+}
+
+// Lookups take no lock: while one thread renames, adds and deletes, the
+// others still find every unmoved domain at its place, a renamed or added
+// one at its place or nowhere, and after the changes each answer is the
+// table's own.
+TEST_F(DomainTest, LookupsWithoutTheLockAgreeWithTheTableWhileItChanges) {
+  std::string domains;
+  for (int i = 0; i < 200; ++i)
+    domains += Entry("d" + std::to_string(i) + ".test");
+  Install(domains, 200);
+  std::atomic<bool> stop{false};
+  std::atomic<long> bad{0}, found{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&, r] {
+      for (long i = 0; !stop.load(); ++i) {
+        const int d = static_cast<int>((i * 7 + r) % 199) + 1;
+        if (DomainListFind("D" + std::to_string(d) + ".Test") != d) ++bad;
+        const int renamed = DomainListFind(i % 2 == 0 ? "a.test" : "b.test");
+        const int added = DomainListFind("x.test");
+        if (renamed != 0 && renamed != -1) ++bad;
+        if (added != 200 && added != -1) ++bad;
+        ++found;
+      }
+    });
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  // At least 300 rounds, and on until the readers looked often meanwhile.
+  for (int i = 0; (i < 300 || found.load() < 3000) && std::chrono::steady_clock::now() < until; ++i) {
+    DomainListRename(0, i % 2 == 0 ? "a.test" : "b.test");
+    DomainListAdd("x.test");
+    DomainListDelete(200);
+  }
+  stop = true;
+  for (auto& t : readers)
+    t.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_GT(found.load(), 0);
+  for (const char* name : {"a.test", "b.test", "x.test", "d0.test", "d1.test", "d199.test"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(DomainListFind(name), DomainListExactIndex(name));
+  }
 }
 
 // Storage mode 2 against the test stand-in and against the real back end
