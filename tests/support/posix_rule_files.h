@@ -42,12 +42,14 @@ inline bool ReadWhole(const std::string& path, std::string& data) {
 // Calls each(line) for every line of data; the last line needs no end.
 template <class Each>
 void SplitLines(std::string_view data, Each&& each) {
-  while (!data.empty()) {
-    const std::size_t end = data.find_first_of("\r\n");
-    each(data.substr(0, end));
-    if (end == std::string_view::npos) break;
-    data.remove_prefix(end + (data.compare(end, 2, "\r\n") == 0 ? 2 : 1));
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (data[i] != '\r' && data[i] != '\n') continue;
+    each(data.substr(start, i - start));
+    if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
+    start = i + 1;
   }
+  if (start < data.size()) each(data.substr(start));
 }
 
 class PosixRuleFiles : public core::RuleSource {
