@@ -19,6 +19,10 @@ PKGS=(
   odbc-postgresql odbc-postgresql:i386 postgresql sqlite3
   # Oracles of the attachment extraction: two MIME unpackers.
   ripmime mpack
+  # Debian's anti-spam rule files, the corpus of the rule-file tests: only its
+  # ".cf" files are read. The package holds no daemon (that is a separate
+  # package), and its maintenance timer and daily job stay off unless enabled.
+  spamassassin
 )
 
 SUDO=""
@@ -52,3 +56,9 @@ $SUDO apt-get update -qq
 # start a system server.
 echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The rule-file package's set-up imports its signing key with gpg, which
+# leaves a gpg-agent of its own running: stop that one.
+keys=/var/lib/spamassassin/sa-update-keys
+if [ -d "$keys" ] && command -v gpgconf >/dev/null; then
+  $SUDO runuser -u debian-spamd -- gpgconf --homedir "$keys" --kill gpg-agent 2>/dev/null || true
+fi

@@ -1,5 +1,7 @@
 #include "core/antispam/RuleFiles.h"
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -131,93 +133,163 @@ void SpamAssassinUnit::ParseSpamAssassinLine(std::string_view line) {
   ParseLine(line);
 }
 
+namespace {
+
+enum class Step : std::uint8_t {
+  Rule,
+  Address,
+  Describe,
+  Score,
+  RequiredHits,
+  Flag,
+  Number,
+  SubjectTag,
+  OkLocales,
+  DnsAvailable,
+  ClearHeaders,
+  AddHeader,
+  RemoveHeader,
+  ClearTrusted,
+  Trusted,
+  ClearReport,
+  ReportContact,
+  Report,
+};
+
+// One row per keyword, sorted for a binary search.
+struct Directive {
+  std::string_view keyword;
+  Step step;
+  std::uint8_t kind = 0;  // Rule: the rule kind; Address: the list kind
+  std::uint8_t sub = 0;   // Rule: the URI list kind; Address: the direction (1 sender)
+  bool remove = false;    // Address
+  bool TSASettings::*flag = nullptr;
+  std::int32_t TSASettings::*number = nullptr;
+};
+
+constexpr Directive Directives[] = {
+    {.keyword = "add_header", .step = Step::AddHeader},
+    {.keyword = "all_spam_to", .step = Step::Address, .kind = 3, .sub = 0},
+    {.keyword = "bayes_auto_learn", .step = Step::Flag, .flag = &TSASettings::BayesAutoLearn},
+    {.keyword = "blacklist_from", .step = Step::Address, .kind = 0, .sub = 1},
+    {.keyword = "blacklist_to", .step = Step::Address, .kind = 0, .sub = 0},
+    {.keyword = "body", .step = Step::Rule, .kind = 2},
+    {.keyword = "clear_headers", .step = Step::ClearHeaders},
+    {.keyword = "clear_report_template", .step = Step::ClearReport},
+    {.keyword = "clear_trusted_networks", .step = Step::ClearTrusted},
+    {.keyword = "describe", .step = Step::Describe},
+    {.keyword = "dns_available", .step = Step::DnsAvailable},
+    {.keyword = "fold_headers", .step = Step::Flag, .flag = &TSASettings::FoldHeaders},
+    {.keyword = "full", .step = Step::Rule, .kind = 0},
+    {.keyword = "header", .step = Step::Rule, .kind = 1},
+    {.keyword = "meta", .step = Step::Rule, .kind = 5},
+    {.keyword = "more_spam_to", .step = Step::Address, .kind = 2, .sub = 0},
+    {.keyword = "ok_locales", .step = Step::OkLocales},
+    {.keyword = "rawbody", .step = Step::Rule, .kind = 4},
+    {.keyword = "rbl_timeout", .step = Step::Number, .number = &TSASettings::RblTimeout},
+    {.keyword = "remove_header", .step = Step::RemoveHeader},
+    {.keyword = "report", .step = Step::Report},
+    {.keyword = "report_contact", .step = Step::ReportContact},
+    {.keyword = "report_safe", .step = Step::Number, .number = &TSASettings::ReportSafe},
+    {.keyword = "required_hits", .step = Step::RequiredHits},
+    {.keyword = "rewrite_subject", .step = Step::Flag, .flag = &TSASettings::RewriteSubject},
+    {.keyword = "score", .step = Step::Score},
+    {.keyword = "skip_rbl_check", .step = Step::Flag, .flag = &TSASettings::SkipRblCheck},
+    {.keyword = "subject_tag", .step = Step::SubjectTag},
+    {.keyword = "trusted_networks", .step = Step::Trusted},
+    {.keyword = "unblacklist_from", .step = Step::Address, .kind = 0, .sub = 1, .remove = true},
+    {.keyword = "unwhitelist_from", .step = Step::Address, .kind = 1, .sub = 1, .remove = true},
+    {.keyword = "uri", .step = Step::Rule, .kind = 3},
+    {.keyword = "uridnsbl", .step = Step::Rule, .kind = 5, .sub = 1},
+    {.keyword = "urirhsbl", .step = Step::Rule, .kind = 5, .sub = 2},
+    {.keyword = "urirhssub", .step = Step::Rule, .kind = 5, .sub = 3},
+    {.keyword = "use_bayes", .step = Step::Flag, .flag = &TSASettings::UseBayes},
+    {.keyword = "use_spf", .step = Step::Flag, .flag = &TSASettings::UseSpf},
+    {.keyword = "use_surbl", .step = Step::Flag, .flag = &TSASettings::UseSurbl},
+    {.keyword = "whitelist_from", .step = Step::Address, .kind = 1, .sub = 1},
+    {.keyword = "whitelist_to", .step = Step::Address, .kind = 1, .sub = 0},
+};
+static_assert(std::ranges::is_sorted(Directives, {}, &Directive::keyword));
+
+const Directive* FindDirective(std::string_view keyword) {
+  const auto found = std::ranges::lower_bound(Directives, keyword, {}, &Directive::keyword);
+  return found != std::end(Directives) && found->keyword == keyword ? found : nullptr;
+}
+
+}  // namespace
+
 void SpamAssassinUnit::ParseLine(std::string_view raw) {
+  // The keyword first: most lines of a rules folder hold keywords this reader
+  // ignores, and those need no more work.
+  std::size_t start = 0;
+  while (start < raw.size() && (raw[start] == ' ' || raw[start] == '\t'))
+    ++start;
+  std::size_t end = start;
+  while (end < raw.size() && raw[end] != ' ' && raw[end] != '\t')
+    ++end;
+  const Directive* directive = FindDirective(raw.substr(start, end - start));
+  if (directive == nullptr) return;
+
   const std::string line = Collapse(raw);
-  const std::string keyword = CutTo(Word(line, 0), ShortTextLength);
-  if (keyword.empty()) return;
-  const std::string word1 = CutTo(Word(line, 1), ShortTextLength);
+  const std::string_view word1 = Word(line, 1).substr(0, ShortTextLength);
   const std::string_view rest = Word(line, 2, true);
   TSASettings& s = settings_;
-
-  struct RuleKeyword {
-    std::string_view keyword;
-    std::uint8_t kind;
-    std::uint8_t listKind;
-  };
-  static constexpr RuleKeyword ruleKeywords[] = {
-      {"full", 0, 0}, {"header", 1, 0},   {"body", 2, 0},     {"uri", 3, 0},       {"rawbody", 4, 0},
-      {"meta", 5, 0}, {"uridnsbl", 5, 1}, {"urirhsbl", 5, 2}, {"urirhssub", 5, 3},
-  };
-  for (const RuleKeyword& k : ruleKeywords) {
-    if (k.keyword != keyword) continue;
-    if (k.listKind != 0 && variant_ == RuleVariant::Sender) return;
-    ParseRuleTest(k.kind, word1, std::string(rest), k.listKind);
-    return;
-  }
-
-  struct AddressKeyword {
-    std::string_view keyword;
-    std::uint8_t listKind;
-    std::uint8_t direction;
-    bool remove;
-  };
-  static constexpr AddressKeyword addressKeywords[] = {
-      {"whitelist_from", 1, 1, false},  {"unwhitelist_from", 1, 1, true}, {"blacklist_from", 0, 1, false},
-      {"unblacklist_from", 0, 1, true}, {"whitelist_to", 1, 0, false},    {"more_spam_to", 2, 0, false},
-      {"all_spam_to", 3, 0, false},     {"blacklist_to", 0, 0, false},
-  };
-  for (const AddressKeyword& k : addressKeywords) {
-    if (k.keyword != keyword) continue;
-    ParseAddressListDirective(line, k.listKind, k.direction, k.remove);
-    return;
-  }
-
-  if (keyword == "describe") {
-    SetRuleDescription(word1, line);
-  } else if (keyword == "score") {
-    SetRuleScore(word1, rest);
-  } else if (keyword == "required_hits") {
-    s.RequiredHits = TextToFloat(word1);
-  } else if (keyword == "use_bayes") {
-    s.UseBayes = IntOne(word1);
-  } else if (keyword == "fold_headers") {
-    s.FoldHeaders = IntOne(word1);
-  } else if (keyword == "subject_tag") {
-    s.SubjectTag = std::string(Word(line, 1, true));
-  } else if (keyword == "rewrite_subject") {
-    s.RewriteSubject = IntOne(word1);
-  } else if (keyword == "report_safe") {
-    s.ReportSafe = TextToInt(word1);
-  } else if (keyword == "bayes_auto_learn") {
-    s.BayesAutoLearn = IntOne(word1);
-  } else if (keyword == "ok_locales") {
-    ParseOkLocales(line);
-  } else if (keyword == "dns_available") {
-    s.DnsAvailable = word1 != "no";
-  } else if (keyword == "skip_rbl_check") {
-    s.SkipRblCheck = IntOne(word1);
-  } else if (keyword == "rbl_timeout") {
-    s.RblTimeout = TextToInt(word1);
-  } else if (keyword == "use_spf") {
-    s.UseSpf = IntOne(word1);
-  } else if (keyword == "use_surbl") {
-    s.UseSurbl = IntOne(word1);
-  } else if (keyword == "clear_headers") {
-    s.AddHeaders.clear();
-  } else if (keyword == "add_header") {
-    ParseAddHeader(line, false);
-  } else if (keyword == "remove_header") {
-    ParseAddHeader(line, true);
-  } else if (keyword == "clear_trusted_networks") {
-    s.TrustedNetworks.clear();
-  } else if (keyword == "trusted_networks") {
-    ParseTrustedNetworks(line);
-  } else if (keyword == "clear_report_template") {
-    s.ReportTemplate.clear();
-  } else if (keyword == "report_contact") {
-    s.ReportContact = word1;
-  } else if (keyword == "report") {
-    AddReportLine(line);
+  switch (directive->step) {
+    case Step::Rule:
+      if (directive->sub != 0 && variant_ == RuleVariant::Sender) return;
+      ParseRuleTest(directive->kind, word1, std::string(rest), directive->sub);
+      return;
+    case Step::Address:
+      ParseAddressListDirective(line, directive->kind, directive->sub, directive->remove);
+      return;
+    case Step::Describe:
+      SetRuleDescription(word1, line);
+      return;
+    case Step::Score:
+      SetRuleScore(word1, rest);
+      return;
+    case Step::RequiredHits:
+      s.RequiredHits = TextToFloat(word1);
+      return;
+    case Step::Flag:
+      s.*(directive->flag) = IntOne(word1);
+      return;
+    case Step::Number:
+      s.*(directive->number) = TextToInt(word1);
+      return;
+    case Step::SubjectTag:
+      s.SubjectTag = std::string(Word(line, 1, true));
+      return;
+    case Step::OkLocales:
+      ParseOkLocales(line);
+      return;
+    case Step::DnsAvailable:
+      s.DnsAvailable = word1 != "no";
+      return;
+    case Step::ClearHeaders:
+      s.AddHeaders.clear();
+      return;
+    case Step::AddHeader:
+      ParseAddHeader(line, false);
+      return;
+    case Step::RemoveHeader:
+      ParseAddHeader(line, true);
+      return;
+    case Step::ClearTrusted:
+      s.TrustedNetworks.clear();
+      return;
+    case Step::Trusted:
+      ParseTrustedNetworks(line);
+      return;
+    case Step::ClearReport:
+      s.ReportTemplate.clear();
+      return;
+    case Step::ReportContact:
+      s.ReportContact = std::string(word1);
+      return;
+    case Step::Report:
+      AddReportLine(line);
+      return;
   }
 }
 
@@ -327,7 +399,7 @@ void SpamAssassinUnit::ParseRuleTest(std::uint8_t kind, std::string_view nameTex
 
 int SpamAssassinUnit::Find(std::string_view name) const {
   if (name.size() > NameLength) return -1;  // stored names are cut: a longer one never matches
-  const auto found = index_.find(std::string(name));
+  const auto found = index_.find(name);
   return found == index_.end() ? -1 : found->second;
 }
 

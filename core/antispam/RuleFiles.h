@@ -161,7 +161,12 @@ class SpamAssassinUnit {
   PatternCompiler& compiler_;
   mutable std::shared_mutex lock_;
   std::vector<TSAFilter> rules_;
-  std::unordered_map<std::string, int> index_;  // first entry of each stored name
+  // Looked up by view, without building a string.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> index_;  // first entry of each stored name
   TSASettings settings_;
   bool haveKey_ = false;
   std::string keyFolder_;

@@ -480,7 +480,8 @@ TEST_F(BackEnd, TheChallengeResponseSwitchAlsoConnects) {
   CreateDirectoryA((install.root() + "Spam").c_str(), nullptr);
   {
     std::ofstream spam(install.root() + "Spam\\spam.dat");
-    spam << "SpamChallengeAddOutgoing=0\r\nspamchallenge = 1\r\n";
+    // A bad time line before the switch: ignored, the lines after it still read.
+    spam << "SpamChallengeAddOutgoing=0\r\nSpamUpdateTime=24:00\r\nspamchallenge = 1\r\n";
   }
   ASSERT_EQ(Init(install.root().c_str()), 0);
   EXPECT_TRUE(core::IsDBLoaded());
@@ -528,6 +529,8 @@ int CompileLines(const std::string& logName) {
 
 }  // namespace
 
+// Debian's rule files (copied by the rule_corpus fixture) through Init: the
+// rules folder of the anti-spam folder, then "SpamAssassinRulesPath=".
 TEST_F(Session, InitLoadsTheRuleFilesOnlyWhenEnabledAndChanged) {
   core::InstallUnitHooks();
   fixture::TempInstall install("rules");
@@ -541,21 +544,37 @@ TEST_F(Session, InitLoadsTheRuleFilesOnlyWhenEnabledAndChanged) {
   std::ofstream(spam + "Rules\\local.cf", std::ios::binary) << "score A 3\r\n";
   ASSERT_TRUE(CopyFileA(REGEX_STANDIN_FULL, (install.root() + "regex.dll").c_str(), FALSE));
   SetEnvironmentVariableA("REGEX_STANDIN_LOG", logName.c_str());
+  const core::SpamAssassinUnit& unit = core::RulesUnit(core::RuleVariant::Api);
 
   std::ofstream(spam + "spam.dat", std::ios::binary) << "SpamAssassinEnabled=0\r\n";
   ASSERT_EQ(Init(install.root().c_str()), 0);
   EXPECT_EQ(CompileLines(logName), 0);
-  EXPECT_EQ(core::RulesUnit(core::RuleVariant::Api).RuleCount(), 0u);
+  EXPECT_EQ(unit.RuleCount(), 0u);
 
   std::ofstream(spam + "spam.dat", std::ios::binary) << "SpamAssassinEnabled=1\r\n";
   ASSERT_EQ(Init(install.root().c_str()), 0);
   EXPECT_EQ(CompileLines(logName), 2);
-  const core::TSASettings rules = core::RulesUnit(core::RuleVariant::Api).Settings();
+  const core::TSASettings rules = unit.Settings();
   EXPECT_EQ(rules.HostName, "mx.test");
   EXPECT_EQ(rules.ListText, "a;b");
   EXPECT_EQ(rules.ListByte, 7);
   ASSERT_EQ(Init(install.root().c_str()), 0);  // local.cf unchanged
   EXPECT_EQ(CompileLines(logName), 2);
-  EXPECT_EQ(core::RulesUnit(core::RuleVariant::Api).RuleCount(), 2u);
+  EXPECT_EQ(unit.RuleCount(), 2u);
+
+  // The corpus elsewhere: compiled once, and not again while its local.cf
+  // stays as it is.
+  std::ofstream(spam + "spam.dat", std::ios::binary) << "SpamAssassinRulesPath=" RULE_CORPUS_DIR "\r\n";
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  const int corpus = CompileLines(logName) - 2;
+  std::string version;
+  std::getline(std::ifstream(RULE_CORPUS_DIR ".version"), version);
+  const bool known = version == "4.0.1-1~deb12u1";  // counted independently for this one
+  EXPECT_EQ(corpus, known ? 1439 : corpus);
+  EXPECT_GT(corpus, 100);
+  EXPECT_EQ(unit.RuleCount(), known ? 2828u : unit.RuleCount());
+  EXPECT_EQ(unit.Settings().HostName, "mx.test");
+  ASSERT_EQ(Init(install.root().c_str()), 0);
+  EXPECT_EQ(CompileLines(logName), corpus + 2);
   SetEnvironmentVariableA("REGEX_STANDIN_LOG", nullptr);
 }
