@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 #include "core/platform/Files.h"
 #include "core/platform/Handles.h"
@@ -17,6 +18,11 @@ constexpr DWORD RecordSize = 16;
 // Another process holds the file only for one read and write.
 constexpr int OpenAttempts = 50;
 constexpr DWORD OpenPause = 20;
+
+// The threads of one process take turns at the file: polling for its
+// exclusive open starves some of them under load, and a failure that gave
+// up waiting would go uncounted. Other processes still meet the retries.
+std::mutex g_fileTurn;
 
 std::string FileOf(const std::string& folder) { return folder + "login.dat"; }
 
@@ -62,6 +68,7 @@ bool ReadOpen(HANDLE file, LoginFailureRecord& record) {
 
 bool ReadLoginFailures(const std::string& mailboxFolder, LoginFailureRecord& record) {
   record = LoginFailureRecord{};
+  const std::lock_guard<std::mutex> turn(g_fileTurn);
   const UniqueHandle file = OpenRetrying(FileOf(mailboxFolder), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   return file && ReadOpen(file.get(), record);
 }
@@ -84,6 +91,7 @@ LockState CheckLoginFailures(const std::string& mailboxFolder, std::int32_t thre
     // the failure counts as now, and is stored so, so that the lock ends
     // within its time from here.
     last = now;
+    const std::lock_guard<std::mutex> turn(g_fileTurn);
     const UniqueHandle open = OpenRetrying(file, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
     LoginFailureRecord current;
     if (open && ReadOpen(open.get(), current) && current.lastFailure > now) {
@@ -103,6 +111,7 @@ bool RecordLoginFailure(const std::string& mailboxFolder, double now) {
   // A mailbox that has not received mail yet has no folder; the lockout
   // must not depend on that.
   ForceDirectory(mailboxFolder);
+  const std::lock_guard<std::mutex> turn(g_fileTurn);
   const UniqueHandle file = OpenRetrying(FileOf(mailboxFolder), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS);
   if (!file) return false;
   LoginFailureRecord record;
@@ -118,6 +127,7 @@ bool RecordLoginFailure(const std::string& mailboxFolder, double now) {
 
 void ForgetLoginFailures(const std::string& mailboxFolder) {
   if (mailboxFolder.empty()) return;
+  const std::lock_guard<std::mutex> turn(g_fileTurn);
   // A reader or a counting process holds the file only for a moment; giving
   // up at once would keep the failures of an account that just logged in.
   for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
