@@ -12,6 +12,12 @@ if(WIN32)
   add_link_options(-static -static-libgcc -static-libstdc++)
   enable_language(RC)
   include(${CMAKE_CURRENT_LIST_DIR}/Com.cmake)
+  # Doubles in SSE2 registers, as on x86-64: x87 arithmetic keeps extended
+  # precision between steps (and follows whatever precision the host process
+  # set), so a number text could read as a different double in the two builds.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    add_compile_options(-msse2 -mfpmath=sse)
+  endif()
 endif()
 
 if(VM_SANITIZE)
