@@ -272,10 +272,17 @@ TEST_F(TypeLibrary, InterfacesAndMembers) {
       UINT count = 0;
       ASSERT_EQ(vtable->GetNames(function->memid, names, 8, &count), S_OK);
       EXPECT_EQ(Narrow(names[0]), member.name);
+      // GetNames answers for the first function of a DISPID: a put after
+      // its get shows the get's parameter names, its own cannot be read.
+      bool firstOfItsId = true;
+      for (const auto& [slot, other] : bySlot)
+        firstOfItsId = firstOfItsId && !(slot < static_cast<UINT>(member.slot) && other->memid == function->memid);
       for (UINT index = 0; index < member.parameters.size(); ++index) {
         const Parameter& parameter = member.parameters[index];
         const ELEMDESC& element = function->lprgelemdescParam[index];
-        EXPECT_EQ(index + 1 < count ? Narrow(names[index + 1]) : "", parameter.name);
+        if (firstOfItsId) {
+          EXPECT_EQ(index + 1 < count ? Narrow(names[index + 1]) : "", parameter.name);
+        }
         EXPECT_EQ(TypeText(element.tdesc), parameter.type) << parameter.name;
         EXPECT_EQ(FlagsText(element.paramdesc.wParamFlags), parameter.flags) << parameter.name;
       }
