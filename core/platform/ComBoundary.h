@@ -59,23 +59,24 @@ HRESULT ComBoundary(const wchar_t* progId, const ComFaultRules& rules, Body&& bo
   (ClearOut(outs), ...);
   ::SetErrorInfo(0, nullptr);
   HRESULT answer = E_UNEXPECTED;
-  HRESULT raised = S_OK;
+  bool raised = false;
   std::wstring description;
   auto run = [&] {
     try {
       answer = body();
     } catch (const ComError& error) {
-      raised = error.answer();
+      raised = true;
+      answer = error.answer();
       description = error.description();  // a bad_alloc here is caught as one
     }
   };
   const BoundaryFault fault = RunAtBoundary(run);
-  if (fault == BoundaryFault::None && raised == S_OK) return answer;
+  if (fault == BoundaryFault::None && !raised) return answer;
   (ClearOut(outs), ...);
   const GUID& iid = rules.iid != nullptr ? *rules.iid : GUID_NULL;
   if (fault == BoundaryFault::None) {
     SetComError(progId, description.c_str(), iid);
-    return FAILED(raised) ? raised : rules.plain;
+    return FAILED(answer) ? answer : rules.plain;
   }
   answer = fault == BoundaryFault::OutOfMemory ? E_OUTOFMEMORY : rules.plain;
   SetComError(progId, answer == E_OUTOFMEMORY ? L"Out of memory." : L"Unexpected failure.", iid);

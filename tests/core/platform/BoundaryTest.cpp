@@ -119,7 +119,9 @@ TEST(Boundary, ComMethodsClearOutValuesAndLeaveErrorInformation) {
       const ErrorTold told = TakeError();
       EXPECT_EQ(told.source, returned ? L"" : L"Test.Widget");
       EXPECT_TRUE(IsEqualGUID(told.iid, failRules && !returned ? Widget : GUID_NULL));
-      if (answer == DISP_E_TYPEMISMATCH) EXPECT_EQ(told.description, L"Not a date.");
+      if (answer == DISP_E_TYPEMISMATCH) {
+        EXPECT_EQ(told.description, L"Not a date.");
+      }
     }
   }
   ::CoUninitialize();
