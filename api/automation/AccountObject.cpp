@@ -27,7 +27,8 @@ std::string FirstAlias(const std::uint8_t* record) {
 
 // The walk block's position and domain of the record just delivered.
 std::int32_t WalkPosition(const void* walk) {
-  return static_cast<std::int32_t>(core::LoadLE<std::uint32_t>(static_cast<const std::uint8_t*>(walk) + core::DbEnumPositionOffset));
+  return static_cast<std::int32_t>(
+      core::LoadLE<std::uint32_t>(static_cast<const std::uint8_t*>(walk) + core::DbEnumPositionOffset));
 }
 std::string WalkDomain(const void* walk) {
   const auto* text = static_cast<const std::uint8_t*>(walk) + core::DbEnumDomainOffset;
@@ -168,8 +169,8 @@ HRESULT STDMETHODCALLTYPE AccountObject::AuthenticateUser(BSTR Username, BSTR Pa
         std::string password = TextArgument(Password);
         const std::string ip = TextArgument(IP);
         std::int32_t domainIndex = -1;
-        lastErr_ = ::AuthenticateUser(user.c_str(), password.c_str(), ip.c_str(), &domainIndex, record_.data(),
-                                      RecordSize);
+        lastErr_ =
+            ::AuthenticateUser(user.c_str(), password.c_str(), ip.c_str(), &domainIndex, record_.data(), RecordSize);
         SecureZeroMemory(password.data(), password.size());
         if (lastErr_ >= 0) {
           domain_ = DomainNameAt(domainIndex);

@@ -178,9 +178,7 @@ void InApartment(DWORD model, bool sameApartment, const char* tag) {
 
 TEST(ApiClient, EarlyBoundFromAMultithreadedApartment) { InApartment(COINIT_MULTITHREADED, true, "client-mta"); }
 
-TEST(ApiClient, EarlyBoundFromASingleThreadedApartment) {
-  InApartment(COINIT_APARTMENTTHREADED, false, "client-sta");
-}
+TEST(ApiClient, EarlyBoundFromASingleThreadedApartment) { InApartment(COINIT_APARTMENTTHREADED, false, "client-sta"); }
 
 // A copy of the library elsewhere, loaded by path, is not the registered
 // one: its parents still open and make their domains, because children are

@@ -343,8 +343,8 @@ TEST_F(Automation, SettingsChangedBehindTheLibrary) {
   // A save the library refuses (the file unreadable at the load) answers false.
   Var again(5L);
   EXPECT_TRUE(YES(api_.get()->SetProperty(id.v, again.v, R)));
-  HANDLE held = CreateFileA((install_.config() + "settings.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE held =
+      CreateFileA((install_.config() + "settings.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Bstr root(Wide(install_.root()));
   EXPECT_FALSE(YES(api_.get()->Init(root.value, R)));
@@ -397,8 +397,7 @@ TEST_F(Automation, AccountsKeepTheirPlace) {
 
   // The mailbox check: bob's mailbox with bob's password is taken.
   Bstr alias(L"dee"), mailbox(L"bob"), other(L"x1234567"), here(L"");
-  EXPECT_FALSE(YES(account.get()->CanCreateMailbox(alias.value, mailbox.value, changed.v.bstrVal, here.value,
-                                                    R)));
+  EXPECT_FALSE(YES(account.get()->CanCreateMailbox(alias.value, mailbox.value, changed.v.bstrVal, here.value, R)));
   EXPECT_TRUE(YES(account.get()->CanCreateMailbox(alias.value, mailbox.value, other.value, here.value, R)));
 
   // Data: the record itself in a 32-bit process, 0 in a 64-bit one.

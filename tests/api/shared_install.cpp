@@ -215,7 +215,8 @@ int WithScript(Library& api, const std::string& self, const std::string& dll, co
   const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, start.c_str());
   const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (start + " ready").c_str());
   std::string commands[] = {
-      "\"" + self + "\" \"" + dll + "\" \"" + folder.substr(0, folder.size() - 1) + "\" child users c \"" + start + "\"",
+      "\"" + self + "\" \"" + dll + "\" \"" + folder.substr(0, folder.size() - 1) + "\" child users c \"" + start +
+          "\"",
       // No "\\" before a closing quote, which would escape it.
       "cscript.exe //nologo \"" + script + "\" \"" + install.substr(0, install.size() - 1) + "\""};
   std::vector<PROCESS_INFORMATION> started;

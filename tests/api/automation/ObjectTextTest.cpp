@@ -20,10 +20,10 @@ TEST(ObjectText, AccountAddressesSplitAtTheFirstAt) {
   };
   const Row rows[] = {
       {"ann@example.com", "first.test", "ann", "example.com"},
-      {"ann", "first.test", "ann", "first.test"},                  // no "@": the default domain
-      {"ann@", "first.test", "ann", "first.test"},                 // an empty domain part too
+      {"ann", "first.test", "ann", "first.test"},                      // no "@": the default domain
+      {"ann@", "first.test", "ann", "first.test"},                     // an empty domain part too
       {"  ann   b  @  ex  ample.com ", "d", "ann b", "ex ample.com"},  // trimmed, blanks counted once
-      {"a@b@c", "d", "a", "b@c"},                                  // the first "@" divides
+      {"a@b@c", "d", "a", "b@c"},                                      // the first "@" divides
       {"@example.com", "d", "", "example.com"},
       {"", "", "", ""},
       {"", "first.test", "", "first.test"},
