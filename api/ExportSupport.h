@@ -69,5 +69,20 @@ inline constexpr ExportRules Changing{.hold = StateHold::Exclusive};
 
 // Closes and frees the enumerations callers left open (library unload).
 void FreeEnumerations();
+// How many enumerations are open (tests).
+std::size_t OpenEnumerationCount();
+
+// For the automation classes, which call the exports and these (each under
+// its own hold, like an export):
+//
+// Writes the IP binding of the domain at index without saving the
+// configuration or notifying (the caller saves next); CR, LF and NUL become
+// blanks, since "bind.dat" holds one binding a line. 0, -3 bad index, -1.
+std::int32_t WriteDomainBinding(std::int32_t index, std::string text);
+// Whether an account may take the mailbox name with the password in the
+// domain the text names (strict find): 1 free, 0 taken (or the check could
+// not be made), -1 domain not served, -5 not initialised.
+std::int32_t MailboxFreeIn(const std::string& domain, const std::string& mailbox, const std::string& password,
+                           const std::string& aliases);
 
 }  // namespace api

@@ -159,6 +159,11 @@ void Close(Enumeration& enumeration) {
 
 namespace api {
 
+std::size_t OpenEnumerationCount() {
+  std::lock_guard<std::mutex> guard(g_enumerationsMutex);
+  return Enumerations().size();
+}
+
 void FreeEnumerations() {
   std::map<const void*, std::shared_ptr<Enumeration>> left;
   {
@@ -360,6 +365,18 @@ int32_t API_CALL AuthenticateUser(const char* user, const char* password, const 
     SecureZeroMemory(record.data(), record.size());
     *domainIndex = DomainIndexOf(domain);
     return RecordSize;
+  });
+}
+
+std::int32_t api::MailboxFreeIn(const std::string& domain, const std::string& mailbox, const std::string& password,
+                                const std::string& aliases) {
+  return Guarded(Judging, [&]() -> std::int32_t {
+    const int index = DomainIndexOf(domain);
+    if (index < 0) return API_FAILED;
+    return core::IndexedCheckForMailbox(core::CutTo(mailbox, CallerTextLength), core::CutTo(password, CallerTextLength),
+                                        core::CutTo(aliases, CallerTextLength), index)
+               ? 0
+               : 1;
   });
 }
 

@@ -227,6 +227,18 @@ int32_t API_CALL GetDomainIP(int32_t index, void* buffer, int32_t len) {
   });
 }
 
+std::int32_t api::WriteDomainBinding(std::int32_t index, std::string text) {
+  return Guarded(Changing, [&]() -> std::int32_t {
+    DomainChange change;
+    if (!change.Begin()) return API_FAILED;
+    if (BadIndex(index)) return API_BAD_ARGUMENT;
+    text = core::CutTo(text, CallerTextLength);
+    for (char& c : text)
+      c = c == '\r' || c == '\n' || c == '\0' ? ' ' : c;
+    return core::WriteDomainBind(index, text, false) ? API_OK : API_FAILED;
+  });
+}
+
 int32_t API_CALL SetDomainIP(int32_t index, const char* value, int32_t valueLen) {
   return GuardedThen(Changing, [&](Afterwards& after) -> std::int32_t {
     DomainChange change;

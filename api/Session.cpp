@@ -112,6 +112,8 @@ void DoneSession() {
 bool ReloadIfSettingsChanged() {
   StateGuard guard(StateHold::Exclusive);
   if (!guard.holds()) return false;
+  // Loading again would drop a setting changed and not yet saved.
+  if (g_changed.load()) return false;
   if (SettingsFileAge() == g_settingsStamp.load()) return false;
   InitSession(nullptr);
   return true;

@@ -36,9 +36,8 @@ std::int32_t ReloadServicesSession();
 
 std::uint32_t SettingsFileAge();
 // Re-initialises from the registry's folder when "settings.cfg" changed since
-// the last Init. Holds the state exclusively (api/StateGuard.h): a caller
-// that holds it exclusively already may call it; under a shared hold it is
-// refused and answers false.
+// the last Init, unless a setting was changed and not yet saved. Holds the state exclusively (api/StateGuard.h): a
+// caller that holds it exclusively already may call it; under a shared hold it is refused and answers false.
 bool ReloadIfSettingsChanged();
 
 // Runs when the library is loaded: Init with the host program's folder, then

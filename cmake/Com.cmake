@@ -4,7 +4,9 @@
 # library `name`: the interface and class identifiers (<stem>_i.c), the type
 # library as resource TYPELIB 1, and the given resource scripts (string
 # tables...), all compiled with windres. Its users see the generated
-# <stem>.h as a system header; COM class targets also call vm_com().
+# <stem>.h as a system header; COM class targets also call vm_com(). A client
+# of the server (another library, a test) links `name_ids` instead: the
+# header and the identifiers without the type library.
 set(VM_WIDL ${VM_MINGW_ARCH}-w64-mingw32-widl CACHE STRING "widl of the preset's architecture")
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(vm_widl_bits --win64)
@@ -42,4 +44,6 @@ function(vm_typelib name)
   set_source_files_properties(${out}/${stem}_tlb.rc PROPERTIES OBJECT_DEPENDS ${out}/${stem}.tlb)
   add_library(${name} OBJECT ${out}/${stem}_i.c ${out}/${stem}_tlb.rc ${out}/${stem}.h ${L_RESOURCES})
   target_include_directories(${name} SYSTEM PUBLIC ${out})
+  add_library(${name}_ids OBJECT ${out}/${stem}_i.c ${out}/${stem}.h)
+  target_include_directories(${name}_ids SYSTEM PUBLIC ${out})
 endfunction()

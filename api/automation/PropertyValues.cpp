@@ -140,12 +140,18 @@ HRESULT ToBytes(const VARIANT& value, ValueKind kind, std::string& bytes, std::w
       bytes.assign(reinterpret_cast<const char*>(&converted.v.date), sizeof(double));
       return S_OK;
     }
-    case ValueKind::Text:
-      if (!TextOf(value, 255, bytes)) {
+    case ValueKind::Text: {
+      const HRESULT hr = VariantChangeType(&converted.v, const_cast<VARIANT*>(&value), 0, VT_BSTR);
+      if (FAILED(hr)) {
+        why = L"The value is not a text.";
+        return hr;
+      }
+      if (!ToAnsiExact(converted.v.bstrVal, SysStringLen(converted.v.bstrVal), 255, bytes)) {
         why = L"The value has no exact form as text of the system code page.";
         return DISP_E_TYPEMISMATCH;
       }
       return S_OK;
+    }
     case ValueKind::Integer: {
       const HRESULT hr = VariantChangeType(&converted.v, const_cast<VARIANT*>(&value), 0, VT_I4);
       if (FAILED(hr)) {

@@ -16,10 +16,19 @@
 // (core/com/ComServer.h). Guarded is the safecall boundary of one method:
 // a null out pointer answers E_POINTER before the body runs; the outs are
 // cleared first (BSTRs and pointers null, numbers and booleans 0, VARIANTs
-// empty); an exception out of the body answers E_OUTOFMEMORY (bad_alloc) or
-// E_UNEXPECTED with an IErrorInfo whose source is kProgId, the outs cleared
-// again (core/platform/ComBoundary.h). An in/out parameter is not an out:
-// the body checks it itself. A class may override Invoke to adapt
+// empty); an exception out of the body answers E_OUTOFMEMORY (bad_alloc),
+// a core::ComError's own HRESULT, or E_UNEXPECTED, with an IErrorInfo whose
+// source is kProgId, the outs cleared again (core/platform/ComBoundary.h).
+// A class that declares
+//
+//     static constexpr core::ComFaultRules kFaultRules{E_FAIL, &IID_IThing};
+//
+// answers those rules' HRESULT instead of E_UNEXPECTED and names its
+// interface in the error information. Serialised is Guarded under the
+// object's own lock, taken before anything else and released however the
+// body ended, for classes whose objects hold state that two threads of a
+// free-threaded client could otherwise tear. An in/out parameter is not an
+// out: the body checks it itself. A class may override Invoke to adapt
 // arguments and then call DispatchObject::Invoke.
 #include <windows.h>
 
@@ -30,6 +39,7 @@
 
 #include "core/com/ComServer.h"
 #include "core/platform/ComBoundary.h"
+#include "core/platform/Handles.h"
 
 namespace core {
 
@@ -104,11 +114,27 @@ class DispatchObject : public Interface, public ISupportErrorInfo {
   template <typename Body, typename... Outs>
   static HRESULT Guarded(Body&& body, Outs*... outs) noexcept {
     if (((outs == nullptr) || ...)) return E_POINTER;
-    return ComBoundary(Derived::kProgId, body, outs...);
+    return ComBoundary(Derived::kProgId, FaultRules(), body, outs...);
+  }
+
+  // Guarded under the object's own lock (see above).
+  template <typename Body, typename... Outs>
+  HRESULT Serialised(Body&& body, Outs*... outs) noexcept {
+    ExclusiveSrwGuard hold(memberLock_);
+    return Guarded(body, outs...);
   }
 
  private:
+  static constexpr ComFaultRules FaultRules() noexcept {
+    if constexpr (requires { Derived::kFaultRules; }) {
+      return Derived::kFaultRules;
+    } else {
+      return ComFaultRules{};
+    }
+  }
+
   std::atomic<ULONG> refs_{1};
+  SRWLOCK memberLock_ = SRWLOCK_INIT;
 };
 
 // The creator of a class's row: a new object, asked for iid.

@@ -2,17 +2,6 @@
 
 namespace core {
 
-HRESULT FaultResult(BoundaryFault fault) noexcept {
-  switch (fault) {
-    case BoundaryFault::None:
-      return S_OK;
-    case BoundaryFault::OutOfMemory:
-      return E_OUTOFMEMORY;
-    default:
-      return E_UNEXPECTED;
-  }
-}
-
 void SetComError(const wchar_t* progId, const wchar_t* description, const GUID& iid) noexcept {
   ::SetErrorInfo(0, nullptr);
   ICreateErrorInfo* create = nullptr;

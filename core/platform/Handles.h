@@ -30,6 +30,13 @@ using UniqueKey = UniqueResource<HKEY, &CloseKey>;
 using UniqueModule = UniqueResource<HMODULE, &ReleaseModule>;
 using UniqueView = UniqueResource<void*, &UnmapView>;
 using UniqueSocket = UniqueResource<SOCKET, &CloseSocket, &IsUsableSocket, INVALID_SOCKET>;
+// A counted COM reference of interface I.
+template <typename I>
+void ReleaseComReference(I* reference) noexcept {
+  reference->Release();
+}
+template <typename I>
+using UniqueComReference = UniqueResource<I*, &ReleaseComReference<I>>;
 
 inline void AcquireShared(SRWLOCK* lock) noexcept { ::AcquireSRWLockShared(lock); }
 inline void ReleaseShared(SRWLOCK* lock) noexcept { ::ReleaseSRWLockShared(lock); }

@@ -1,10 +1,13 @@
 // Two programs administering one installation at once, as a console and a
 // script would: this program starts itself twice per step as a child that
 // loads Api.dll, and checks the answers; records.py then reads the files
-// back on its own (records.py check-shared).
+// back on its own (records.py check-shared). In "script" mode one child
+// and a script under cscript (through the registered automation classes)
+// administer the installation at once.
 //
 //   shared_install.exe <Api.dll> <folder holding install\>
 //   shared_install.exe <Api.dll> <folder> child <job> <argument> <start event>
+//   shared_install.exe <Api.dll> <folder> script <script.vbs>
 //
 // A child answers with its exit code (see Child). Every wait is bounded.
 #include <windows.h>
@@ -38,6 +41,8 @@ struct Library {
   ApiNameProc GetDomainIndex = nullptr, GetUserCount = nullptr;
   ApiTextOutProc GetDomainList = nullptr;
   ApiSetConfigSettingProc SetConfigSetting = nullptr;
+  ApiGetConfigSettingProc GetConfigSetting = nullptr;
+  ApiGetUserIndexProc GetUserIndex = nullptr;
 
   template <typename T>
   void Bind(T& slot, const char* name) {
@@ -56,6 +61,8 @@ struct Library {
     Bind(GetUserCount, "GetUserCount");
     Bind(GetDomainList, "GetDomainList");
     Bind(SetConfigSetting, "SetConfigSetting");
+    Bind(GetConfigSetting, "GetConfigSetting");
+    Bind(GetUserIndex, "GetUserIndex");
   }
 };
 
@@ -198,6 +205,68 @@ PROCESS_INFORMATION StartHolder(const std::string& self, const std::string& dll,
   return holder;
 }
 
+// The script and a child adding Users accounts "c0".. to a.test, started
+// together; the script adds "v0".."v199" there and the domains v0.test to
+// v2.test, and sets setting 57 (see tests/api/scripts/shared_accounts.vbs).
+int WithScript(Library& api, const std::string& self, const std::string& dll, const std::string& folder,
+               const std::string& install, const std::string& script) {
+  Run run;
+  const std::string start = "shared-script-" + std::to_string(GetCurrentProcessId());
+  const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, start.c_str());
+  const HANDLE ready = CreateSemaphoreA(nullptr, 0, 1, (start + " ready").c_str());
+  std::string commands[] = {
+      "\"" + self + "\" \"" + dll + "\" \"" + folder.substr(0, folder.size() - 1) + "\" child users c \"" + start +
+          "\"",
+      // No "\\" before a closing quote, which would escape it.
+      "cscript.exe //nologo \"" + script + "\" \"" + install.substr(0, install.size() - 1) + "\""};
+  std::vector<PROCESS_INFORMATION> started;
+  for (std::string& command : commands) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startup.hStdError = GetStdHandle(STD_OUTPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+      started.push_back(process);
+  }
+  run.Expect("child and script started", static_cast<long long>(started.size()), 2);
+  if (started.size() == 2) {
+    const HANDLE either[] = {ready, started[0].hProcess};
+    WaitForMultipleObjects(2, either, FALSE, ChildBoundMs);
+  }
+  SetEvent(go);
+  std::vector<DWORD> codes;
+  for (const PROCESS_INFORMATION& process : started) {
+    DWORD code = 999;
+    if (WaitForSingleObject(process.hProcess, 5 * ChildBoundMs) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process.hProcess, &code);
+    codes.push_back(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(go);
+  CloseHandle(ready);
+  if (codes.size() == 2) {
+    run.Expect("distinct adds of the child", codes[0], Users);
+    run.Expect("failed checks of the script", codes[1], 0);
+  }
+  run.Expect("Init after both", api.Init(install.c_str()), 0);
+  run.Expect("GetUserCount(a.test)", api.GetUserCount("a.test"), Users + 200);
+  int found = 0;
+  for (int i = 0; i < Users; ++i)
+    found += api.GetUserIndex("a.test", ("c" + std::to_string(i)).c_str()) >= 0;
+  for (int i = 0; i < 200; ++i)
+    found += api.GetUserIndex("a.test", ("v" + std::to_string(i)).c_str()) >= 0;
+  run.Expect("every alias of both found", found, Users + 200);
+  for (const char* domain : {"a.test", "v0.test", "v1.test", "v2.test"})
+    run.Expect(domain, api.GetDomainIndex(domain) >= 0, 1);
+  std::int32_t value = 0;
+  run.Expect("setting 57 of the script", api.GetConfigSetting(57, &value, sizeof value) >= 0 ? value : -1, 4321);
+  std::printf("%d passed, %d failed\n", run.passed, run.failed);
+  return run.failed == 0 ? 0 : 1;
+}
+
 void Kill(PROCESS_INFORMATION& holder) {
   if (holder.hProcess == nullptr) return;
   TerminateProcess(holder.hProcess, 9);
@@ -224,6 +293,13 @@ int main(int argc, char** argv) {
 
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (argc == 5 && std::string(argv[3]) == "script") {
+    std::string script = argv[4];
+    if (!script.empty() && script[0] == '/') script = "Z:" + script;
+    for (char& c : script)
+      c = c == '/' ? '\\' : c;
+    return WithScript(api, self, argv[1], folder, install, script);
+  }
   Run run;
   std::vector<std::uint8_t> domain(API_DOMAIN_RECORD_SIZE, 0);
   run.Expect("Init", api.Init(install.c_str()), 0);

@@ -15,7 +15,6 @@ import time
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 import ilds  # noqa: E402
 from wine_com import run, win, wine_env  # noqa: E402

@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 from wine_com import export_classes, parse_export, run, win, wine_env  # noqa: E402
 
 DLL = os.path.abspath(sys.argv.pop(1))

@@ -1,4 +1,4 @@
-"""What the COM tests of VelmoraCOM.dll share: Wine's own programs
+"""What the COM tests of the libraries share: Wine's own programs
 (regsvr32, reg, cscript) run in the prefix of the DLL's kind, and the
 registry's HKEY_CLASSES_ROOT as reg export writes it."""
 import os
@@ -6,7 +6,7 @@ import re
 import subprocess
 import tempfile
 
-SOURCE = os.environ.get("VM_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+SOURCE = os.environ.get("VM_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def wine_env(dll):
