@@ -66,55 +66,44 @@ inline std::size_t PutUtf8(char32_t c, char* out) {
   return 4;
 }
 
-// One pass over the text into a buffer that grows by doubling. Limited, the
-// buffer holds the most the text or the limit allows (a unit gives at most
-// six bytes) plus one piece, and never grows.
+// One character of the text at s: the units it takes and the bytes it
+// gives (0 for a character XML forbids, which is dropped), and its code.
+struct Step {
+  std::size_t units, size;
+  char32_t code;
+};
+
+inline Step StepAt(const char16_t* s, const char16_t* end) {
+  const char16_t c = *s;
+  if (c < 0x80) return {1, AsciiPieces[c].size, c};
+  if (IsHighSurrogate(c)) {
+    if (end - s < 2 || !IsLowSurrogate(s[1])) return {1, 0, 0};  // unpaired: no character at all
+    return {2, 4, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (s[1] - 0xDC00)};
+  }
+  if (IsLowSurrogate(c) || c >= 0xFFFE) return {1, 0, 0};
+  return {1, c < 0x800 ? 2u : 3u, c};
+}
+
+// Writes the encoded text at out, whole characters and entities up to
+// limit bytes; answers the bytes written. out holds 8 bytes past the end
+// of what it may receive: an ASCII piece is copied as one 8-byte block.
 template <bool Limited>
-std::string Encode(std::u16string_view text, std::size_t limit) {
-  std::string out;
-  std::size_t capacity = text.size() * 2 + 16;
-  if (Limited) capacity = (text.size() < limit / 6 ? text.size() * 6 : limit) + 8;
-  out.resize(capacity);
-  char* base = out.data();
+std::size_t Write(std::u16string_view text, std::size_t limit, char* out) {
   std::size_t at = 0;
   const char16_t* s = text.data();
   const char16_t* const end = s + text.size();
   while (s < end) {
-    if (!Limited && capacity - at < 8) {
-      capacity *= 2;
-      out.resize(capacity);
-      base = out.data();
+    const Step step = StepAt(s, end);
+    if (Limited && at + step.size > limit) break;
+    if (step.code < 0x80) {
+      std::memcpy(out + at, &AsciiPieces[step.code], sizeof(Piece));
+    } else if (step.size != 0) {
+      PutUtf8(step.code, out + at);
     }
-    const char16_t c = *s;
-    if (c < 0x80) {
-      const Piece& piece = AsciiPieces[c];
-      if (Limited && at + piece.size > limit) break;
-      std::memcpy(base + at, &piece, sizeof piece);
-      at += piece.size;
-      ++s;
-      continue;
-    }
-    char32_t code = c;
-    std::size_t units = 1;
-    if (IsHighSurrogate(c)) {
-      if (end - s < 2 || !IsLowSurrogate(s[1])) {
-        ++s;  // unpaired: no character at all
-        continue;
-      }
-      code = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (s[1] - 0xDC00);
-      units = 2;
-    } else if (IsLowSurrogate(c) || c >= 0xFFFE) {
-      ++s;
-      continue;
-    }
-    const std::size_t size = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-    if (Limited && at + size > limit) break;
-    PutUtf8(code, base + at);
-    at += size;
-    s += units;
+    at += step.size;
+    s += step.units;
   }
-  out.resize(at);
-  return out;
+  return at;
 }
 
 }  // namespace
@@ -126,7 +115,25 @@ std::u16string_view CutUnits(std::u16string_view text, std::size_t count) {
 }
 
 std::string EncodeXMLText(std::u16string_view text, std::size_t limit) {
-  return limit == std::string::npos ? Encode<false>(text, 0) : Encode<true>(text, limit);
+  std::string out;
+  if (limit == std::string::npos) {
+    // The exact size first, so that the text is written once, into one
+    // buffer that never moves.
+    std::size_t size = 0;
+    const char16_t* const end = text.data() + text.size();
+    for (const char16_t* s = text.data(); s < end;) {
+      const Step step = StepAt(s, end);
+      size += step.size;
+      s += step.units;
+    }
+    out.resize(size + sizeof(Piece));
+    out.resize(Write<false>(text, limit, out.data()));
+  } else {
+    // A unit gives at most six bytes.
+    out.resize((text.size() < limit / 6 ? text.size() * 6 : limit) + sizeof(Piece));
+    out.resize(Write<true>(text, limit, out.data()));
+  }
+  return out;
 }
 
 bool Utf16ToUtf8(std::u16string_view text, std::string& out) {
