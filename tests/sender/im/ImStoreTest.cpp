@@ -125,6 +125,12 @@ std::string Unstamped(const std::string& xml) {
   return std::regex_replace(xml, stamp, "stamp='S'");
 }
 
+// A write that stops after one byte, failing.
+BOOL WINAPI WriteOneByteThenFail(HANDLE file, const void* data, DWORD, DWORD* written, OVERLAPPED*) {
+  ::WriteFile(file, data, 1, written, nullptr);
+  return FALSE;
+}
+
 // A fake instant-messaging service.
 fake::FakeSetup InstantMessaging(fake::FakeMode mode = fake::FakeMode::Service, bool window = false) {
   fake::FakeSetup setup;
@@ -296,10 +302,7 @@ TEST_F(ImStore, TheServiceIsToldOfOnlineRecipients) {
     }
     // A write that fails after one byte leaves the file as it was, untold.
     const std::string before = ReadAll(Ann + "Pending.dat");
-    sender::SetPendingWriteForTesting([](HANDLE file, const void* data, DWORD, DWORD* written, OVERLAPPED*) -> BOOL {
-      ::WriteFile(file, data, 1, written, nullptr);
-      return FALSE;
-    });
+    sender::SetPendingWriteForTesting(&WriteOneByteThenFail);
     EXPECT_FALSE(Send(m, Ann, hello));
     sender::SetPendingWriteForTesting(nullptr);
     EXPECT_EQ(ReadAll(Ann + "Pending.dat"), before);
