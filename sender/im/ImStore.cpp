@@ -29,19 +29,25 @@ constexpr DWORD LockRetryMs = 5;
 SRWLOCK g_appendLock = SRWLOCK_INIT;
 std::atomic<PendingWrite> g_write{&::WriteFile};
 
-// The first line of "Last.dat" as a number; 0 when the file cannot be
-// opened or read (the service may hold it) or the line is no number.
-std::int32_t ReadLastNumber(const std::string& path) {
+// Whether "Last.dat" exists, and the number of its first line: 0 when the
+// file cannot be opened or read (the service may hold it) or the line is no
+// number. The open answers for the common cases in one call.
+bool ReadLast(const std::string& path, std::int32_t& number) {
+  number = 0;
   const core::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return 0;
+  if (!file) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && core::FileExists(path);
+  }
   char buffer[LineLength + 1];
   DWORD got = 0;
-  if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return 0;
+  if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return true;
   std::string_view line(buffer, got);
   line = line.substr(0, line.find_first_of("\r\n"));
-  return core::TextToInt(line.substr(0, LineLength));
+  number = core::TextToInt(line.substr(0, LineLength));
+  return true;
 }
 
 bool LockRange(HANDLE file, OVERLAPPED& range) {
@@ -59,7 +65,8 @@ AppendOutcome AppendOpened(HANDLE file, std::string_view bytes) {
   if (!LockRange(file, range)) return AppendOutcome::Failed;
   LARGE_INTEGER size{};
   AppendOutcome outcome = AppendOutcome::Failed;
-  if (::GetFileSizeEx(file, &size) && ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN)) {
+  // At the end, which is the size the file had.
+  if (::SetFilePointerEx(file, LARGE_INTEGER{}, &size, FILE_END)) {
     DWORD written = 0;
     const auto count = static_cast<DWORD>(bytes.size());
     if (bytes.size() == count && g_write.load()(file, bytes.data(), count, &written, nullptr) && written == count) {
@@ -97,9 +104,8 @@ bool ProbeIMStore(std::string_view address, ImStoreProbe& probe) {
   last.append(StoreFolder).append(LastFile);
   // A cut path would name another file.
   if (last.size() > PathLength) return false;
-  if (!core::FileExists(last)) return false;
+  if (!ReadLast(last, probe.number)) return false;
   probe.lastPath = last;
-  probe.number = ReadLastNumber(last);
   return true;
 }
 
