@@ -11,6 +11,8 @@ PKGS=(
   wine wine32:i386 wine64
   googletest libgtest-dev
   python3 clang-format
+  # The XML parser that judges the instant-message element (native and fuzz).
+  libexpat1-dev
   dnsmasq-base python3-dnslib python3-aiosmtpd
   slapd ldap-utils
   # The database back end: ODBC driver manager, SQLite and PostgreSQL drivers

@@ -50,6 +50,7 @@ Table& TheTable() {
 }
 
 std::atomic<bool> g_reloadPending{false};
+SRWLOCK g_reloadLock = SRWLOCK_INIT;  // held while the table is reloaded from the back end
 std::atomic<bool> g_subdomainList{false};
 
 std::uint32_t SettingsCount() { return BoundedDomainCount(GetU32(Settings().data(), cfg::DomainCount)); }
@@ -221,10 +222,16 @@ bool DomainTableUnreadable() {
 std::uint32_t DomainCount() { return SettingsCount(); }
 
 std::uint32_t CountDomains() {
-  if (GetU8(Settings().data(), cfg::StorageMode) == DatabaseStorageMode && IsDBLoaded() &&
-      g_reloadPending.exchange(false)) {
+  if (GetU8(Settings().data(), cfg::StorageMode) == DatabaseStorageMode && IsDBLoaded() && g_reloadPending.load()) {
     LockDatabase database;  // lock 5 before the table, as the lock order says
-    ReloadDomainsFromDB();
+    // One reload at a time, and the mark goes only once the back end's table
+    // is in: a reader that came meanwhile waits here instead of taking the
+    // table the load read from the files for an answer.
+    ExclusiveSrwGuard reload(g_reloadLock);
+    if (g_reloadPending.load()) {
+      ReloadDomainsFromDB();
+      g_reloadPending.store(false);
+    }
   }
   return SettingsCount();
 }

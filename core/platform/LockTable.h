@@ -6,7 +6,7 @@
 // Lock order, for code that holds more than one: in the sending library its
 // configuration lock (sender/config/SendingConfig.h), then the installation
 // lock (InstallationLock.h, shared by every process), then 1, then 5, then the
-// domain table's own reader-writer lock, then 0, then 4. Lock 4 is never held across
+// domain table's reload lock, then its own reader-writer lock, then 0, then 4. Lock 4 is never held across
 // file I/O or another lock.
 #include <cstddef>
 

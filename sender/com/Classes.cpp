@@ -6,6 +6,7 @@
 
 #include "core/platform/Boundary.h"
 #include "core/startup/LibraryStart.h"
+#include "sender/com/IMMessage.h"
 #include "sender/com/Interfaces.h"
 #include "sender/com/Kelpa.h"
 
@@ -15,6 +16,7 @@ namespace {
 // One row per creatable class: CLSID, ProgID, coclass help string, creator.
 // The rows of Mailer and IMMessage join when their classes exist.
 constinit core::ComClass g_classes[] = {
+    {CLSID_IMMessage, L"VelmoraCOM.IMMessage", L"IM Jabber Object", &core::CreateComObject<IMMessage>},
     {CLSID_Kelpa, L"VelmoraCOM.Kelpa", L"Velmora Data Packager", &core::CreateComObject<Kelpa>},
 };
 

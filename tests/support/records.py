@@ -15,6 +15,7 @@ class Settings:
     STORAGE_MODE, DOMAIN_LAYOUT, DOMAIN_COUNT, OLD_DOMAIN_TABLE, LEGACY_DOMAINS = 3633, 7001, 7020, 7024, 20344
     LOCKOUT_THRESHOLD, LOCKOUT_MINUTES = 20436, 20440
     WELCOME_MESSAGES = 1473
+    FIRST_PROCESSOR = 1542  # 0: every processor (the load sets the process's affinity)
 
 
 class Account:

@@ -17,6 +17,31 @@ import ilds  # noqa: E402
 from wine_com import run, win, wine_env  # noqa: E402
 
 
+def run_script(env, dll, script, argument, checks):
+    """Registers dll, runs the script with one argument under cscript,
+    unregisters; 0 when it closed with "N passed, 0 failed", N = checks,
+    and quit with 0."""
+    code, text = run(env, "regsvr32", "/s", win(dll))
+    if code != 0:
+        print("regsvr32 failed:", code, text)
+        return 1
+    try:
+        code, text = run(env, "cscript", "//nologo", win(script), argument)
+    finally:
+        run(env, "regsvr32", "/u", "/s", win(dll))
+    print(text)
+    lines = text.strip().splitlines()
+    closing = re.fullmatch(r"(\d+) passed, (\d+) failed", lines[-1].strip()) if lines else None
+    if closing is None:
+        print("no closing line: the script ended early")
+        return 1
+    passed, failed = int(closing.group(1)), int(closing.group(2))
+    if failed != 0 or code != failed or passed != checks:
+        print("exit status %d; expected %d checks, all passing" % (code, checks))
+        return 1
+    return 0
+
+
 def main(dll, script, checks):
     env = wine_env(dll)
     work = tempfile.mkdtemp(prefix="velmora-script-")
@@ -28,25 +53,7 @@ def main(dll, script, checks):
                 f.write(text)
         with open(os.path.join(work, "seek.bin"), "wb") as f:
             f.write(b"\xee" * 100 + ilds.archive([(b"s.txt", b"seek")]))
-        code, text = run(env, "regsvr32", "/s", win(dll))
-        if code != 0:
-            print("regsvr32 failed:", code, text)
-            return 1
-        try:
-            code, text = run(env, "cscript", "//nologo", win(script), win(work) + "\\")
-        finally:
-            run(env, "regsvr32", "/u", "/s", win(dll))
-        print(text)
-        lines = text.strip().splitlines()
-        closing = re.fullmatch(r"(\d+) passed, (\d+) failed", lines[-1].strip()) if lines else None
-        if closing is None:
-            print("no closing line: the script ended early")
-            return 1
-        passed, failed = int(closing.group(1)), int(closing.group(2))
-        if failed != 0 or code != failed or passed != checks:
-            print("exit status %d; expected %d checks, all passing" % (code, checks))
-            return 1
-        return 0
+        return run_script(env, dll, script, win(work) + "\\", checks)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
