@@ -8,6 +8,7 @@
 #include "core/startup/LibraryStart.h"
 #include "sender/com/Interfaces.h"
 #include "sender/com/Kelpa.h"
+#include "sender/com/Mailer.h"
 
 namespace sender {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 // One row per creatable class: CLSID, ProgID, coclass help string, creator.
 // The rows of Mailer and IMMessage join when their classes exist.
 constinit core::ComClass g_classes[] = {
+    {CLSID_Mailer, L"VelmoraCOM.Mailer", L"Mailer Object", &core::CreateComObject<Mailer>},
     {CLSID_Kelpa, L"VelmoraCOM.Kelpa", L"Velmora Data Packager", &core::CreateComObject<Kelpa>},
 };
 

@@ -1,6 +1,7 @@
 #pragma once
-// Runs tests/support/net_oracle.py (Python's socket, ipaddress and dnslib)
-// with input lines and answers its output lines. Native tests only.
+// Runs a Python oracle script of the tests with input lines and answers its
+// output lines: RunOracle runs tests/support/net_oracle.py (Python's
+// socket, ipaddress and dnslib). Native tests only.
 
 #include <unistd.h>
 
@@ -13,7 +14,9 @@
 
 namespace testing_support {
 
-inline std::vector<std::string> RunOracle(const std::string& arguments, const std::vector<std::string>& input = {}) {
+// script: a path below the source folder.
+inline std::vector<std::string> RunScript(const std::string& script, const std::string& arguments,
+                                          const std::vector<std::string>& input = {}) {
   const std::string inputPath = "/tmp/vm-oracle-" + std::to_string(::getpid());
   std::ofstream(inputPath) << [&] {
     std::string all;
@@ -22,8 +25,8 @@ inline std::vector<std::string> RunOracle(const std::string& arguments, const st
     return all;
   }();
   const char* source = std::getenv("VM_SOURCE_DIR");
-  const std::string command = "/usr/bin/python3 " + std::string(source ? source : ".") +
-                              "/tests/support/net_oracle.py " + arguments + " < " + inputPath;
+  const std::string command =
+      "/usr/bin/python3 " + std::string(source ? source : ".") + "/" + script + " " + arguments + " < " + inputPath;
   std::vector<std::string> lines(1);
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
     for (int c; (c = std::fgetc(pipe)) != EOF;) {
@@ -37,6 +40,10 @@ inline std::vector<std::string> RunOracle(const std::string& arguments, const st
   lines.pop_back();  // after the last newline
   std::remove(inputPath.c_str());
   return lines;
+}
+
+inline std::vector<std::string> RunOracle(const std::string& arguments, const std::vector<std::string>& input = {}) {
+  return RunScript("tests/support/net_oracle.py", arguments, input);
 }
 
 inline std::pair<std::string, std::string> SplitTab(const std::string& line) {
