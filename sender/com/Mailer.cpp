@@ -43,7 +43,7 @@ HRESULT Mailer::Add(AddressKind kind, BSTR email, BSTR name) {
   return Guarded([&] {
     const std::string address = core::BstrToAnsi(email), display = core::BstrToAnsi(name);
     core::ExclusiveSrwGuard hold(lock_);
-    AddAddress(draft_, kind, address, display);
+    sender::AddAddress(draft_, kind, address, display);
     return S_OK;
   });
 }
