@@ -63,7 +63,9 @@ long long SendByMailer(const std::string& file) {
   bench::Sink sink;
   IMailer* m = nullptr;
   if (FAILED(g_factory->CreateInstance(nullptr, IID_IMailer, reinterpret_cast<void**>(&m)))) return 0;
-  const auto text = [](const std::string& value) { return SysAllocString(std::wstring(value.begin(), value.end()).c_str()); };
+  const auto text = [](const std::string& value) {
+    return SysAllocString(std::wstring(value.begin(), value.end()).c_str());
+  };
   BSTR host = text("127.0.0.1:" + std::to_string(sink.port)), from = text("s@b"), to = text("r@b"), none = text(""),
        attachment = text(file);
   m->put_RemoteHost(host);
@@ -123,9 +125,10 @@ int main() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HMODULE module = LoadLibraryW(Windows(VELMORA_DLL_PATH).c_str());
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto get = module == nullptr ? nullptr
-                               : reinterpret_cast<GetClassObject>(
-                                     reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto get =
+      module == nullptr
+          ? nullptr
+          : reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
   if (get == nullptr || FAILED(get(CLSID_Mailer, IID_IClassFactory, reinterpret_cast<void**>(&g_factory)))) {
     std::fprintf(stderr, "bench_mailer: cannot load the library\n");
     return 1;

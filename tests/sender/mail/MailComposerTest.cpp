@@ -1,7 +1,8 @@
 // The message a Mailer composes, on the host: the address rules, whole
-// messages written out by hand, hostile header values, dots and line ends,
-// long lines, the boundary, unreadable files, the port check, and the
-// header encoder against Python's email.header.
+// messages written out by hand, hostile header values, long lines, the
+// boundary, unreadable files, the port check, and the header encoder
+// against Python's email.header. (Dots, line ends and long lists are read
+// back by Python's email parser in tests/sender/com/mailer_oracle_test.py.)
 #include "sender/mail/MailComposer.h"
 
 #include <gtest/gtest.h>
@@ -271,34 +272,26 @@ TEST(MailComposer, WholeMessages) {
 TEST(MailComposer, HeaderValuesCarryNoLineBreak) {
   using namespace std::string_literals;
   const std::string evil = "x\r\nBcc: v@x.org\r\n\r\nbody\n\0y"s;
-  const std::vector<std::string> plain = {"Date", "MIME-Version", "Subject", "From", "To", "Content-Type"};
-  const std::vector<std::string> parted = {"Date", "MIME-Version", "Subject", "From", "To", "Content-Type"};
   const struct {
     const char* what;
     std::function<void(MailDraft&)> set;
-    std::vector<std::string> names;
+    const char* extra = nullptr;  // the header the value adds to the top block, if any
   } rows[] = {
-      {"subject", [&](MailDraft& d) { d.subject = evil; }, plain},
-      {"from name", [&](MailDraft& d) { d.fromName = evil; }, plain},
-      {"from address", [&](MailDraft& d) { d.fromAddress = evil; }, plain},
-      {"list entry", [&](MailDraft& d) { sender::AddAddress(d, AddressKind::To, "e@x.org", evil); }, plain},
-      {"charset", [&](MailDraft& d) { d.charset = evil; }, plain},
-      {"transfer encoding",
-       [&](MailDraft& d) { d.contentTransferEncoding = evil; },
-       {"Date", "MIME-Version", "Subject", "From", "To", "Content-Type", "Content-Transfer-Encoding"}},
-      {"custom header",
-       [&](MailDraft& d) { sender::AddCustomHeader(d, "X-A: " + evil); },
-       {"Date", "MIME-Version", "Subject", "From", "To", "Content-Type", "X-A"}},
+      {"subject", [&](MailDraft& d) { d.subject = evil; }},
+      {"from name", [&](MailDraft& d) { d.fromName = evil; }},
+      {"from address", [&](MailDraft& d) { d.fromAddress = evil; }},
+      {"list entry", [&](MailDraft& d) { sender::AddAddress(d, AddressKind::To, "e@x.org", evil); }},
+      {"charset", [&](MailDraft& d) { d.charset = evil; }},
+      {"transfer encoding", [&](MailDraft& d) { d.contentTransferEncoding = evil; }, "Content-Transfer-Encoding"},
+      {"custom header", [&](MailDraft& d) { sender::AddCustomHeader(d, "X-A: " + evil); }, "X-A"},
       {"part name",
        [&](MailDraft& d) {
          d.parts = {{evil, ""}};
-       },
-       parted},
+       }},
       {"content id",
        [&](MailDraft& d) {
          d.parts = {{"f", evil}};
-       },
-       parted},
+       }},
   };
   for (const auto& row : rows) {
     MailDraft draft = Basic();
@@ -307,76 +300,24 @@ TEST(MailComposer, HeaderValuesCarryNoLineBreak) {
     parts.files = {{0, "data"}};
     const std::string text = Compose(draft, parts).value_or("");
     ExpectSafeData(text, row.what);
-    EXPECT_EQ(Names(Headers(text)), row.names) << row.what;
+    std::vector<std::string> names = {"Date", "MIME-Version", "Subject", "From", "To", "Content-Type"};
+    if (row.extra != nullptr) names.push_back(row.extra);
+    EXPECT_EQ(Names(Headers(text)), names) << row.what;
     if (!draft.parts.empty()) {
       // The part's own header block.
       const std::size_t part = text.find("----=12\r\nContent-Type: application");
       ASSERT_NE(part, std::string::npos) << row.what;
-      const auto names = Names(Headers(text.substr(part + 9)));
-      EXPECT_EQ(names.size(), draft.parts[0].contentId.empty() ? 2u : 3u) << row.what;
+      EXPECT_EQ(Names(Headers(text.substr(part + 9))).size(), draft.parts[0].contentId.empty() ? 2u : 3u) << row.what;
     }
-    for (const std::string& line : Headers(text))
-      EXPECT_FALSE(line.starts_with("Bcc")) << row.what;
-  }
-}
-
-TEST(MailComposer, DotsAndLineEnds) {
-  const std::string bodies[] = {".",
-                                "..",
-                                ".x",
-                                "a\r\n.\r\nb",
-                                ".\r\nRSET\r\n",
-                                "line\n.\nMAIL From:<e@x>",
-                                "cr\r.\rcr",
-                                "mixed\r\r\n\n.\n",
-                                "\n\n..\r\n",
-                                "ends with a dot line\r\n."};
-  for (const std::string& body : bodies) {
-    MailDraft draft = Basic();
-    draft.bodyText = body;
-    const std::string text = Compose(draft);
-    ExpectSafeData(text, body);
-    EXPECT_EQ(Body(text), Crlf(body)) << body;
-    // Composing writes nothing back.
-    EXPECT_EQ(draft.bodyText, body);
   }
 }
 
 TEST(MailComposer, LongLines) {
-  // 300 recipients and a long subject of words: folded at 78, every entry there.
-  MailDraft draft = Basic();
-  draft.toList.clear();
-  std::string expectedTo;
-  for (int i = 0; i < 300; ++i) {
-    const std::string address = "r" + std::to_string(i) + "@x.org";
-    sender::AddAddress(draft, AddressKind::To, address, "R " + std::to_string(i));
-    expectedTo += (i == 0 ? "To: R 0 <" : ", R " + std::to_string(i) + " <") + address + ">";
-  }
-  std::mt19937 random(7);
-  std::string subject;
-  while (subject.size() < 1500)
-    subject += std::string(1 + random() % 20, static_cast<char>('a' + random() % 26)) + (random() % 9 ? " " : "  ");
-  draft.subject = subject;
-  std::string text = Compose(draft);
-  ExpectSafeData(text, "lists");
-  const auto headers = Headers(text);
-  std::string unfoldedTo;
-  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos && end != at; at = end + 2) {
-    EXPECT_LE(end - at, sender::FoldWidth) << text.substr(at, end - at);
-  }
-  for (const std::string& line : headers) {
-    if (line.starts_with("To: ")) unfoldedTo = line;
-    if (line.starts_with("Subject: ")) {
-      EXPECT_EQ(line, "Subject: " + subject);
-    }
-  }
-  EXPECT_EQ(unfoldedTo, expectedTo);
-
   // An unbreakable run stays whole; a breakable line never passes 998.
-  draft = Basic();
+  MailDraft draft = Basic();
   sender::AddCustomHeader(draft, "X-Long: " + std::string(1200, 'u'));
   sender::AddCustomHeader(draft, "X-Late: a " + std::string(990, 'v') + " b " + std::string(10, 'w'));
-  text = Compose(draft);
+  std::string text = Compose(draft);
   EXPECT_NE(text.find("\r\nX-Long: " + std::string(1200, 'u') + "\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\nX-Late: a\r\n " + std::string(990, 'v') + "\r\n b " + std::string(10, 'w') + "\r\n"),
             std::string::npos);
