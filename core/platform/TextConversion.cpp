@@ -40,6 +40,17 @@ bool WideToAnsiExact(std::u16string_view text, std::string& out, UINT codePage) 
   return WideToAnsiExact(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()), out, codePage);
 }
 
+std::string WideToAnsi(std::wstring_view text, UINT codePage) {
+  if (text.empty() || !Fits(text.size())) return {};
+  const DWORD flags = IsUtf8(codePage) ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int size = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(codePage, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string out(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, flags, text.data(), size, out.data(), length, nullptr, nullptr);
+  return out;
+}
+
 std::wstring AnsiToWide(std::string_view text, UINT codePage) {
   if (text.empty() || !Fits(text.size())) return {};
   const int size = static_cast<int>(text.size());
@@ -102,5 +113,7 @@ UniqueBstr AnsiToBstr(std::string_view text, UINT codePage) {
 bool BstrToAnsiExact(BSTR text, std::string& out, UINT codePage) {
   return WideToAnsiExact(BstrText(text), out, codePage);
 }
+
+std::string BstrToAnsi(BSTR text, UINT codePage) { return WideToAnsi(BstrText(text), codePage); }
 
 }  // namespace core

@@ -24,6 +24,11 @@ using UniqueBstr = UniqueResource<BSTR, &FreeBstr>;
 bool WideToAnsiExact(std::wstring_view text, std::string& out, UINT codePage = CP_ACP);
 bool WideToAnsiExact(std::u16string_view text, std::string& out, UINT codePage = CP_ACP);
 
+// The text in codePage, a character without a form there as "?" (no
+// best-fit look-alikes): for message texts, where a stand-in is expected
+// and nothing is named by the text.
+std::string WideToAnsi(std::wstring_view text, UINT codePage = CP_ACP);
+
 // The UTF-16 form of an 8-bit text; bytes that are no character of codePage
 // become the code page's replacement.
 std::wstring AnsiToWide(std::string_view text, UINT codePage = CP_ACP);
@@ -40,5 +45,6 @@ std::wstring_view BstrText(BSTR text) noexcept;
 UniqueBstr WideToBstr(std::wstring_view text);
 UniqueBstr AnsiToBstr(std::string_view text, UINT codePage = CP_ACP);
 bool BstrToAnsiExact(BSTR text, std::string& out, UINT codePage = CP_ACP);
+std::string BstrToAnsi(BSTR text, UINT codePage = CP_ACP);
 
 }  // namespace core

@@ -9,13 +9,14 @@
 #include "sender/com/IMMessage.h"
 #include "sender/com/Interfaces.h"
 #include "sender/com/Kelpa.h"
+#include "sender/com/Mailer.h"
 
 namespace sender {
 namespace {
 
 // One row per creatable class: CLSID, ProgID, coclass help string, creator.
-// The rows of Mailer and IMMessage join when their classes exist.
 constinit core::ComClass g_classes[] = {
+    {CLSID_Mailer, L"VelmoraCOM.Mailer", L"Mailer Object", &core::CreateComObject<Mailer>},
     {CLSID_IMMessage, L"VelmoraCOM.IMMessage", L"IM Jabber Object", &core::CreateComObject<IMMessage>},
     {CLSID_Kelpa, L"VelmoraCOM.Kelpa", L"Velmora Data Packager", &core::CreateComObject<Kelpa>},
 };

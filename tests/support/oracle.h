@@ -1,7 +1,7 @@
 #pragma once
-// Runs a Python oracle of the source tree (tests/support/net_oracle.py:
-// Python's socket, ipaddress and dnslib) with input lines and answers its
-// output lines. Native tests only.
+// Runs a Python oracle script of the tests with input lines and answers its
+// output lines: RunOracle runs tests/support/net_oracle.py (Python's
+// socket, ipaddress and dnslib). Native tests only.
 
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 
 namespace testing_support {
 
+// script: a path below the source folder.
 inline std::vector<std::string> RunPythonOracle(const std::string& script, const std::string& arguments,
                                                 const std::vector<std::string>& input = {}) {
   const std::string inputPath = "/tmp/vm-oracle-" + std::to_string(::getpid());

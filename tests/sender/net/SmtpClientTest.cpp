@@ -10,10 +10,13 @@
 
 #include "sender/net/WinSocket.h"
 #include "tests/sender/net/PeerPorts.h"
+#include "tests/sender/net/PeerReport.h"
 
 namespace {
 
 using namespace sender;
+using sender_tests::Ask;
+using sender_tests::Deliveries;
 using sender_tests::MillisecondsSince;
 using sender_tests::PeerPort;
 
@@ -25,34 +28,6 @@ std::unique_ptr<SmtpClientThread> Start(std::uint16_t port, const std::string& r
   SmtpClientStart started = SmtpClientThread::Create("", address, "", text, port, sender, recipients, "");
   if (!started.thread) ADD_FAILURE() << "refused: " << started.refusal;
   return std::move(started.thread);
-}
-
-// One request to the peers' report port, answered until it closes.
-std::string Ask(const std::string& request) {
-  CustomWinSocket socket;
-  socket.SetEventStyles(0);
-  socket.ConnectTo("", "127.0.0.1", PeerPort("REPORT"), "");
-  WinSocketStream stream(socket, 30'000);
-  stream.Write(request.data(), static_cast<std::int32_t>(request.size()));
-  std::string answer;
-  char buffer[65536];
-  for (std::int32_t n; (n = stream.Read(buffer, sizeof buffer)) > 0;)
-    answer.append(buffer, static_cast<std::size_t>(n));
-  return answer;
-}
-
-// Recipients (joined by blanks) and content of every delivery from a sender.
-std::vector<std::pair<std::string, std::string>> Deliveries(const std::string& sender) {
-  const std::string answer = Ask("MAIL " + sender + "\n");
-  std::vector<std::pair<std::string, std::string>> found;
-  std::size_t at = answer.find('\n') + 1;
-  for (int n = std::stoi(answer); n-- > 0;) {
-    const std::size_t rcptEnd = answer.find('\n', at), lengthEnd = answer.find('\n', rcptEnd + 1);
-    const std::size_t length = std::stoul(answer.substr(rcptEnd + 1, lengthEnd - rcptEnd - 1));
-    found.emplace_back(answer.substr(at, rcptEnd - at), answer.substr(lengthEnd + 1, length));
-    at = lengthEnd + 1 + length;
-  }
-  return found;
 }
 
 // What a server stores of a text sent after DATA: without the end mark,

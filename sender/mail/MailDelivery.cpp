@@ -1,0 +1,133 @@
+#include "sender/mail/MailDelivery.h"
+
+#include <bcrypt.h>
+
+#include "core/mime/LocalTimeZone.h"
+#include "core/mime/MailDate.h"
+#include "core/platform/LockTable.h"
+#include "core/util/NetText.h"
+#include "core/util/Text.h"
+#include "sender/net/SmtpClientThread.h"
+
+namespace sender {
+
+namespace {
+
+constexpr std::size_t MaxServerText = 255;
+constexpr std::uint16_t SmtpPort = 25;
+// Lock 0 of the table serialises the creation of SMTP threads across all
+// objects of the process; the sends themselves run side by side.
+constexpr int ThreadCreationLock = 0;
+constexpr long long FileTimeUnitsPerMinute = 60LL * 10'000'000LL;
+
+std::uint32_t RandomNumber() {
+  std::uint32_t value = 0;
+  ::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  return value;
+}
+
+// The local time of this moment and the zone's bias, read together so that
+// they agree (local time + bias = UTC).
+core::CivilTime LocalTimeNow(std::int32_t bias) {
+  FILETIME utc{};
+  ::GetSystemTimeAsFileTime(&utc);
+  ULARGE_INTEGER value{};
+  value.LowPart = utc.dwLowDateTime;
+  value.HighPart = utc.dwHighDateTime;
+  value.QuadPart = static_cast<ULONGLONG>(static_cast<long long>(value.QuadPart) - bias * FileTimeUnitsPerMinute);
+  FILETIME local{value.LowPart, value.HighPart};
+  SYSTEMTIME time{};
+  if (!::FileTimeToSystemTime(&local, &time)) ::GetLocalTime(&time);
+  return core::CivilTimeOf(time);
+}
+
+}  // namespace
+
+bool WideFileSource::Open(const std::wstring& fileName) {
+  failed_ = false;
+  if (fileName.empty() || fileName.find(L'\0') != std::wstring::npos) return false;
+  file_.reset(::CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return file_.valid();
+}
+
+std::size_t WideFileSource::Read(char* buffer, std::size_t size) {
+  if (!file_ || failed_) return 0;
+  const DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!::ReadFile(file_.get(), buffer, wanted, &got, nullptr)) {
+    failed_ = true;
+    return 0;
+  }
+  return got;
+}
+
+std::uint64_t WideFileSource::SizeHint() const {
+  LARGE_INTEGER size{};
+  if (!file_ || !::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0) return 0;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::unique_ptr<core::ByteSource> FilePartReader::Open(std::size_t index) {
+  if (index >= files_.size()) return nullptr;
+  auto source = std::make_unique<WideFileSource>();
+  if (!source->Open(files_[index])) return nullptr;
+  return source;
+}
+
+FileReadResult ReadWholeFile(const std::wstring& fileName, std::string& bytes) {
+  WideFileSource source;
+  if (!source.Open(fileName)) return FileReadResult::NotOpened;
+  std::string read;
+  read.reserve(static_cast<std::size_t>(source.SizeHint()));
+  char block[64 * 1024];
+  for (std::size_t got; (got = source.Read(block, sizeof block)) > 0;)
+    read.append(block, got);
+  if (source.Failed()) return FileReadResult::Failed;
+  bytes += read;
+  return FileReadResult::Read;
+}
+
+MailOutcome DeliverMail(const MailDraft& draft, PartReader& parts) {
+  MailOutcome outcome;
+  std::string text;
+  try {
+    const std::int32_t bias = core::GetTimeZoneBias();
+    if (!ComposeMail(draft, LocalTimeNow(bias), core::TimeZoneText(bias), &RandomNumber, parts, text)) return outcome;
+  } catch (...) {
+    return outcome;
+  }
+
+  // A server text that would be cut, or a port that would fall back to the
+  // default, names another server than the one meant.
+  const std::string server = core::Trim(draft.remoteHost);
+  outcome.result = -2;
+  if (server.size() > MaxServerText || !PortInRange(server)) return outcome;
+  std::string address, hostName;
+  std::uint16_t port = SmtpPort;
+  core::ParseHostPort(server, SmtpPort, address, port, hostName);
+
+  SmtpClientStart started;
+  try {
+    core::TableLock creation(ThreadCreationLock);
+    started = SmtpClientThread::Create(hostName, address, "", std::move(text), port, draft.mailFrom, draft.recipients,
+                                       draft.helo);
+  } catch (...) {
+    return outcome;  // no thread: no connection
+  }
+  if (!started.thread) {
+    outcome.result = -1;  // the envelope or the text was refused
+    return outcome;
+  }
+  started.thread->WaitFor();
+  if (!started.thread->Connected()) return outcome;
+  if (started.thread->Sent()) {
+    outcome.result = 1;
+  } else {
+    outcome.result = -3;
+    outcome.response = started.thread->LastReply();
+  }
+  return outcome;
+}
+
+}  // namespace sender
