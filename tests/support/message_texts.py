@@ -8,6 +8,9 @@ implements the file's line rules and the quoted-literal decoding on its own.
       writes DIR/defaults.hex (the 99 defaults), and COUNT seeded files
       DIR/NNN.dat with DIR/NNN.hex (the 99 texts after that file was applied
       to the defaults). A dump line is "index or key<TAB>text in hex".
+  message_texts.py binaries FILE...
+      fails unless every non-empty default stands in each file (the built
+      libraries carry the tables).
 
 When the document the rows were copied from is found beside or above the
 checkout, the copy is compared with it first; a difference fails the run.
@@ -268,6 +271,18 @@ def main_program(argv):
     if len(main) != 73 or len(lists) != 23:
         print("message_texts.py: wrong row count", file=sys.stderr)
         return 1
+    if argv[1:2] == ["binaries"] and len(argv) > 2:
+        # Each library carries the tables: every non-empty default's bytes
+        # stand somewhere in the file.
+        texts = [t for _, t in main.values() if t] + [t for _, t in lists if t]
+        missing = 0
+        for name in argv[2:]:
+            data = pathlib.Path(name).read_bytes()
+            for text in texts:
+                if text not in data:
+                    print("%s lacks %r" % (name, text), file=sys.stderr)
+                    missing += 1
+        return 1 if missing else 0
     if argv[1:2] != ["generate"] or len(argv) != 5:
         print(__doc__, file=sys.stderr)
         return 2

@@ -19,6 +19,7 @@
 #include "core/db/DbLibrary.h"
 #include "core/platform/Files.h"
 #include "core/platform/RecordCacheTable.h"
+#include "core/texts/MessageTexts.h"
 #include "sender/net/IPv6Lookup.h"
 #include "tests/sender/config/SenderFixture.h"
 #include "tests/support/db_standin/StandinControl.h"
@@ -116,6 +117,19 @@ TEST_F(SendingConfig, TheInstallationIsFoundOrNothingIsLoaded) {
   EXPECT_TRUE(sender::LoadSendingConfig()) << "the key made anew";
   sender::SendingConfigHold hold;
   EXPECT_FALSE(sender::LoadSendingConfig()) << "inside a hold of the same thread";
+}
+
+// The sending library's load runs the message-texts step as Init does: a
+// text "strings.dat" names is replaced, and stays when a later file lacks it.
+TEST_F(SendingConfig, TheLoadReplacesTheTextsStringsDatNames) {
+  settings(Served(0));
+  WriteAll(config + "strings.dat", "cLSPassword='Wrong password'#13#10\r\n");
+  ASSERT_TRUE(sender::LoadSendingConfig());
+  EXPECT_EQ(core::ListServerText("cLSPassword"), "Wrong password\r\n");
+  WriteAll(config + "strings.dat", "cLSRights='No rights'\r\n");
+  ASSERT_TRUE(sender::LoadSendingConfig());
+  EXPECT_EQ(core::ListServerText("cLSPassword"), "Wrong password\r\n");
+  EXPECT_EQ(core::ListServerText("cLSRights"), "No rights");
 }
 
 // The host is any program in any current folder: every folder of the record
