@@ -18,7 +18,7 @@ from email.headerregistry import Address
 from email.parser import BytesParser
 from email.utils import parsedate_to_datetime
 
-sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 from wine_com import run, win, wine_env  # noqa: E402
 
 TOOL = os.path.abspath(sys.argv.pop(1))
