@@ -32,6 +32,14 @@ bool FileSource::Open(const std::string& fileName) {
   return file_.valid();
 }
 
+bool FileSource::Open(const std::wstring& fileName) {
+  failed_ = false;
+  if (fileName.empty() || fileName.find(L'\0') != std::wstring::npos) return false;
+  file_.reset(::CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return file_.valid();
+}
+
 std::size_t FileSource::Read(char* buffer, std::size_t size) {
   if (!file_ || failed_) return 0;
   const DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);

@@ -19,6 +19,8 @@ namespace core {
 class FileSource final : public ByteSource {
  public:
   bool Open(const std::string& fileName);
+  // By a UTF-16 name: one that holds a NUL opens nothing.
+  bool Open(const std::wstring& fileName);
   std::size_t Read(char* buffer, std::size_t size) override;
   bool Failed() const override { return failed_; }
   std::uint64_t Size() const;

@@ -4,6 +4,7 @@
 
 #include "core/mime/LocalTimeZone.h"
 #include "core/mime/MailDate.h"
+#include "core/mime/MessageFiles.h"
 #include "core/platform/LockTable.h"
 #include "core/util/NetText.h"
 #include "core/util/Text.h"
@@ -43,40 +44,15 @@ core::CivilTime LocalTimeNow(std::int32_t bias) {
 
 }  // namespace
 
-bool WideFileSource::Open(const std::wstring& fileName) {
-  failed_ = false;
-  if (fileName.empty() || fileName.find(L'\0') != std::wstring::npos) return false;
-  file_.reset(::CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return file_.valid();
-}
-
-std::size_t WideFileSource::Read(char* buffer, std::size_t size) {
-  if (!file_ || failed_) return 0;
-  const DWORD wanted = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  DWORD got = 0;
-  if (!::ReadFile(file_.get(), buffer, wanted, &got, nullptr)) {
-    failed_ = true;
-    return 0;
-  }
-  return got;
-}
-
-std::uint64_t WideFileSource::SizeHint() const {
-  LARGE_INTEGER size{};
-  if (!file_ || !::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0) return 0;
-  return static_cast<std::uint64_t>(size.QuadPart);
-}
-
 std::unique_ptr<core::ByteSource> FilePartReader::Open(std::size_t index) {
   if (index >= files_.size()) return nullptr;
-  auto source = std::make_unique<WideFileSource>();
+  auto source = std::make_unique<core::FileSource>();
   if (!source->Open(files_[index])) return nullptr;
   return source;
 }
 
 FileReadResult ReadWholeFile(const std::wstring& fileName, std::string& bytes) {
-  WideFileSource source;
+  core::FileSource source;
   if (!source.Open(fileName)) return FileReadResult::NotOpened;
   std::string read;
   read.reserve(static_cast<std::size_t>(source.SizeHint()));

@@ -18,20 +18,6 @@
 
 namespace sender {
 
-// A file opened read-only by its UTF-16 name, with every sharing mode (a
-// file another process holds without read sharing cannot be opened).
-class WideFileSource final : public core::ByteSource {
- public:
-  bool Open(const std::wstring& fileName);
-  std::size_t Read(char* buffer, std::size_t size) override;
-  bool Failed() const override { return failed_; }
-  std::uint64_t SizeHint() const override;
-
- private:
-  core::UniqueHandle file_;
-  bool failed_ = false;
-};
-
 // The draft's part files, by their UTF-16 names in the order of the parts.
 class FilePartReader final : public PartReader {
  public:
