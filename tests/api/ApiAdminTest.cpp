@@ -17,18 +17,12 @@
 #include "core/platform/System.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
+#include "tests/api/ExportSession.h"
 #include "tests/support/fake_services.h"
 
 namespace {
 
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    core::CreateLockTable(true);
-    core::InitPlatformUnit();
-  }
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new fixture::CoreUnits);
 
 std::vector<std::uint8_t> dom(API_DOMAIN_RECORD_SIZE), ra(API_REMOTE_ACCOUNT_RECORD_SIZE);
 
@@ -40,15 +34,8 @@ std::vector<std::uint8_t> Account(const std::string& aliases, const std::string&
 }
 
 // An installation with its mail folder under the root, initialised.
-struct Session {
-  fixture::TempInstall install{"admin"};
-  std::string mail = install.root() + "mail\\";
-  Session() {
-    fixture::SettingsFile settings;
-    settings.Text(settings::MailFolder, mail);
-    fixture::WriteSettings(install.config(), settings);
-    EXPECT_EQ(Init(install.root().c_str()), 0);
-  }
+struct Session : fixture::MailSession {
+  Session() : fixture::MailSession("admin") {}
 };
 
 TEST(AdminNotices, EachDomainWriteOneRoundRemoteWritesPop3AccountsNothing) {

@@ -21,18 +21,12 @@
 #include "core/platform/System.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
+#include "tests/api/ExportSession.h"
 #include "tests/support/fake_services.h"
 
 namespace {
 
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    core::CreateLockTable(true);
-    core::InitPlatformUnit();
-  }
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new fixture::CoreUnits);
 
 using namespace records;
 using fake::FakeMode;
@@ -58,16 +52,9 @@ std::vector<std::uint8_t> Account(const std::string& aliases, bool indexed) {
   return record;
 }
 
-// An initialised installation with its mail folder under the root.
-struct Session {
-  fixture::TempInstall install{"maint"};
-  std::string mail = install.root() + "mail\\";
-  Session() {
-    fixture::SettingsFile settings;
-    settings.Text(settings::MailFolder, mail);
-    fixture::WriteSettings(install.config(), settings);
-    EXPECT_EQ(Init(install.root().c_str()), 0);
-  }
+// An installation with its mail folder under the root, initialised.
+struct Session : fixture::MailSession {
+  Session() : fixture::MailSession("maint") {}
 };
 
 // A restore that wrote "settings.cfg" or "domains.cfg" (in any case) leaves

@@ -9,18 +9,12 @@
 #include "core/platform/System.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
+#include "tests/api/ExportSession.h"
 #include "tests/support/fake_services.h"
 
 namespace {
 
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    core::CreateLockTable(true);
-    core::InitPlatformUnit();
-  }
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new fixture::CoreUnits);
 
 std::vector<std::uint32_t> Messages(const fake::FakeServiceSet& fakes, int index) {
   std::vector<std::uint32_t> out;
