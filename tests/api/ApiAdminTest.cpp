@@ -16,8 +16,8 @@
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "include/Api.h"
-#include "tests/api/Fixture.h"
 #include "tests/api/ExportSession.h"
+#include "tests/api/Fixture.h"
 #include "tests/support/fake_services.h"
 
 namespace {
