@@ -6,11 +6,10 @@ after unregistering.
 """
 import os
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from wine_com import export_classes, parse_export, run, win, wine_env  # noqa: E402
+from wine_com import export_classes, parse_export, run, server_keys, warm_script_host, win, wine_env  # noqa: E402
 
 DLL = os.path.abspath(sys.argv.pop(1))
 ENV = wine_env(DLL)
@@ -28,41 +27,20 @@ CLASSES = {
     "RemoteAccountObject": ("{D4DF879B-9CF2-444A-80F0-ECB4BB7EDE1E}", "Remote Account Object",
                             "IRemoteAccountObject", "{70B07934-1228-4FDA-AFCE-77CAD4C47773}"),
 }
-TYPELIB_MARSHALLER = "{00020424-0000-0000-C000-000000000046}"
 ROOT = "HKEY_CLASSES_ROOT\\"
 
 
 def expected_keys(path):
     """What registering the library at path writes (string values)."""
-    keys = {
-        "TypeLib\\%s\\1.0\\409\\%s" % (LIBRARY, BITS): {"@": path},
-        "TypeLib\\%s\\1.0\\0\\%s" % (LIBRARY, BITS): {"@": path},
-    }
-    for coclass, (clsid, help_text, interface, iid) in CLASSES.items():
-        progid = "TolumCOM." + coclass
-        keys["CLSID\\" + clsid] = {"@": help_text}
-        keys["CLSID\\%s\\InprocServer32" % clsid] = {"@": path, "ThreadingModel": "Free"}
-        keys["CLSID\\%s\\ProgID" % clsid] = {"@": progid}
-        keys["CLSID\\%s\\TypeLib" % clsid] = {"@": LIBRARY}
-        keys["CLSID\\%s\\Version" % clsid] = {"@": "1.0"}
-        keys[progid] = {"@": help_text}
-        keys[progid + "\\CLSID"] = {"@": clsid}
-        keys["Interface\\" + iid] = {"@": interface}
-        keys["Interface\\%s\\ProxyStubClsid32" % iid] = {"@": TYPELIB_MARSHALLER}
-        keys["Interface\\%s\\TypeLib" % iid] = {"@": LIBRARY}
-    return keys
+    return server_keys(path, LIBRARY, BITS,
+                       {clsid: ("TolumCOM." + coclass, text) for coclass, (clsid, text, _, _) in CLASSES.items()},
+                       {interface: iid for clsid, _, interface, iid in CLASSES.values()})
 
 
 class Regsvr32(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        # The script host registers its own type library when it first runs
-        # a script in a prefix: let it do so before any export is compared.
-        with tempfile.TemporaryDirectory() as folder:
-            script = os.path.join(folder, "warm.js")
-            with open(script, "w") as f:
-                f.write('new ActiveXObject("Scripting.Dictionary"); WScript.Echo("ready");\n')
-            assert run(ENV, "cscript", "//nologo", win(script))[0] == 0
+        warm_script_host(ENV)
 
     def tearDown(self):
         run(ENV, "regsvr32", "/u", "/s", win(DLL))

@@ -52,3 +52,40 @@ def parse_export(text):
                 value = re.sub(r"\\(.)", r"\1", value[1:-1])
                 current[name.strip('"')] = value
     return keys
+
+
+TYPELIB_MARSHALLER = "{00020424-0000-0000-C000-000000000046}"
+
+
+def server_keys(path, library, bits, classes, interfaces, library_text=None):
+    """What registering the COM server at path writes (string values):
+    classes {clsid: (progid, help string)}, interfaces {name: iid}."""
+    keys = {
+        "TypeLib\\%s\\1.0\\409\\%s" % (library, bits): {"@": path},
+        "TypeLib\\%s\\1.0\\0\\%s" % (library, bits): {"@": path},
+    }
+    if library_text is not None:
+        keys["TypeLib\\%s\\1.0" % library] = {"@": library_text}
+    for clsid, (progid, help_text) in classes.items():
+        keys["CLSID\\" + clsid] = {"@": help_text}
+        keys["CLSID\\%s\\InprocServer32" % clsid] = {"@": path, "ThreadingModel": "Free"}
+        keys["CLSID\\%s\\ProgID" % clsid] = {"@": progid}
+        keys["CLSID\\%s\\TypeLib" % clsid] = {"@": library}
+        keys["CLSID\\%s\\Version" % clsid] = {"@": "1.0"}
+        keys[progid] = {"@": help_text}
+        keys[progid + "\\CLSID"] = {"@": clsid}
+    for name, iid in interfaces.items():
+        keys["Interface\\" + iid] = {"@": name}
+        keys["Interface\\%s\\ProxyStubClsid32" % iid] = {"@": TYPELIB_MARSHALLER}
+        keys["Interface\\%s\\TypeLib" % iid] = {"@": library}
+    return keys
+
+
+def warm_script_host(env):
+    """The script host registers its own type library when it first runs a
+    script in a prefix: let it do so before any export is compared."""
+    with tempfile.TemporaryDirectory() as folder:
+        script = os.path.join(folder, "warm.js")
+        with open(script, "w") as f:
+            f.write('new ActiveXObject("Scripting.Dictionary"); WScript.Echo("ready");\n')
+        assert run(env, "cscript", "//nologo", win(script))[0] == 0

@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
-from wine_com import export_classes, parse_export, run, win, wine_env  # noqa: E402
+from wine_com import export_classes, parse_export, run, server_keys, warm_script_host, win, wine_env  # noqa: E402
 
 DLL = os.path.abspath(sys.argv.pop(1))
 ENV = wine_env(DLL)
@@ -28,44 +28,18 @@ CLASSES = {KELPA: ("VelmoraCOM.Kelpa", "Velmora Data Packager"),
 INTERFACES = {"IMailer": "{73DAA270-BDA6-4B03-AACF-F65121BDCC81}",
               "IIMMessage": "{33A3FEF6-C7DF-4FA7-A80F-CA039375763D}",
               "IKelpa": "{0D491581-2581-42CF-975F-9F3E536B4CFD}"}
-TYPELIB_MARSHALLER = "{00020424-0000-0000-C000-000000000046}"
 ROOT = "HKEY_CLASSES_ROOT\\"
 
 
 def expected_keys(path):
     """What registering the library at path writes (string values)."""
-    keys = {
-        "TypeLib\\%s\\1.0" % LIBRARY: {"@": "Velmora COM Library"},
-        "TypeLib\\%s\\1.0\\409\\%s" % (LIBRARY, BITS): {"@": path},
-        "TypeLib\\%s\\1.0\\0\\%s" % (LIBRARY, BITS): {"@": path},
-    }
-    for clsid, (progid, help_string) in CLASSES.items():
-        keys.update({
-            "CLSID\\" + clsid: {"@": help_string},
-            "CLSID\\%s\\InprocServer32" % clsid: {"@": path, "ThreadingModel": "Free"},
-            "CLSID\\%s\\ProgID" % clsid: {"@": progid},
-            "CLSID\\%s\\TypeLib" % clsid: {"@": LIBRARY},
-            "CLSID\\%s\\Version" % clsid: {"@": "1.0"},
-            progid: {"@": help_string},
-            progid + "\\CLSID": {"@": clsid},
-        })
-    for name, iid in INTERFACES.items():
-        keys["Interface\\" + iid] = {"@": name}
-        keys["Interface\\%s\\ProxyStubClsid32" % iid] = {"@": TYPELIB_MARSHALLER}
-        keys["Interface\\%s\\TypeLib" % iid] = {"@": LIBRARY}
-    return keys
+    return server_keys(path, LIBRARY, BITS, CLASSES, INTERFACES, "Velmora COM Library")
 
 
 class Regsvr32(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        # The script host registers its own type library when it first runs
-        # a script in a prefix: let it do so before any export is compared.
-        with tempfile.TemporaryDirectory() as folder:
-            script = os.path.join(folder, "warm.js")
-            with open(script, "w") as f:
-                f.write('new ActiveXObject("Scripting.Dictionary"); WScript.Echo("ready");\n')
-            assert run(ENV, "cscript", "//nologo", win(script))[0] == 0
+        warm_script_host(ENV)
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="velmora-regsvr32-")
