@@ -24,9 +24,14 @@
 #include "core/control/ServiceControl.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
+#include "tests/support/com_text.h"
 #include "tests/support/installation.h"
 
 namespace {
+
+using testing_support::Bstr;
+using testing_support::Take;
+using testing_support::Wide;
 
 using api::automation::ApiObject;
 using AccountClass = api::automation::AccountObject;
@@ -48,20 +53,6 @@ class Environment : public ::testing::Environment {
   }
 };
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
-
-struct Bstr {
-  explicit Bstr(const std::wstring& text) : value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR value;
-};
-std::wstring Take(BSTR text) {
-  std::wstring out(text, SysStringLen(text));
-  SysFreeString(text);
-  return out;
-}
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 template <class T, class I>
 UniqueComReference<I> Make(const IID& iid) {

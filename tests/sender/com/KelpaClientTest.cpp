@@ -19,8 +19,11 @@
 #include <thread>
 
 #include "VelmoraCOM.h"
+#include "tests/support/com_text.h"
 
 namespace {
+
+using testing_support::Bstr;
 
 namespace fs = std::filesystem;
 
@@ -47,14 +50,6 @@ class Registered : public ::testing::Environment {
   }
 };
 const auto* const g_registered = ::testing::AddGlobalTestEnvironment(new Registered);
-
-struct Bstr {
-  explicit Bstr(const std::wstring& text) : value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR value;
-};
 
 void Write(const fs::path& file, const std::string& bytes) {
   fs::create_directories(file.parent_path());

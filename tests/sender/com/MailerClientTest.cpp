@@ -19,8 +19,13 @@
 #include "VelmoraCOM.h"
 #include "tests/sender/net/PeerPorts.h"
 #include "tests/sender/net/PeerReport.h"
+#include "tests/support/com_text.h"
 
 namespace {
+
+using testing_support::Bstr;
+using testing_support::Take;
+using testing_support::Wide;
 
 namespace fs = std::filesystem;
 using sender_tests::Ask;
@@ -43,22 +48,6 @@ class Library : public ::testing::Environment {
   void TearDown() override { g_factory->Release(); }
 };
 const auto* const g_library = ::testing::AddGlobalTestEnvironment(new Library);
-
-struct Bstr {
-  explicit Bstr(const std::wstring& text) : value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR value;
-};
-
-std::wstring Take(BSTR text) {
-  std::wstring value(text, SysStringLen(text));
-  SysFreeString(text);
-  return value;
-}
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // A Mailer with the calls a test needs, each checked for S_OK.
 class Mailer {
