@@ -16,6 +16,7 @@ class Settings:
     LOCKOUT_THRESHOLD, LOCKOUT_MINUTES = 20436, 20440
     WELCOME_MESSAGES = 1473
     FIRST_PROCESSOR = 1542  # 0: every processor (the load sets the process's affinity)
+    HOST_NAME, POP3_PORT, SMTP_PORT, NUMBER29, IMAP_PORT, FLAG34, FLAG35 = 0, 1024, 1028, 1032, 1038, 1044, 1045
 
 
 class Account:
