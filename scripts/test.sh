@@ -35,6 +35,14 @@ else
   echo "   the 32-bit build is compiled, and the same sources are tested by the 64-bit build"
 fi
 
+# A fresh run writes about 11 GB of build folders and Wine prefixes; when the
+# disk fills, tests fail on their temporary folders, far from the cause.
+free_gb=$(df -P -BG "$here" | awk 'NR == 2 { sub("G", "", $4); print $4 }')
+step "disk: ${free_gb} GB free for the build folders"
+if [ "${free_gb:-0}" -lt 12 ]; then
+  echo "   warning: a fresh run needs about 11 GB; tests may fail for want of space"
+fi
+
 step "style: clang-format"
 bash scripts/format-check.sh; result style $?
 
