@@ -483,6 +483,14 @@ int main(int argc, char** argv) {
   std::printf("strings:%s\n", strings.c_str());
   std::printf("null table: %d %d\n", exports.set(nullptr), exports.get(nullptr));
 
+  // The process keeps a multithreaded apartment for its whole run, as an
+  // installer's own threads often do. Without one, Wine 8 starts a host
+  // thread for each free-threaded object a single-threaded caller makes and
+  // ends it with the last reference; seen hung: the ending thread waits in
+  // RpcServerUnregisterIf while the next creation's host thread waits for the
+  // interface list the first one holds.
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+
   std::ifstream cases(argv[2], std::ios::binary);
   std::string line;
   auto block = std::make_unique<Block>();
@@ -531,6 +539,7 @@ int main(int argc, char** argv) {
     }
   }
   SetInstallDir("-");
+  CoUninitialize();
   FreeLibrary(module);
   std::printf("done\n");
   return 0;
