@@ -10,6 +10,7 @@
 #include "core/config/ConfigStore.h"
 #include "core/platform/Files.h"
 #include "core/platform/Handles.h"
+#include "core/platform/OwnedVariant.h"
 #include "core/platform/TextConversion.h"
 #include "include/Api.h"
 
@@ -51,22 +52,14 @@ const SettingNameTable* Table() {
   return table.release();
 }
 
-struct Variant {
-  VARIANT v;
-  Variant() { VariantInit(&v); }
-  ~Variant() { VariantClear(&v); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
-
 // By-reference variants (a script's variables) become their values first:
 // their type is what decides the kind.
-HRESULT CopyIndirect(Variant& into, const VARIANT& from) {
+HRESULT CopyIndirect(core::OwnedVariant& into, const VARIANT& from) {
   return VariantCopyInd(&into.v, const_cast<VARIANT*>(&from));
 }
 
 bool TextOf(const VARIANT& from, std::size_t maxBytes, std::string& out) {
-  Variant text;
+  core::OwnedVariant text;
   if (FAILED(VariantChangeType(&text.v, const_cast<VARIANT*>(&from), 0, VT_BSTR))) return false;
   return ToAnsiExact(text.v.bstrVal, SysStringLen(text.v.bstrVal), maxBytes, out);
 }
@@ -86,7 +79,7 @@ Resolved Resolve(const VARIANT& command, const VARIANT* value) {
       if (const SettingName* row = table->Find(text)) return {true, row->id, row->kind};
     }
   }
-  Variant number;
+  core::OwnedVariant number;
   if (FAILED(VariantChangeType(&number.v, const_cast<VARIANT*>(&command), 0, VT_I4))) return {};
   Resolved r{true, number.v.lVal, ValueKind::Text};
   if (value != nullptr)
@@ -129,7 +122,7 @@ std::int32_t CallSet(const PropertyTarget& t, std::int32_t id, const std::string
 }
 
 HRESULT ToBytes(const VARIANT& value, ValueKind kind, std::string& bytes, std::wstring& why) {
-  Variant converted;
+  core::OwnedVariant converted;
   switch (kind) {
     case ValueKind::Date: {
       const HRESULT hr = VariantChangeType(&converted.v, const_cast<VARIANT*>(&value), 0, VT_DATE);
@@ -219,7 +212,7 @@ PropertyOutcome GetPropertyOf(const PropertyTarget& target, const VARIANT& comma
                               std::int32_t lastErr) {
   PropertyOutcome outcome{S_OK, lastErr, {}};
   VariantInit(answer);
-  Variant cmd;
+  core::OwnedVariant cmd;
   const Resolved r = SUCCEEDED(CopyIndirect(cmd, command)) ? Resolve(cmd.v, nullptr) : Resolved{};
   if (!r.known) {
     outcome.lastErr = UnknownCommandError();
@@ -235,8 +228,8 @@ PropertyOutcome GetPropertyOf(const PropertyTarget& target, const VARIANT& comma
 PropertyOutcome SetPropertyOf(const PropertyTarget& target, const VARIANT& command, const VARIANT& value,
                               VARIANT_BOOL* answer, std::int32_t lastErr) {
   PropertyOutcome outcome{S_OK, lastErr, {}};
-  Variant cmd;
-  Variant val;
+  core::OwnedVariant cmd;
+  core::OwnedVariant val;
   const HRESULT copied = CopyIndirect(val, value);
   const Resolved r = SUCCEEDED(CopyIndirect(cmd, command)) ? Resolve(cmd.v, &val.v) : Resolved{};
   if (!r.known) {

@@ -5,6 +5,7 @@
 
 #include "TolumCOM.h"
 #include "core/platform/Boundary.h"
+#include "core/platform/OwnedVariant.h"
 #include "installer/pellacor/ComSupport.h"
 #include "installer/pellacor/HostTable.h"
 #include "installer/pellacor/Resources.h"
@@ -32,17 +33,9 @@ Variables LoadVariables(HMODULE module) {
           LoadName(module, PELLACOR_BUFFER_NAME)};
 }
 
-struct Variant {
-  VARIANT v;
-  Variant() { VariantInit(&v); }
-  ~Variant() { VariantClear(&v); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
-
 // The host variable as a VARIANT of type BSTR; false when it is longer than
 // 255 bytes or has no exact form (it is then refused, never cut).
-bool VariableAsCommand(const HostTable& host, const std::string& variable, Variant& out) {
+bool VariableAsCommand(const HostTable& host, const std::string& variable, core::OwnedVariant& out) {
   const std::string_view text = host.Get(variable);
   core::UniqueBstr bstr;
   if (text.size() > MaxText || !HostTextToBstr(text, bstr)) return false;
@@ -114,7 +107,7 @@ ValueText ResultToHostText(const VARIANT& value, std::string& out) {
       return ValueText::Text;
     }
     default: {
-      Variant text;
+      core::OwnedVariant text;
       if (FAILED(VariantChangeTypeEx(&text.v, const_cast<VARIANT*>(&value), LOCALE_INVARIANT, 0, VT_BSTR)))
         return ValueText::Unwritable;
       return ResultToHostText(text.v, out);
@@ -124,7 +117,7 @@ ValueText ResultToHostText(const VARIANT& value, std::string& out) {
 
 std::int32_t SetSetting(HMODULE module, PellacorHostTable* table) {
   return Operation(module, table, [](HostTable& host, const Variables& names, IAPIObject& api) {
-    Variant command, value;
+    core::OwnedVariant command, value;
     if (!VariableAsCommand(host, names.setting, command) || !VariableAsCommand(host, names.buffer, value)) {
       host.Put(names.result, Refused);
       return;
@@ -142,13 +135,13 @@ std::int32_t SetSetting(HMODULE module, PellacorHostTable* table) {
 
 std::int32_t GetSetting(HMODULE module, PellacorHostTable* table) {
   return Operation(module, table, [](HostTable& host, const Variables& names, IAPIObject& api) {
-    Variant command;
+    core::OwnedVariant command;
     if (!VariableAsCommand(host, names.setting, command)) {
       host.Put(names.buffer, "");
       host.Put(names.result, Refused);
       return;
     }
-    Variant answer;
+    core::OwnedVariant answer;
     std::string text;
     const HRESULT hr = api.GetProperty(command.v, &answer.v);
     const ValueText kind = FAILED(hr) ? ValueText::NoValue : ResultToHostText(answer.v, text);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "api/Session.h"
 #include "api/automation/PropertyValues.h"
 #include "core/control/ServiceControl.h"
+#include "core/platform/OwnedVariant.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
 #include "tests/support/installation.h"
@@ -39,55 +41,48 @@ class Environment : public ::testing::Environment {
 };
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
 
-// An owned VARIANT.
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
-  ~Var() { VariantClear(&v); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
-  static Var* Make(VARTYPE vt) {
-    Var* var = new Var;
-    var->v.vt = vt;
-    return var;
-  }
-};
+using Var = core::OwnedVariant;
 using VarPtr = std::unique_ptr<Var>;
+VarPtr MakeVar(VARTYPE vt) {
+  VarPtr var = std::make_unique<Var>();
+  var->v.vt = vt;
+  return var;
+}
 VarPtr Text(const std::wstring& text) {
-  VarPtr var(Var::Make(VT_BSTR));
+  VarPtr var(MakeVar(VT_BSTR));
   var->v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   return var;
 }
 VarPtr Narrow(const std::string& text) { return Text(std::wstring(text.begin(), text.end())); }
 VarPtr I4(LONG n) {
-  VarPtr var(Var::Make(VT_I4));
+  VarPtr var(MakeVar(VT_I4));
   var->v.lVal = n;
   return var;
 }
 VarPtr I2(SHORT n) {
-  VarPtr var(Var::Make(VT_I2));
+  VarPtr var(MakeVar(VT_I2));
   var->v.iVal = n;
   return var;
 }
 VarPtr Date(double d) {
-  VarPtr var(Var::Make(VT_DATE));
+  VarPtr var(MakeVar(VT_DATE));
   var->v.date = d;
   return var;
 }
 VarPtr R8(double d) {
-  VarPtr var(Var::Make(VT_R8));
+  VarPtr var(MakeVar(VT_R8));
   var->v.dblVal = d;
   return var;
 }
 VarPtr Bool(bool b) {
-  VarPtr var(Var::Make(VT_BOOL));
+  VarPtr var(MakeVar(VT_BOOL));
   var->v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
   return var;
 }
-VarPtr Of(VARTYPE vt) { return VarPtr(Var::Make(vt)); }
+VarPtr Of(VARTYPE vt) { return MakeVar(vt); }
 // What a script passes for a variable: a reference to its variant.
 VarPtr ByRef(Var& target) {
-  VarPtr var(Var::Make(VT_BYREF | VT_VARIANT));
+  VarPtr var(MakeVar(VT_BYREF | VT_VARIANT));
   var->v.pvarVal = &target.v;
   return var;
 }

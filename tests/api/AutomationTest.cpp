@@ -22,6 +22,7 @@
 #include "api/automation/Objects.h"
 #include "api/automation/PropertyValues.h"
 #include "core/control/ServiceControl.h"
+#include "core/platform/OwnedVariant.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
 #include "tests/support/com_text.h"
@@ -65,23 +66,17 @@ auto MakeDomain() { return Make<DomainClass, IDomainObject>(IID_IDomainObject); 
 auto MakeAccount() { return Make<AccountClass, IAccountObject>(IID_IAccountObject); }
 auto MakeRemote() { return Make<RemoteClass, IRemoteAccountObject>(IID_IRemoteAccountObject); }
 
-// An owned VARIANT.
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
+// An owned VARIANT made from a number or a text.
+struct Var : core::OwnedVariant {
+  Var() = default;
   explicit Var(LONG n) {
-    VariantInit(&v);
     V_VT(&v) = VT_I4;
     V_I4(&v) = n;
   }
   explicit Var(const std::wstring& text) {
-    VariantInit(&v);
     V_VT(&v) = VT_BSTR;
     V_BSTR(&v) = SysAllocString(text.c_str());
   }
-  ~Var() { VariantClear(&v); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
 };
 
 template <class I>
