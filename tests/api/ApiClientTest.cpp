@@ -13,41 +13,21 @@
 #include <thread>
 
 #include "TolumCOM.h"
+#include "core/platform/Handles.h"
 #include "tests/api/Fixture.h"
+#include "tests/support/com_text.h"
 
 namespace {
 
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(SysAllocStringLen(nullptr, static_cast<UINT>(text.size()))) {
-    for (std::size_t i = 0; i < text.size(); ++i)
-      value[i] = static_cast<unsigned char>(text[i]);
-  }
-  explicit Bstr(const std::wstring& text) : value(SysAllocString(text.c_str())) {}
-  ~Bstr() { SysFreeString(value); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR value;
-};
-
-template <class I>
-struct Ref {
-  I* p = nullptr;
-  Ref() = default;
-  ~Ref() { reset(); }
-  void reset() {
-    if (p != nullptr) p->Release();
-    p = nullptr;
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  void** put() { return reinterpret_cast<void**>(&p); }
-  I* operator->() const { return p; }
-};
+using core::UniqueComReference;
+using testing_support::Bstr;
+using testing_support::Wide;
 
 // The interface of a child answered in a VARIANT.
 template <class I>
-bool Child(VARIANT& made, const IID& iid, Ref<I>& child) {
-  const bool ok = V_VT(&made) == VT_DISPATCH && V_DISPATCH(&made)->QueryInterface(iid, child.put()) == S_OK;
+bool Child(VARIANT& made, const IID& iid, UniqueComReference<I>& child) {
+  const bool ok = V_VT(&made) == VT_DISPATCH &&
+                  V_DISPATCH(&made)->QueryInterface(iid, reinterpret_cast<void**>(child.put())) == S_OK;
   VariantClear(&made);
   return ok;
 }
@@ -67,47 +47,47 @@ std::wstring ErrorDescription() {
 // an MTA also the error information of a refused text.
 void Administer(IAPIObject* api, const std::string& root, bool sameApartment) {
   VARIANT_BOOL ok = 0;
-  Bstr path(root), domainName(std::string("client.test")), email(std::string("ann"));
+  Bstr path(Wide(root)), domainName(L"client.test"), email(L"ann");
   ASSERT_EQ(api->Init(path.value, &ok), S_OK);
   ASSERT_EQ(ok, VARIANT_TRUE);
   VARIANT made;
   VariantInit(&made);
   ASSERT_EQ(api->NewDomain(domainName.value, &made), S_OK);
-  Ref<IDomainObject> domain;
+  UniqueComReference<IDomainObject> domain;
   ASSERT_TRUE(Child(made, IID_IDomainObject, domain));
-  ASSERT_EQ(domain->Save(&ok), S_OK);
+  ASSERT_EQ(domain.get()->Save(&ok), S_OK);
   EXPECT_EQ(ok, VARIANT_TRUE);
-  ASSERT_EQ(domain->NewAccount(email.value, &made), S_OK);
-  Ref<IAccountObject> account;
+  ASSERT_EQ(domain.get()->NewAccount(email.value, &made), S_OK);
+  UniqueComReference<IAccountObject> account;
   ASSERT_TRUE(Child(made, IID_IAccountObject, account));
   VARIANT id, value;
   V_VT(&id) = VT_I4;
   V_I4(&id) = 33;
   V_VT(&value) = VT_BSTR;
   V_BSTR(&value) = SysAllocString(L"annpass1");
-  EXPECT_EQ(account->SetProperty(id, value, &ok), S_OK);
+  EXPECT_EQ(account.get()->SetProperty(id, value, &ok), S_OK);
   VariantClear(&value);
-  EXPECT_EQ(account->Save(&ok), S_OK);
+  EXPECT_EQ(account.get()->Save(&ok), S_OK);
   EXPECT_EQ(ok, VARIANT_TRUE);
   BSTR list = nullptr;
-  ASSERT_EQ(domain->GetAccountList(&list), S_OK);
+  ASSERT_EQ(domain.get()->GetAccountList(&list), S_OK);
   EXPECT_EQ(std::wstring(list, SysStringLen(list)), std::wstring(L"ann;\0", 5));
   SysFreeString(list);
 
-  Ref<IRemoteAccountObject> remote;
+  UniqueComReference<IRemoteAccountObject> remote;
   ASSERT_EQ(CoCreateInstance(CLSID_RemoteAccountObject, nullptr, CLSCTX_INPROC_SERVER, IID_IRemoteAccountObject,
-                             remote.put()),
+                             reinterpret_cast<void**>(remote.put())),
             S_OK);
-  EXPECT_EQ(remote->Save(&ok), S_OK);
+  EXPECT_EQ(remote.get()->Save(&ok), S_OK);
   LONG count = 0;
-  EXPECT_EQ(remote->Count(&count), S_OK);
+  EXPECT_EQ(remote.get()->Count(&count), S_OK);
   EXPECT_EQ(count, 1);
 
   // A text with no form in the code page: the HRESULT on both sides; the
   // description only where no marshaller stands between (Wine's
   // type-library marshaller carries the HRESULT alone).
   Bstr lone(std::wstring(L"\xD800"));
-  EXPECT_EQ(account->Open(lone.value, &ok), E_INVALIDARG);
+  EXPECT_EQ(account.get()->Open(lone.value, &ok), E_INVALIDARG);
   if (sameApartment) {
     EXPECT_EQ(ErrorDescription(), L"The text has no exact form in the system code page.");
   }
@@ -128,30 +108,34 @@ TEST(ApiClient, UnloadsOnlyWhileNothingLives) {
   std::thread([] {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
-      Ref<IClassFactory> factory;
-      ASSERT_EQ(CoGetClassObject(CLSID_AccountObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.put()),
+      UniqueComReference<IClassFactory> factory;
+      ASSERT_EQ(CoGetClassObject(CLSID_AccountObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                 reinterpret_cast<void**>(factory.put())),
                 S_OK);
       const auto canUnload = Export<Entry>(GetModuleHandleA("Api.dll"), "DllCanUnloadNow");
       ASSERT_NE(canUnload, nullptr);
       EXPECT_EQ(canUnload(), S_FALSE);  // a factory held is a lock
-      Ref<IAccountObject> account;
-      ASSERT_EQ(factory->CreateInstance(nullptr, IID_IAccountObject, account.put()), S_OK);
-      ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+      UniqueComReference<IAccountObject> account;
+      ASSERT_EQ(factory.get()->CreateInstance(nullptr, IID_IAccountObject, reinterpret_cast<void**>(account.put())),
+                S_OK);
+      ASSERT_EQ(factory.get()->LockServer(TRUE), S_OK);
       factory.reset();
       EXPECT_EQ(canUnload(), S_FALSE);  // a lock and an object
-      ASSERT_EQ(CoGetClassObject(CLSID_AccountObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.put()),
+      ASSERT_EQ(CoGetClassObject(CLSID_AccountObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                 reinterpret_cast<void**>(factory.put())),
                 S_OK);
-      EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+      EXPECT_EQ(factory.get()->LockServer(FALSE), S_OK);
       factory.reset();
       EXPECT_EQ(canUnload(), S_FALSE);  // the object
       // A child made by a parent counts as long as it lives.
       VARIANT made;
       VariantInit(&made);
-      Ref<IDomainObject> domain;
-      ASSERT_EQ(CoCreateInstance(CLSID_DomainObject, nullptr, CLSCTX_INPROC_SERVER, IID_IDomainObject, domain.put()),
+      UniqueComReference<IDomainObject> domain;
+      ASSERT_EQ(CoCreateInstance(CLSID_DomainObject, nullptr, CLSCTX_INPROC_SERVER, IID_IDomainObject,
+                                 reinterpret_cast<void**>(domain.put())),
                 S_OK);
-      Bstr email(std::string("x@y"));
-      ASSERT_EQ(domain->NewAccount(email.value, &made), S_OK);
+      Bstr email(L"x@y");
+      ASSERT_EQ(domain.get()->NewAccount(email.value, &made), S_OK);
       domain.reset();
       account.reset();
       EXPECT_EQ(canUnload(), S_FALSE);  // the child
@@ -168,9 +152,11 @@ void InApartment(DWORD model, bool sameApartment, const char* tag) {
     {
       fixture::TempInstall install(tag);
       fixture::WriteSettings(install.config(), fixture::SettingsFile());
-      Ref<IAPIObject> api;
-      ASSERT_EQ(CoCreateInstance(CLSID_APIObject, nullptr, CLSCTX_INPROC_SERVER, IID_IAPIObject, api.put()), S_OK);
-      Administer(api.p, install.root(), sameApartment);
+      UniqueComReference<IAPIObject> api;
+      ASSERT_EQ(CoCreateInstance(CLSID_APIObject, nullptr, CLSCTX_INPROC_SERVER, IID_IAPIObject,
+                                 reinterpret_cast<void**>(api.put())),
+                S_OK);
+      Administer(api.get(), install.root(), sameApartment);
     }
     CoUninitialize();
   }).join();
@@ -193,28 +179,29 @@ TEST(ApiClient, ChildrenComeFromTheParentsOwnModule) {
     HMODULE module = LoadLibraryA(copy.c_str());
     ASSERT_NE(module, nullptr);
     {
-      Ref<IClassFactory> factory;
-      ASSERT_EQ(Export<GetClassObject>(module, "DllGetClassObject")(CLSID_APIObject, IID_IClassFactory, factory.put()),
+      UniqueComReference<IClassFactory> factory;
+      ASSERT_EQ(Export<GetClassObject>(module, "DllGetClassObject")(CLSID_APIObject, IID_IClassFactory,
+                                                                    reinterpret_cast<void**>(factory.put())),
                 S_OK);
-      Ref<IAPIObject> api;
-      ASSERT_EQ(factory->CreateInstance(nullptr, IID_IAPIObject, api.put()), S_OK);
+      UniqueComReference<IAPIObject> api;
+      ASSERT_EQ(factory.get()->CreateInstance(nullptr, IID_IAPIObject, reinterpret_cast<void**>(api.put())), S_OK);
       VARIANT_BOOL ok = 0;
-      Bstr path(install.root()), name(std::string("copy.test"));
-      ASSERT_EQ(api->Init(path.value, &ok), S_OK);
+      Bstr path(Wide(install.root())), name(L"copy.test");
+      ASSERT_EQ(api.get()->Init(path.value, &ok), S_OK);
       VARIANT made;
       VariantInit(&made);
-      ASSERT_EQ(api->NewDomain(name.value, &made), S_OK);
-      Ref<IDomainObject> domain;
+      ASSERT_EQ(api.get()->NewDomain(name.value, &made), S_OK);
+      UniqueComReference<IDomainObject> domain;
       ASSERT_TRUE(Child(made, IID_IDomainObject, domain));
-      ASSERT_EQ(domain->Save(&ok), S_OK);
+      ASSERT_EQ(domain.get()->Save(&ok), S_OK);
       EXPECT_EQ(ok, VARIANT_TRUE);
-      ASSERT_EQ(api->OpenDomain(name.value, &made), S_OK);
-      Ref<IDomainObject> opened;
+      ASSERT_EQ(api.get()->OpenDomain(name.value, &made), S_OK);
+      UniqueComReference<IDomainObject> opened;
       EXPECT_TRUE(Child(made, IID_IDomainObject, opened));
       LONG err = 1;
-      EXPECT_EQ(api->get_LastErr(&err), S_OK);
+      EXPECT_EQ(api.get()->get_LastErr(&err), S_OK);
       EXPECT_EQ(err, 0);
-      api->Done();
+      api.get()->Done();
     }
     EXPECT_EQ(Export<Entry>(module, "DllCanUnloadNow")(), S_OK);
     FreeLibrary(module);

@@ -19,7 +19,7 @@
 #include "core/control/ServiceControl.h"
 #include "core/platform/OwnedVariant.h"
 #include "include/Api.h"
-#include "tests/api/Fixture.h"
+#include "tests/api/ExportSession.h"
 #include "tests/support/installation.h"
 
 namespace {
@@ -27,19 +27,7 @@ namespace {
 using api::automation::PropertyTarget;
 using core::SettingFamily;
 
-struct SilentNotifier : core::ServiceNotifier {
-  int Notify(int, std::uint32_t, std::uint32_t, std::uint32_t) override { return 1; }
-};
-
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    testinst::StartLibraryProcess();
-    static SilentNotifier notifier;
-    api::SetSessionNotifier(&notifier);
-  }
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new fixture::QuietLibrary);
 
 using Var = core::OwnedVariant;
 using VarPtr = std::unique_ptr<Var>;

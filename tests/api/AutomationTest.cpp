@@ -24,7 +24,7 @@
 #include "core/control/ServiceControl.h"
 #include "core/platform/OwnedVariant.h"
 #include "include/Api.h"
-#include "tests/api/Fixture.h"
+#include "tests/api/ExportSession.h"
 #include "tests/support/com_text.h"
 #include "tests/support/installation.h"
 
@@ -40,16 +40,10 @@ using DomainClass = api::automation::DomainObject;
 using RemoteClass = api::automation::RemoteAccountObject;
 using core::UniqueComReference;
 
-struct SilentNotifier : core::ServiceNotifier {
-  int Notify(int, std::uint32_t, std::uint32_t, std::uint32_t) override { return 1; }
-};
-
-class Environment : public ::testing::Environment {
+class Environment : public fixture::QuietLibrary {
  public:
   void SetUp() override {
-    testinst::StartLibraryProcess();
-    static SilentNotifier notifier;
-    api::SetSessionNotifier(&notifier);
+    QuietLibrary::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
 };

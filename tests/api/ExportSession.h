@@ -3,12 +3,16 @@
 // they start themselves and an initialised session.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
+#include "api/Session.h"
+#include "core/control/ServiceControl.h"
 #include "core/platform/LockTable.h"
 #include "core/platform/System.h"
 #include "include/Api.h"
 #include "tests/api/Fixture.h"
+#include "tests/support/installation.h"
 
 namespace fixture {
 
@@ -20,6 +24,22 @@ class CoreUnits : public ::testing::Environment {
     core::CreateLockTable(true);
     core::InitPlatformUnit();
   }
+};
+
+// The library's units started as its load does, with notices to the
+// services answered as sent and never delivered.
+class QuietLibrary : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    testinst::StartLibraryProcess();
+    static Silent notifier;
+    api::SetSessionNotifier(&notifier);
+  }
+
+ private:
+  struct Silent : core::ServiceNotifier {
+    int Notify(int, std::uint32_t, std::uint32_t, std::uint32_t) override { return 1; }
+  };
 };
 
 // An installation with its mail folder under the root, initialised.
