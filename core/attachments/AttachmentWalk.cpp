@@ -27,24 +27,6 @@ bool StartsWithText(std::string_view line, std::string_view prefix) {
   return line.size() >= prefix.size() && SameText(line.substr(0, prefix.size()), prefix);
 }
 
-// "=" and two hexadecimal digits become that byte; anything else is copied.
-void AppendQuotedPrintable(std::string_view text, std::string& out) {
-  const auto hex = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '=' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-}
-
 // The lines of one reading of the message, each in pieces, with the form
 // applied: the header of a whole ".imap" file skipped; in the stuffed form
 // a line "." ends the message and a leading "." is dropped.
@@ -223,10 +205,7 @@ class BodyDecoder {
     held_.clear();
     text.append(piece);
     if (end) {
-      const bool softBreak = !text.empty() && text.back() == '=';
-      if (softBreak) text.pop_back();
-      AppendQuotedPrintable(text, out);
-      if (!softBreak) out.append("\r\n");
+      DecodeMimeLineTo(TransferQuotedPrintable, text, out);
       return;
     }
     // An "=" among the last two characters may start an escape that the

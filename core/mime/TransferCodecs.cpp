@@ -158,6 +158,8 @@ void DecodeUuLine(std::string_view line, std::string& out) {
   if (out.size() - start > count) out.resize(start + count);
 }
 
+}  // namespace
+
 void AppendQuotedPrintable(std::string_view text, std::string& out) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '=' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
@@ -168,8 +170,6 @@ void AppendQuotedPrintable(std::string_view text, std::string& out) {
     }
   }
 }
-
-}  // namespace
 
 unsigned char* Base64Decoder::Step(unsigned char value, unsigned char* at) {
   bits_ = (bits_ << 6) | value;

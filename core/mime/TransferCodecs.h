@@ -84,6 +84,8 @@ void DecodeMimeLineTo(int kind, std::string_view line, std::string& out);
 // "=" and two hexadecimal digits become that byte; an "=" without two
 // digits after it stays as it is.
 std::string DecodeQuotedPrintable(std::string_view text);
+// The same, appended to out.
+void AppendQuotedPrintable(std::string_view text, std::string& out);
 
 // Every byte from 128 up as its two-byte UTF-8 form (the text is Latin-1).
 std::string Latin1ToUtf8(std::string_view text);
