@@ -20,7 +20,8 @@ int DaysInMonth(long long year, int month) {
   return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
 }
 
-// 0 = Sunday, for the proleptic Gregorian calendar.
+}  // namespace
+
 int DayOfWeek(long long year, int month, int day) {
   if (month < 3) year -= 1;
   const long long era = (year >= 0 ? year : year - 399) / 400;
@@ -31,8 +32,6 @@ int DayOfWeek(long long year, int month, int day) {
   const long long weekday = (days + 4) % 7;
   return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
 }
-
-}  // namespace
 
 void SetTimeZoneSource(TimeZoneSource source) { g_timeZoneSource.store(source); }
 

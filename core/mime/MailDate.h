@@ -33,6 +33,10 @@ std::int32_t GetTimeZoneBias();
 std::string TimeZoneText(std::int32_t bias);
 std::string GetTimeZoneText();
 
+// 0 Sunday ... 6 Saturday, for any date of the proleptic Gregorian calendar
+// (month 1-12).
+int DayOfWeek(long long year, int month, int day);
+
 // A calendar time (month 1-12).
 struct CivilTime {
   int year = 0;

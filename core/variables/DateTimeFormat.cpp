@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/mime/MailDate.h"
+
 namespace core {
 namespace {
 
@@ -184,7 +186,7 @@ std::string FormatDateTime(std::string_view format, const LocalTime& time, DateL
         break;
       case Token::DayShort:
       case Token::DayLong:
-        out += locale.DayName(DayOfWeek(time), token == Token::DayLong);
+        out += locale.DayName(DayOfWeek(time.year, time.month, time.day), token == Token::DayLong);
         break;
       case Token::ShortDate:
         out += locale.Format(DateLocale::Pattern::ShortDate, time);

@@ -12,6 +12,7 @@
 #include "core/config/SettingsRecord.h"
 #include "core/messages/MailboxFiles.h"
 #include "core/messages/MessageText.h"
+#include "core/mime/MailDate.h"
 #include "core/mime/MessageFiles.h"
 #include "core/mime/MessageHeaders.h"
 #include "core/platform/Handles.h"
@@ -32,7 +33,7 @@ SYSTEMTIME ToSystemTime(const LocalTime& t) {
   SYSTEMTIME s{};
   s.wYear = static_cast<WORD>(t.year);
   s.wMonth = static_cast<WORD>(t.month);
-  s.wDayOfWeek = static_cast<WORD>(DayOfWeek(t));
+  s.wDayOfWeek = static_cast<WORD>(DayOfWeek(t.year, t.month, t.day));
   s.wDay = static_cast<WORD>(t.day);
   s.wHour = static_cast<WORD>(t.hour);
   s.wMinute = static_cast<WORD>(t.minute);

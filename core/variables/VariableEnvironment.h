@@ -24,9 +24,6 @@ struct LocalTime {
   int millisecond = 0;
 };
 
-// 0 Sunday ... 6 Saturday, for any date of the proleptic Gregorian calendar.
-int DayOfWeek(const LocalTime& time);
-
 // The regional date and time texts of the platform.
 class DateLocale {
  public:

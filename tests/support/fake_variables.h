@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mime/MailDate.h"
 #include "core/variables/VariableEnvironment.h"
 
 namespace testing_support {
@@ -26,7 +27,7 @@ struct FakeDateLocale final : core::DateLocale {
       case Pattern::ShortDate:
         return std::to_string(t.month) + "/" + std::to_string(t.day) + "/" + std::to_string(t.year);
       case Pattern::LongDate:
-        return std::string(Days[core::DayOfWeek(t)]) + ", " + Months[t.month - 1] + " " + std::to_string(t.day) + ", " +
+        return std::string(Days[core::DayOfWeek(t.year, t.month, t.day)]) + ", " + Months[t.month - 1] + " " + std::to_string(t.day) + ", " +
                std::to_string(t.year);
       case Pattern::ShortTime:
         return hour + ":" + two(t.minute) + ampm;

@@ -33,6 +33,8 @@ TEST_F(MailDate, FormatAgainstFormatDatetime) {
       {{2024, 7, 1, 12, 30, 5}, -120, "Mon, 01 Jul 2024 12:30:05 +0200"},
       {{2100, 3, 1, 1, 2, 3}, 570, "Mon, 01 Mar 2100 01:02:03 -0930"},
       {{1970, 1, 1, 0, 0, 0}, 0, "Thu, 01 Jan 1970 00:00:00 -0000"},
+      {{1600, 3, 1, 0, 0, 0}, 0, "Wed, 01 Mar 1600 00:00:00 -0000"},
+      {{1899, 12, 30, 0, 0, 0}, 0, "Sat, 30 Dec 1899 00:00:00 -0000"},
   };
   for (const auto& row : rows) {
     g_zone = TimeZoneState{row.bias, 0, 0, TimeZoneState::Unknown};

@@ -72,7 +72,8 @@ for header in [
 
 print("// dates: email.utils.format_datetime")
 for args, minutes in [((2003, 1, 5, 9, 4, 7), 60), ((2000, 2, 29, 23, 59, 59), -300), ((1999, 12, 31, 0, 0, 0), 330),
-                      ((2024, 7, 1, 12, 30, 5), 120), ((2100, 3, 1, 1, 2, 3), -570), ((1970, 1, 1, 0, 0, 0), 0)]:
+                      ((2024, 7, 1, 12, 30, 5), 120), ((2100, 3, 1, 1, 2, 3), -570), ((1970, 1, 1, 0, 0, 0), 0),
+                      ((1600, 3, 1, 0, 0, 0), 0), ((1899, 12, 30, 0, 0, 0), 0)]:
     # A zero bias is written "-0000", as for a naive time.
     zone = datetime.timezone(datetime.timedelta(minutes=minutes)) if minutes else None
     text = format_datetime(datetime.datetime(*args, tzinfo=zone))
