@@ -20,10 +20,6 @@ namespace {
 
 constexpr DWORD CopyBlock = 64 * 1024;
 
-bool EndsWithText(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
-}
-
 std::string FileNamePart(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/:");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -168,12 +164,6 @@ void SetSizes(AttachmentCollection& collection) {
 }
 
 }  // namespace
-
-MessageForm MessageFormOf(const std::string& messagePath) {
-  if (EndsWithText(messagePath, ".tmp")) return MessageForm::Stuffed;
-  if (EndsWithText(messagePath, ".imap")) return MessageForm::StoredFile;
-  return MessageForm::Stored;
-}
 
 bool AddAttachmentObject(AttachmentCollection& collection, const std::string& filePath, const std::string& name,
                          bool nameGenerated, std::int32_t tag, const std::string& messagePath) {

@@ -11,10 +11,6 @@
 
 namespace core {
 
-// The message form a file name stands for: ".tmp" (any case) stuffed,
-// ".imap" a whole file with its header, anything else plain text.
-MessageForm MessageFormOf(const std::string& messagePath);
-
 // Writes the attachments of the message into folder (ending in "\"; created
 // when needed) and adds one object per written file to the collection,
 // which is created on the first one. tag: the caller's tag (-1 none); a

@@ -144,6 +144,15 @@ void Reserve(std::string& text, std::uint64_t sourceSize, std::size_t maxLength)
 
 }  // namespace
 
+MessageForm MessageFormOf(std::string_view path) {
+  const auto endsWith = [path](std::string_view tail) {
+    return path.size() >= tail.size() && SameText(path.substr(path.size() - tail.size()), tail);
+  };
+  if (endsWith(".tmp")) return MessageForm::Stuffed;
+  if (endsWith(".imap")) return MessageForm::StoredFile;
+  return MessageForm::Stored;
+}
+
 bool ReadMessageBody(LineReader& message, std::string& out, std::size_t maxLength, std::string_view wantedType,
                      std::int32_t& lineIndex, MessageForm form) {
   if (lineIndex < 0) lineIndex = 0;

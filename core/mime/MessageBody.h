@@ -20,6 +20,10 @@ enum class MessageForm {
   StoredFile,  // a whole ".imap" file: its header, then the text as Stored
 };
 
+// The form a message file's name stands for: ".tmp" (any case) stuffed,
+// ".imap" a whole file with its header, anything else plain text.
+MessageForm MessageFormOf(std::string_view path);
+
 // The header in front of the text of an ".imap" file.
 inline constexpr std::size_t StoredFileHeaderBytes = 26;
 

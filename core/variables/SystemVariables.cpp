@@ -11,7 +11,6 @@
 #include "core/config/ConfigStore.h"
 #include "core/config/SettingsRecord.h"
 #include "core/messages/MailboxFiles.h"
-#include "core/messages/MessageText.h"
 #include "core/mime/MailDate.h"
 #include "core/mime/MessageFiles.h"
 #include "core/mime/MessageHeaders.h"
@@ -96,10 +95,7 @@ LocalTime SystemNow() {
 class MessageFileEnvironment final : public VariableEnvironment {
  public:
   explicit MessageFileEnvironment(const MessageContext& context)
-      : context_(context),
-        form_(HasExtension(context.messageFile, ".tmp")    ? MessageForm::Stuffed
-              : HasExtension(context.messageFile, ".imap") ? MessageForm::StoredFile
-                                                           : MessageForm::Stored) {}
+      : context_(context), form_(MessageFormOf(context.messageFile)) {}
 
   const MessageContext& Context() override { return context_; }
 
@@ -215,7 +211,7 @@ bool ApplySystemVariables(MessageContext& context) {
       try {
         MessageFileEnvironment env(context);
         FileSink sink(target.get());
-        expanded = ExpandMessageLines(env, message, sink, HasExtension(context.messageFile, ".tmp"));
+        expanded = ExpandMessageLines(env, message, sink, MessageFormOf(context.messageFile) == MessageForm::Stuffed);
       } catch (...) {
         expanded = false;
       }
