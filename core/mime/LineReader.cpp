@@ -35,11 +35,9 @@ bool HeaderBudget::Take(std::size_t length) {
   return true;
 }
 
-namespace {
-
-// The first CR or LF of the n bytes, or nullptr. Sixteen bytes at a time
-// where the processor has SSE2, else eight: the C runtime's memchr is a byte
-// loop on some platforms, and a line would need two searches with it.
+// Sixteen bytes at a time where the processor has SSE2, else eight: the C
+// runtime's memchr is a byte loop on some platforms, and a line would need
+// two searches with it.
 const char* FindLineEnd(const char* begin, std::size_t n) {
   const char* p = begin;
   const char* const end = begin + n;
@@ -65,8 +63,6 @@ const char* FindLineEnd(const char* begin, std::size_t n) {
     if (*p == '\r' || *p == '\n') return p;
   return nullptr;
 }
-
-}  // namespace
 
 LineReader::LineReader(ByteSource& source) : source_(source), buffer_(BlockSize) {}
 

@@ -127,4 +127,7 @@ class LineReader {
   bool ended_ = true;
 };
 
+// The first CR or LF of the n bytes, or nullptr.
+const char* FindLineEnd(const char* begin, std::size_t n);
+
 }  // namespace core

@@ -189,16 +189,6 @@ Marks MarksOf(std::string_view line) {
   return marks;
 }
 
-// The position of the first CR or LF from at on, or the text's size.
-std::size_t LineEnd(std::string_view text, std::size_t at) {
-  const char* begin = text.data() + at;
-  const std::size_t n = text.size() - at;
-  const auto* lineFeed = static_cast<const char*>(std::memchr(begin, '\n', n));
-  const std::size_t before = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - begin) : n;
-  const auto* carriageReturn = static_cast<const char*>(std::memchr(begin, '\r', before));
-  return at + (carriageReturn != nullptr ? static_cast<std::size_t>(carriageReturn - begin) : before);
-}
-
 // Counts the bytes a sink receives.
 class CountingSink final : public ByteSink {
  public:
@@ -511,7 +501,8 @@ class Expansion {
     bool keep = true;
     std::size_t at = 0;
     while (at < content.size()) {
-      const std::size_t end = LineEnd(content, at);
+      const char* found = FindLineEnd(content.data() + at, content.size() - at);
+      const std::size_t end = found != nullptr ? static_cast<std::size_t>(found - content.data()) : content.size();
       Expand(std::string_view(content).substr(at, end - at), depth + 1, keep, piece, nullptr);
       value += piece;
       value += "\r\n";
@@ -603,9 +594,8 @@ bool MessageLineWriter::Write(std::string_view bytes) {
         continue;
       }
     }
-    std::size_t j = i;
-    while (j < bytes.size() && bytes[j] != '\r' && bytes[j] != '\n')
-      ++j;
+    const char* found = FindLineEnd(bytes.data() + i, bytes.size() - i);
+    std::size_t j = found != nullptr ? static_cast<std::size_t>(found - bytes.data()) : bytes.size();
     if (j > i) {
       if (lineStart_ && stuffed_ && bytes[i] == '.') buffer_ += '.';
       buffer_.append(bytes.data() + i, j - i);
@@ -623,8 +613,7 @@ bool MessageLineWriter::Write(std::string_view bytes) {
 }
 
 bool MessageLineWriter::WriteLine(std::string_view line) {
-  const bool breaks = !line.empty() && (std::memchr(line.data(), '\r', line.size()) != nullptr ||
-                                        std::memchr(line.data(), '\n', line.size()) != nullptr);
+  const bool breaks = !line.empty() && FindLineEnd(line.data(), line.size()) != nullptr;
   return breaks ? Write(line) && Write("\r\n") : WritePlainLine(line);
 }
 
