@@ -150,17 +150,25 @@ void CopyWholeMessage(const std::string& messagePath, const std::string& folder,
     files.Delete(path);
 }
 
-// Every object's Size from its file, under lock 0: other callers may be
-// adding to a shared collection.
+// Every object's Size from its file. The collection is walked and the sizes
+// stored under lock 0, as other callers may be adding to a shared
+// collection; the files are asked for their sizes without it.
 void SetSizes(AttachmentCollection& collection) {
-  const TableLock lock(AccountFilesLock);
-  if (!collection) return;
-  for (int i = 0; i < collection->Count(); ++i) {
-    AttachmentObject* object = collection->GetObjectAt(i);
-    if (object == nullptr) continue;
-    const std::int64_t size = GetFileSizeByName(object->filePath);
-    object->size = size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(size);
+  std::vector<std::pair<AttachmentObject*, std::string>> files;
+  {
+    const TableLock lock(AccountFilesLock);
+    if (!collection) return;
+    for (int i = 0; i < collection->Count(); ++i) {
+      AttachmentObject* object = collection->GetObjectAt(i);
+      if (object != nullptr) files.emplace_back(object, object->filePath);
+    }
   }
+  std::vector<std::int64_t> sizes;
+  sizes.reserve(files.size());
+  for (const auto& file : files) sizes.push_back(GetFileSizeByName(file.second));
+  const TableLock lock(AccountFilesLock);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    files[i].first->size = sizes[i] > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(sizes[i]);
 }
 
 }  // namespace
