@@ -19,8 +19,8 @@ PKGS=(
   # for both Wine architectures, the PostgreSQL server and the sqlite3 tool.
   libodbc2 libodbc2:i386 odbcinst libsqliteodbc libsqliteodbc:i386
   odbc-postgresql odbc-postgresql:i386 postgresql sqlite3
-  # Oracles of the attachment extraction: two MIME unpackers.
-  ripmime mpack
+  # Oracle of the attachment extraction: a MIME unpacker.
+  ripmime
   # Debian's anti-spam rule files, the corpus of the rule-file tests: only its
   # ".cf" files are read. The package holds no daemon (that is a separate
   # package), and its maintenance timer and daily job stay off unless enabled.

@@ -1,7 +1,7 @@
 // The extraction walk over an in-memory folder: the message structures and
 // their edge cases, hostile names, and the collection's operations. The
-// expected files are written out here; Python's email package, ripmime and
-// munpack check the same walk on disk (attach_oracle_test.py).
+// expected files are written out here; Python's email package and ripmime
+// check the same walk on disk (attach_oracle_test.py).
 #include "core/attachments/AttachmentWalk.h"
 
 #include <gtest/gtest.h>
