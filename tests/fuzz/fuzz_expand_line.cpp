@@ -62,43 +62,32 @@ std::size_t EndMarks(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::string> parts = Parts(data, size);
   const std::string& line = parts[0];
-  testing_support::FakeVariables env;
+  // Commands answer the fourth part; files of even-length names hold the template.
+  struct Env final : testing_support::FakeVariables {
+    std::string templateLine, commandOutput;
+    std::string RunCommand(const std::string& command) override {
+      FakeVariables::RunCommand(command);
+      return commandOutput;
+    }
+    std::unique_ptr<core::ByteSource> OpenFile(const std::string& name) override {
+      calls.push_back("file " + name);
+      if (name.size() % 2 != 0) return nullptr;
+      return std::make_unique<core::MemorySource>(templateLine, 5);
+    }
+  } env;
+  env.templateLine = line;
+  env.commandOutput = parts[4];
   env.context.sender = env.context.recipients = env.context.virusName = parts[1];
   for (const char* name : {"from:", "to:", "subject:", "message-id:"})
     env.headers[name] = parts[1];
   env.body = env.html = parts[2];
   env.headerBlock = env.attachments = parts[3];
-  const std::string output = parts[4];
-
-  // Commands answer the fourth part; files of even-length names hold the template.
-  struct Env final : core::VariableEnvironment {
-    testing_support::FakeVariables& fake;
-    const std::string& line;
-    const std::string& output;
-    Env(testing_support::FakeVariables& f, const std::string& l, const std::string& o) : fake(f), line(l), output(o) {}
-    const core::MessageContext& Context() override { return fake.Context(); }
-    std::string Header(std::string_view name) override { return fake.Header(name); }
-    std::string HeaderBlock() override { return fake.HeaderBlock(); }
-    std::string Body(std::string_view type) override { return fake.Body(type); }
-    std::string AttachmentNames() override { return fake.AttachmentNames(); }
-    core::LocalTime Now() override { return fake.Now(); }
-    core::DateLocale& Dates() override { return fake.Dates(); }
-    std::string RunCommand(const std::string& command) override {
-      fake.RunCommand(command);
-      return output;
-    }
-    std::unique_ptr<core::ByteSource> OpenFile(const std::string& name) override {
-      fake.calls.push_back("file " + name);
-      if (name.size() % 2 != 0) return nullptr;
-      return std::make_unique<core::MemorySource>(line, 5);
-    }
-  } wrapped(env, line, output);
 
   bool keep = true;
   std::string out;
   std::string written;
   core::StringSink sink(written);
-  core::ExpandSystemVariables(wrapped, line, keep, out, &sink, {8, 4096});
+  core::ExpandSystemVariables(env, line, keep, out, &sink, {8, 4096});
   CheckArguments(env, line);
 
   // The same text as a whole message in both forms, includes kept short.
@@ -107,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string message;
     core::StringSink target(message);
     core::MemorySource source(line, 3);
-    core::ExpandMessageLines(wrapped, source, target, stuffed, {2, 4096});
+    core::ExpandMessageLines(env, source, target, stuffed, {2, 4096});
     CheckArguments(env, line);
     if (stuffed && EndMarks(message) > EndMarks(line)) std::abort();
   }

@@ -27,8 +27,8 @@ struct FakeDateLocale final : core::DateLocale {
       case Pattern::ShortDate:
         return std::to_string(t.month) + "/" + std::to_string(t.day) + "/" + std::to_string(t.year);
       case Pattern::LongDate:
-        return std::string(Days[core::DayOfWeek(t.year, t.month, t.day)]) + ", " + Months[t.month - 1] + " " + std::to_string(t.day) + ", " +
-               std::to_string(t.year);
+        return std::string(Days[core::DayOfWeek(t.year, t.month, t.day)]) + ", " + Months[t.month - 1] + " " +
+               std::to_string(t.day) + ", " + std::to_string(t.year);
       case Pattern::ShortTime:
         return hour + ":" + two(t.minute) + ampm;
       case Pattern::LongTime:
@@ -50,7 +50,7 @@ struct FakeDateLocale final : core::DateLocale {
   std::string Designator(bool afternoon) override { return afternoon ? "PM" : "AM"; }
 };
 
-struct FakeVariables final : core::VariableEnvironment {
+struct FakeVariables : core::VariableEnvironment {
   core::MessageContext context;
   std::map<std::string, std::string> headers;  // by name with its colon, lower case
   std::string headerBlock, body, html, attachments;
