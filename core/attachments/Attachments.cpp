@@ -165,7 +165,8 @@ void SetSizes(AttachmentCollection& collection) {
   }
   std::vector<std::int64_t> sizes;
   sizes.reserve(files.size());
-  for (const auto& file : files) sizes.push_back(GetFileSizeByName(file.second));
+  for (const auto& file : files)
+    sizes.push_back(GetFileSizeByName(file.second));
   const TableLock lock(AccountFilesLock);
   for (std::size_t i = 0; i < files.size(); ++i)
     files[i].first->size = sizes[i] > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(sizes[i]);
