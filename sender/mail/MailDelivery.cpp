@@ -54,14 +54,20 @@ std::unique_ptr<core::ByteSource> FilePartReader::Open(std::size_t index) {
 FileReadResult ReadWholeFile(const std::wstring& fileName, std::string& bytes) {
   core::FileSource source;
   if (!source.Open(fileName)) return FileReadResult::NotOpened;
-  std::string read;
-  read.reserve(static_cast<std::size_t>(source.SizeHint()));
-  char block[64 * 1024];
-  for (std::size_t got; (got = source.Read(block, sizeof block)) > 0;)
-    read.append(block, got);
-  if (source.Failed()) return FileReadResult::Failed;
-  bytes += read;
-  return FileReadResult::Read;
+  // Read straight into bytes; whatever was added goes again on a failure.
+  const std::size_t old = bytes.size();
+  try {
+    bytes.reserve(old + static_cast<std::size_t>(source.SizeHint()));
+    char block[64 * 1024];
+    for (std::size_t got; (got = source.Read(block, sizeof block)) > 0;)
+      bytes.append(block, got);
+  } catch (...) {
+    bytes.resize(old);
+    throw;
+  }
+  if (!source.Failed()) return FileReadResult::Read;
+  bytes.resize(old);
+  return FileReadResult::Failed;
 }
 
 MailOutcome DeliverMail(const MailDraft& draft, PartReader& parts) {
