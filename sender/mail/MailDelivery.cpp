@@ -84,10 +84,11 @@ MailOutcome DeliverMail(const MailDraft& draft, PartReader& parts) {
   // default, names another server than the one meant.
   const std::string server = core::Trim(draft.remoteHost);
   outcome.result = -2;
-  if (server.size() > MaxServerText || !PortInRange(server)) return outcome;
   std::string address, hostName;
   std::uint16_t port = SmtpPort;
-  core::ParseHostPort(server, SmtpPort, address, port, hostName);
+  bool refused = false;
+  core::ParseHostPort(server, SmtpPort, address, port, hostName, &refused);
+  if (server.size() > MaxServerText || refused) return outcome;
 
   SmtpClientStart started;
   try {

@@ -1,8 +1,8 @@
 // The message a Mailer composes, on the host: the address rules, whole
 // messages written out by hand, hostile header values, long lines, the
-// boundary, unreadable files, the port check, and the header encoder
-// against Python's email.header. (Dots, line ends and long lists are read
-// back by Python's email parser in tests/sender/com/mailer_oracle_test.py.)
+// boundary, unreadable files, and the header encoder against Python's
+// email.header. (Dots, line ends and long lists are read back by Python's
+// email parser in tests/sender/com/mailer_oracle_test.py.)
 #include "sender/mail/MailComposer.h"
 
 #include <gtest/gtest.h>
@@ -370,7 +370,7 @@ TEST(MailComposer, BoundaryPartsAndUnreadableFiles) {
   }
 }
 
-TEST(MailComposer, EncodeHeaderAndPorts) {
+TEST(MailComposer, EncodeHeaderAndQuotedPrintable) {
   const auto lead = [](unsigned char byte) { return byte >= 0x81 && byte <= 0x9F; };
   const struct {
     std::string text, charset, encoded;
@@ -398,18 +398,6 @@ TEST(MailComposer, EncodeHeaderAndPorts) {
   for (const auto& row : rows) {
     EXPECT_EQ(sender::EncodeHeader(row.text, row.charset, row.dbcs ? +lead : nullptr), row.encoded) << row.text;
   }
-
-  const struct {
-    const char* host;
-    bool inRange;
-  } hosts[] = {
-      {"localhost", true},    {"localhost:2525", true}, {"localhost:", true},    {"host:smtp", true},
-      {"::1", true},          {"[::1]:25", true},       {"1.2.3.4:65535", true}, {" host : 25 ", true},
-      {"localhost:0", false}, {":65536", false},        {"[::1]:99999", false},  {"1.2.3.4:70000", false},
-      {"host:000025", false}, {"[::1]:0", false},
-  };
-  for (const auto& row : hosts)
-    EXPECT_EQ(sender::PortInRange(row.host), row.inRange) << row.host;
 
   EXPECT_EQ(sender::QuotedPrintable("a=b\ttab \nlast \t"), "a=3Db\ttab=20\r\nlast =09");
   EXPECT_EQ(sender::QuotedPrintable(std::string(80, 'q') + "\r"),
