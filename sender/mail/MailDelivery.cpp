@@ -45,9 +45,9 @@ core::CivilTime LocalTimeNow(std::int32_t bias) {
 }  // namespace
 
 std::unique_ptr<core::ByteSource> FilePartReader::Open(std::size_t index) {
-  if (index >= files_.size()) return nullptr;
+  if (index >= parts_.size()) return nullptr;
   auto source = std::make_unique<core::FileSource>();
-  if (!source->Open(files_[index])) return nullptr;
+  if (!source->Open(parts_[index].path)) return nullptr;
   return source;
 }
 
