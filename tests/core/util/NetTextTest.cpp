@@ -55,9 +55,9 @@ TEST(ParseHostPort, SplitsNamesAddressesAndPorts) {
     std::uint16_t port = 1;
     bool refused = !c.refused;
     EXPECT_TRUE(core::ParseHostPort(c.text, 25, address, port, hostName, &refused));
-    EXPECT_EQ(address + "|" + hostName + "|" + std::to_string(port) + "|" + std::to_string(refused),
-              std::string(c.address) + "|" + c.hostName + "|" + std::to_string(c.port) + "|" +
-                  std::to_string(c.refused))
+    EXPECT_EQ(
+        address + "|" + hostName + "|" + std::to_string(port) + "|" + std::to_string(refused),
+        std::string(c.address) + "|" + c.hostName + "|" + std::to_string(c.port) + "|" + std::to_string(c.refused))
         << c.text;
   }
 }
