@@ -46,7 +46,8 @@ bool EndsWithLetter(std::string_view text) {
 }
 
 bool ParseHostPort(std::string_view text, std::uint16_t defaultPort, std::string& address, std::uint16_t& port,
-                   std::string& hostName) {
+                   std::string& hostName, bool* portRefused) {
+  if (portRefused != nullptr) *portRefused = false;
   address.clear();
   hostName.clear();
   port = defaultPort;
@@ -71,8 +72,13 @@ bool ParseHostPort(std::string_view text, std::uint16_t defaultPort, std::string
     }
   }
   if (work.find(':') != std::string::npos) {
+    const std::string item = GetDelimitedItem(work, 1, ':');
     std::uint16_t value = 0;
-    if (ReadPort(GetDelimitedItem(work, 1, ':'), value)) port = value;
+    if (ReadPort(item, value)) {
+      port = value;
+    } else if (portRefused != nullptr) {
+      *portRefused = !item.empty() && std::all_of(item.begin(), item.end(), IsDigit);
+    }
   }
   return true;
 }

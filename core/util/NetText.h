@@ -13,9 +13,11 @@ namespace core {
 // Splits "host:port", "a.b.c.d:port" or "[IPv6]:port". A name ending with a
 // letter goes to hostName, anything else to address. Text with two or more
 // ":" and no brackets is an IPv6 address as a whole. The port is taken when
-// it is a number 1-65535, else port = defaultPort. Always true.
+// it is a number 1-65535, else port = defaultPort. *portRefused (when
+// given) tells whether the port item was digits that name no port (0, over
+// 65535, more than 5 digits). Always true.
 bool ParseHostPort(std::string_view text, std::uint16_t defaultPort, std::string& address, std::uint16_t& port,
-                   std::string& hostName);
+                   std::string& hostName, bool* portRefused = nullptr);
 
 // True when the last character is an ASCII letter.
 bool EndsWithLetter(std::string_view text);

@@ -50,12 +50,9 @@ HRESULT Mailer::Add(AddressKind kind, BSTR email, BSTR name) {
 
 HRESULT Mailer::AddPart(BSTR fileName, BSTR contentId) {
   return Guarded([&] {
-    MailPart part{core::BstrToAnsi(fileName), core::BstrToAnsi(contentId)};
-    std::wstring file(core::BstrText(fileName));
+    MailPart part{core::BstrToAnsi(fileName), core::BstrToAnsi(contentId), std::wstring(core::BstrText(fileName))};
     core::ExclusiveSrwGuard hold(lock_);
-    partFiles_.reserve(partFiles_.size() + 1);
     draft_.parts.push_back(std::move(part));
-    partFiles_.push_back(std::move(file));
     return S_OK;
   });
 }
@@ -126,7 +123,6 @@ HRESULT STDMETHODCALLTYPE Mailer::Reset() {
   return Guarded([&] {
     core::ExclusiveSrwGuard hold(lock_);
     draft_ = MailDraft{};
-    partFiles_.clear();
     result_ = 0;
     response_.clear();
     return S_OK;
@@ -154,15 +150,13 @@ HRESULT STDMETHODCALLTYPE Mailer::SendMail(VARIANT_BOOL* result) {
   return Guarded(
       [&] {
         MailDraft draft;
-        std::vector<std::wstring> files;
         {
           core::ExclusiveSrwGuard hold(lock_);
           response_.clear();
           result_ = -1;
           draft = draft_;
-          files = partFiles_;
         }
-        FilePartReader reader(files);
+        FilePartReader reader(draft.parts);
         const MailOutcome outcome = DeliverMail(draft, reader);
         {
           core::ExclusiveSrwGuard hold(lock_);

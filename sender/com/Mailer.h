@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "core/com/DispatchObject.h"
 #include "sender/com/Interfaces.h"
@@ -77,7 +76,6 @@ class Mailer final : public core::DispatchObject<Mailer, IMailer, IID_IMailer> {
   // reached from several threads: the fields are read and written under it.
   SRWLOCK lock_ = SRWLOCK_INIT;
   MailDraft draft_;
-  std::vector<std::wstring> partFiles_;  // beside draft_.parts
   std::int32_t result_ = 0;
   std::string response_;
 };

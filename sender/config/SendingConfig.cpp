@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 #include "core/accounts/AccountCache.h"
 #include "core/accounts/AccountStore.h"
 #include "core/config/ConfigStore.h"
@@ -31,17 +29,6 @@ constexpr core::FieldRef SearchOtherDomains = core::ConfigField("SearchOtherDoma
 constexpr core::FieldRef DomainSetting1 =
     core::RefOf(core::DomainFields[core::FindSettingRow(core::SettingFamily::Domain, 1)]);
 
-// Fields of the settings record that the socket layer takes at each load.
-// The record's documentation gives them no place: until a row names its
-// offset, each reads as off or empty (a guessed byte could turn IPv6 on, a
-// guessed text would send the AAAA queries to an unrelated server).
-struct UnplacedField {
-  std::string_view name;
-  std::optional<core::FieldRef> field;
-};
-constexpr UnplacedField IPv6Switch{"IPv6Switch", std::nullopt};        // boolean
-constexpr UnplacedField DnsServerList{"DnsServerList", std::nullopt};  // short string
-
 // The configuration lock. Every first hold passes the gate, and a load keeps
 // the gate until it is done: waiting loads do not go before every lookup
 // (the reader-writer lock alone would let a stream of loads starve them),
@@ -68,15 +55,6 @@ struct ThreadHold {
 void EmptyCaches() {
   core::SizeAccountCache(static_cast<std::uint32_t>(core::AccountCacheSize()));
   core::SizeDomainCache(static_cast<std::uint32_t>(core::DomainCacheSize()));
-}
-
-void HandSettingsToSockets() {
-  const std::uint8_t* settings = core::Settings().data();
-  bool ipv6 = false;
-  std::string dnsServers;
-  if constexpr (IPv6Switch.field.has_value()) ipv6 = core::GetU8(settings, *IPv6Switch.field) != 0;
-  if constexpr (DnsServerList.field.has_value()) dnsServers = core::GetShortString(settings, *DnsServerList.field);
-  SetIPv6Settings(ipv6, dnsServers);
 }
 
 // "InstallDir", REG_SZ only, read to its stored length (it need not end in a
@@ -110,7 +88,12 @@ bool Load() {
     g_loadedFolder = config;
     g_loadedStorageMode = storageMode;
   }
-  HandSettingsToSockets();
+  // The socket layer's IPv6 switch (a boolean) and DNS server list (a short
+  // string) have no place in the settings record's documentation: until a
+  // row names their offsets they read as off and empty (a guessed byte could
+  // turn IPv6 on, a guessed text would send the AAAA queries to an unrelated
+  // server).
+  SetIPv6Settings(false, {});
   return loaded;
 }
 

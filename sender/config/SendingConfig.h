@@ -49,7 +49,9 @@ bool LoadSendingConfig();
 bool FindAccountByAddress(std::string_view address, core::AccountRecordBytes& record, bool useCache);
 
 // A shared hold of the sending configuration, for a caller that looks up
-// and then acts on what it found (the instant-message probe and its write).
+// and then acts on what it found: the instant-message probe, from the
+// account lookup to the read of "Last.dat". Nothing that may wait long (a
+// file lock, a pipe) runs inside it, since a load waits for every hold.
 // Re-entrant on one thread; lookups inside take no second hold.
 class SendingConfigHold {
  public:

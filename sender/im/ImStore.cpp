@@ -125,14 +125,15 @@ bool WritePendingMessage(const ImFields& fields) {
         BuildPendingMessage(fields, FormatStamp(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond),
                             element) != ImRefusal::None)
       return false;
-    SendingConfigHold hold;
+    // The probe holds the configuration itself; the append (with its wait
+    // for the file lock) runs outside, on the path the probe copied.
     if (!ProbeIMStore(to, probe)) return false;
     std::string pending = probe.lastPath.substr(0, probe.lastPath.size() - LastFile.size());
     outcome = AppendPending(pending.append(PendingFile), element);
   } catch (...) {
     return false;
   }
-  // Outside the hold: a busy pipe may be waited for.
+  // A busy pipe may be waited for: no lock is held here.
   if (probe.number != 0 && outcome != AppendOutcome::Failed) {
     core::NotifyServer(core::ServerInstantMessaging, core::InstantMessageNotice,
                        static_cast<std::uint32_t>(probe.number), 0, SendingServiceNaming());

@@ -1,11 +1,9 @@
 #include "sender/mail/MailComposer.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "core/mime/HeaderText.h"
 #include "core/mime/TransferCodecs.h"
-#include "core/util/NetText.h"
 #include "core/util/Text.h"
 
 namespace sender {
@@ -282,26 +280,6 @@ bool HasOverlongLine(std::string_view text) {
   bool found = false;
   ForEachLine(text, [&](std::string_view line) { found = found || line.size() > MaxLineLength; });
   return found;
-}
-
-bool PortInRange(std::string_view remoteHost) {
-  const std::string work = core::Trim(remoteHost);
-  std::string item;
-  const std::size_t open = work.find('[');
-  const std::size_t close = open == std::string::npos ? std::string::npos : work.find(']', open + 1);
-  if (close != std::string::npos) {
-    const std::string rest = work.substr(close + 1);
-    if (rest.find(':') == std::string::npos) return true;
-    item = core::GetDelimitedItem(rest, 1, ':');
-  } else {
-    if (std::count(work.begin(), work.end(), ':') != 1) return true;  // none, or a bare IPv6 address
-    item = core::GetDelimitedItem(work, 1, ':');
-  }
-  if (item.empty() || !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return true;  // no number: the default port, as the host parser decides
-  if (item.size() > 5) return false;
-  const long value = std::stol(item);
-  return value >= 1 && value <= 65535;
 }
 
 std::string DrawBoundary(std::string_view body, const RandomSource& random) {

@@ -77,9 +77,4 @@ std::string QuotedPrintable(std::string_view body);
 // MaxLineLength octets.
 bool HasOverlongLine(std::string_view text);
 
-// The port item of a RemoteHost text ("host:port", "a.b.c.d:port",
-// "[address]:port"; a bare IPv6 address has none): false when it is a
-// number outside 1-65535, which must not fall back to another port.
-bool PortInRange(std::string_view remoteHost);
-
 }  // namespace sender

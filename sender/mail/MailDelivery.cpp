@@ -45,23 +45,29 @@ core::CivilTime LocalTimeNow(std::int32_t bias) {
 }  // namespace
 
 std::unique_ptr<core::ByteSource> FilePartReader::Open(std::size_t index) {
-  if (index >= files_.size()) return nullptr;
+  if (index >= parts_.size()) return nullptr;
   auto source = std::make_unique<core::FileSource>();
-  if (!source->Open(files_[index])) return nullptr;
+  if (!source->Open(parts_[index].path)) return nullptr;
   return source;
 }
 
 FileReadResult ReadWholeFile(const std::wstring& fileName, std::string& bytes) {
   core::FileSource source;
   if (!source.Open(fileName)) return FileReadResult::NotOpened;
-  std::string read;
-  read.reserve(static_cast<std::size_t>(source.SizeHint()));
-  char block[64 * 1024];
-  for (std::size_t got; (got = source.Read(block, sizeof block)) > 0;)
-    read.append(block, got);
-  if (source.Failed()) return FileReadResult::Failed;
-  bytes += read;
-  return FileReadResult::Read;
+  // Read straight into bytes; whatever was added goes again on a failure.
+  const std::size_t old = bytes.size();
+  try {
+    bytes.reserve(old + static_cast<std::size_t>(source.SizeHint()));
+    char block[64 * 1024];
+    for (std::size_t got; (got = source.Read(block, sizeof block)) > 0;)
+      bytes.append(block, got);
+  } catch (...) {
+    bytes.resize(old);
+    throw;
+  }
+  if (!source.Failed()) return FileReadResult::Read;
+  bytes.resize(old);
+  return FileReadResult::Failed;
 }
 
 MailOutcome DeliverMail(const MailDraft& draft, PartReader& parts) {
@@ -78,10 +84,11 @@ MailOutcome DeliverMail(const MailDraft& draft, PartReader& parts) {
   // default, names another server than the one meant.
   const std::string server = core::Trim(draft.remoteHost);
   outcome.result = -2;
-  if (server.size() > MaxServerText || !PortInRange(server)) return outcome;
   std::string address, hostName;
   std::uint16_t port = SmtpPort;
-  core::ParseHostPort(server, SmtpPort, address, port, hostName);
+  bool refused = false;
+  core::ParseHostPort(server, SmtpPort, address, port, hostName, &refused);
+  if (server.size() > MaxServerText || refused) return outcome;
 
   SmtpClientStart started;
   try {

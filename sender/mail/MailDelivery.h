@@ -18,14 +18,14 @@
 
 namespace sender {
 
-// The draft's part files, by their UTF-16 names in the order of the parts.
+// The draft's part files, by their UTF-16 paths.
 class FilePartReader final : public PartReader {
  public:
-  explicit FilePartReader(const std::vector<std::wstring>& files) : files_(files) {}
+  explicit FilePartReader(const std::vector<MailPart>& parts) : parts_(parts) {}
   std::unique_ptr<core::ByteSource> Open(std::size_t index) override;
 
  private:
-  const std::vector<std::wstring>& files_;
+  const std::vector<MailPart>& parts_;
 };
 
 enum class FileReadResult { Read, NotOpened, Failed };

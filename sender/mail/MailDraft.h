@@ -13,10 +13,12 @@
 namespace sender {
 
 // A file to attach: its name as the part's header shows it (the folder is
-// dropped when composing) and its Content-ID, empty for a plain attachment.
+// dropped when composing), its Content-ID, empty for a plain attachment, and
+// the UTF-16 name that the send opens.
 struct MailPart {
   std::string fileName;
   std::string contentId;
+  std::wstring path{};
 };
 
 struct MailDraft {

@@ -19,6 +19,7 @@ TEST(ParseHostPort, SplitsNamesAddressesAndPorts) {
     const char* address;
     const char* hostName;
     std::uint16_t port;
+    bool refused = false;  // digits that name no port
   } cases[] = {
       {"  mail.example.com:587 ", "", "mail.example.com", 587},
       {"192.0.2.7 : 2525", "192.0.2.7", "", 2525},
@@ -29,19 +30,34 @@ TEST(ParseHostPort, SplitsNamesAddressesAndPorts) {
       {"2001:db8::25", "2001:db8::25", "", 25},
       {"fe80::1:587", "fe80::1:587", "", 25},
       // Ports outside 1-65535 or with trailing text keep the default.
-      {"host.example:0", "", "host.example", 25},
-      {"host.example:65536", "", "host.example", 25},
-      {"host.example:99999999999", "", "host.example", 25},
+      {"host.example:0", "", "host.example", 25, true},
+      {"host.example:65536", "", "host.example", 25, true},
+      {"host.example:99999999999", "", "host.example", 25, true},
       {"host.example:12ab", "", "host.example", 25},
       {"host.example:65535", "", "host.example", 65535},
-      {"[::1]:0", "::1", "", 25},
+      {"[::1]:0", "::1", "", 25, true},
+      {"localhost", "", "localhost", 25},
+      {"localhost:2525", "", "localhost", 2525},
+      {"localhost:", "", "localhost", 25},
+      {"host:smtp", "", "host", 25},
+      {"::1", "::1", "", 25},
+      {"[::1]:25", "::1", "", 25},
+      {"1.2.3.4:65535", "1.2.3.4", "", 65535},
+      {" host : 25 ", "", "host", 25},
+      {"localhost:0", "", "localhost", 25, true},
+      {":65536", "", "", 25, true},
+      {"[::1]:99999", "::1", "", 25, true},
+      {"1.2.3.4:70000", "1.2.3.4", "", 25, true},
+      {"host:000025", "", "host", 25, true},
   };
   for (const auto& c : cases) {
     std::string address = "stale", hostName = "stale";
     std::uint16_t port = 1;
-    EXPECT_TRUE(core::ParseHostPort(c.text, 25, address, port, hostName));
-    EXPECT_EQ(address + "|" + hostName + "|" + std::to_string(port),
-              std::string(c.address) + "|" + c.hostName + "|" + std::to_string(c.port))
+    bool refused = !c.refused;
+    EXPECT_TRUE(core::ParseHostPort(c.text, 25, address, port, hostName, &refused));
+    EXPECT_EQ(
+        address + "|" + hostName + "|" + std::to_string(port) + "|" + std::to_string(refused),
+        std::string(c.address) + "|" + c.hostName + "|" + std::to_string(c.port) + "|" + std::to_string(c.refused))
         << c.text;
   }
 }

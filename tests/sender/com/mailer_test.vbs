@@ -43,26 +43,8 @@ r = m.SendMail
 Check "SendMail", r = True And m.Result = 1 And m.Response = ""
 Check "the body as it was put", m.BodyText = ".dot" & vbCrLf & "line" & vbCrLf & ".more"
 
-m.AddCc "bad@script.test", ""
-r = Empty
-r = m.SendMail
-Check "a refused recipient", r = False And m.Result = -3 And Left(m.Response, 4) = "550 "
-
 m.Reset
 Check "Reset", m.Result = 0 And m.Recipients = "" And m.RemoteHost = "localhost"
-Check "EncodeHeader", m.EncodeHeader("a=b c") = "=?us-ascii?Q?a=3db_c?="
-
-m.RemoteHost = "127.0.0.1:65536"
-m.AddRecipient "rcpt@script.test", ""
-r = Empty
-r = m.SendMail
-Check "a port out of range", r = False And m.Result = -2
-
-m.RemoteHost = server
-m.MailFrom = "vbs@script.test" & vbCrLf & "RSET"
-r = Empty
-r = m.SendMail
-Check "an envelope with CRLF", r = False And m.Result = -1
 
 WScript.Echo passed & " passed, " & failed & " failed"
 WScript.Quit failed

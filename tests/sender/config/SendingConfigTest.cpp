@@ -1,8 +1,8 @@
 // The sending library's configuration readers under Wine: the installation
-// found through its registry value, the load with the sending profile, the
-// lookup by address in the files and on the database stand-in, and the
-// service names. Installations are written byte by byte through the records
-// kit (and by sender_files.py), apart from the library.
+// found through its registry value, the load with the sending profile, and
+// the lookup by address in the files and on the database stand-in.
+// Installations are written byte by byte through the records kit (and by
+// sender_files.py), apart from the library.
 #include "sender/config/SendingConfig.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +23,6 @@
 #include "sender/net/IPv6Lookup.h"
 #include "tests/sender/config/SenderFixture.h"
 #include "tests/support/db_standin/StandinControl.h"
-#include "tests/support/fake_services.h"
 #include "tests/support/installation.h"
 
 namespace {
@@ -333,35 +332,6 @@ TEST_F(SendingBackEnd, AnUnloadWaitsForTheCallInFlight) {
   lookup.join();
   EXPECT_EQ(found, "john");
   EXPECT_FALSE(core::IsDBLoaded());
-}
-
-// Pipes and services are named "Tolum..."; the instant-messaging service
-// gets its notice over its pipe.
-TEST(SendingNames, TheServicesAreTolums) {
-  const std::pair<int, const char*> pipes[] = {{0, "TolumSMTP"},
-                                               {1, "TolumPOP3"},
-                                               {2, "TolumIMAP"},
-                                               {3, "TolumInstant Messaging Server"},
-                                               {4, "TolumCalendaring Server"},
-                                               {5, "Tolum"},
-                                               {9, "Tolum"}};
-  for (const auto& [kind, name] : pipes)
-    EXPECT_EQ(sender::GetServicePipeName(kind), name) << kind;
-  const char* services[] = {"TolumSMTP", "TolumPOP3", "TolumControl", "TolumIM", "TolumCalendar", "VelmoraWebMail"};
-  for (int kind = 0; kind < 6; ++kind)
-    EXPECT_EQ(sender::SendingServiceNaming().ServiceName(kind), services[kind]) << kind;
-
-  fake::FakeServiceSet fakes("Tolum");
-  fake::FakeSetup instantMessaging;
-  instantMessaging.index = core::ServerInstantMessaging;
-  ASSERT_TRUE(fakes.Add(instantMessaging)) << fakes.Error();
-  EXPECT_EQ(core::NotifyServer(core::ServerInstantMessaging, core::InstantMessageNotice, 42, 0,
-                               sender::SendingServiceNaming()),
-            1);
-  ASSERT_TRUE(fakes.WaitForRecords(core::ServerInstantMessaging, 1));
-  const fake::LogRecord notice = fakes.Records(core::ServerInstantMessaging).at(0);
-  EXPECT_EQ(notice.Message(), core::InstantMessageNotice);
-  EXPECT_EQ(notice.WParam(), 42u);
 }
 
 }  // namespace
