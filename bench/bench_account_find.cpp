@@ -23,24 +23,6 @@ namespace {
 
 constexpr std::uint32_t Accounts = 100000;
 
-// Records are a multiple of 16 bytes, so the key repeats every 16 bytes of
-// the file: XOR two 64-bit words at a time.
-std::uint64_t ReadAndXor(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  std::uint64_t key[2];
-  std::memcpy(key, records::Key, 16);
-  std::vector<std::uint64_t> block((4 << 20) / 8);
-  std::uint64_t sum = 0;
-  DWORD got = 0;
-  while (ReadFile(file, block.data(), static_cast<DWORD>(block.size() * 8), &got, nullptr) && got > 0) {
-    for (std::size_t i = 0; i + 1 < got / 8; i += 2)
-      sum += (block[i] ^ key[0]) + (block[i + 1] ^ key[1]);
-  }
-  CloseHandle(file);
-  return sum;
-}
-
 }  // namespace
 
 int main() {
@@ -56,9 +38,9 @@ int main() {
     bench::PutText(r, records::user::Aliases, "user" + std::to_string(i));
   });
 
-  ReadAndXor(users);  // warm the cache
+  bench::ReadAndUnscrambleSum(users);  // warm the cache
   const long long find = bench::MedianNanoseconds(5, [] { return core::FindAccountIndex(0, "user99999"); });
-  const long long raw = bench::MedianNanoseconds(5, [&] { return ReadAndXor(users); });
+  const long long raw = bench::MedianNanoseconds(5, [&] { return bench::ReadAndUnscrambleSum(users); });
   bench::Report("find_account_last_of_100000", find, raw);
 
   const std::string copy = config + "copy.cfg";

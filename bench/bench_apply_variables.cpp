@@ -6,12 +6,12 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/config/ConfigStore.h"
 #include "core/config/SettingsRecord.h"
@@ -77,10 +77,7 @@ long long Nanoseconds(std::chrono::steady_clock::time_point start) {
 
 int main() {
   core::StartLibraryUnits({});
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string folder = std::string(temp) + "vmbench-vars-" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string folder = bench::TempBenchFolder("vars");
   core::SetShortString(core::Settings().data(), core::cfg::TempFolder, folder + "temp\\");
   const std::string original = folder + "original.tmp", message = folder + "welcome.tmp", copy = folder + "copy.tmp";
   const std::string text = MakeMessage();
@@ -99,9 +96,7 @@ int main() {
     bench::g_sink = bench::g_sink + LineCopy(original, copy);
     baseline.push_back(Nanoseconds(start));
   }
-  std::sort(ours.begin(), ours.end());
-  std::sort(baseline.begin(), baseline.end());
-  bench::Report("apply_variables", ours[ours.size() / 2], baseline[baseline.size() / 2]);
+  bench::Report("apply_variables", bench::Median(ours), bench::Median(baseline));
 
   std::string head;
   core::ReadFileBytes(message, 0, 160, head);

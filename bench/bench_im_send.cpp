@@ -26,19 +26,6 @@ namespace {
 
 constexpr int Rounds = 10, PerRound = 1000;
 
-void SetInstallDir(const std::string& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, sender::SendingInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return;
-  if (value.empty())
-    RegDeleteValueA(key, sender::InstallDirValue);
-  else
-    RegSetValueExA(key, sender::InstallDirValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
-
 void WriteText(const std::string& path, const std::string& text) {
   core::WriteFileAtomic(path, text.data(), text.size());
 }
@@ -104,7 +91,7 @@ int main() {
     bench::PutText(r, records::user::MailboxPath, "a.test\\ann");
   });
   WriteText(box + "Last.dat", "0\r\n");
-  SetInstallDir(root);
+  const bench::MachineText installDir(sender::SendingInstallKey, sender::InstallDirValue, root);
 
   void* out = nullptr;
   if (core::CreateComObject<sender::IMMessage>(IID_IIMMessage, &out) != S_OK) return 1;
@@ -136,7 +123,6 @@ int main() {
   im->Release();
   SysFreeString(to);
   SysFreeString(body);
-  SetInstallDir("");
   core::DeleteDirectory(root, "*.*", true);
 
   Encoding();

@@ -69,21 +69,6 @@ DWORD Run(std::wstring command) {
   return code;
 }
 
-// Medians of both sides with the side that runs first changing every round:
-// a run pays for writing back the 200 MB the run before it wrote.
-template <class Ours, class Baseline>
-std::pair<long long, long long> SwappedMedians(int rounds, Ours&& ours, Baseline&& baseline) {
-  std::vector<long long> a, b;
-  for (int r = 0; r < rounds; ++r) {
-    if (r % 2 == 0) a.push_back(bench::MedianNanoseconds(1, ours));
-    b.push_back(bench::MedianNanoseconds(1, baseline));
-    if (r % 2 == 1) a.push_back(bench::MedianNanoseconds(1, ours));
-  }
-  std::sort(a.begin(), a.end());
-  std::sort(b.begin(), b.end());
-  return {a[a.size() / 2], b[b.size() / 2]};
-}
-
 void DeleteTree(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
@@ -183,13 +168,15 @@ int main() {
   const std::wstring ours = work + L"\\ours.ilds", theirs = work + L"\\theirs.ilds";
   const std::wstring kelpaRun = Quoted(kelpaTool) + L" " + Quoted(dll), ildsRun = Quoted(ildsTool);
   bool ok = true;
-  const auto [add, pack] = SwappedMedians(
+  // The side that runs first changes every round: a run pays for writing
+  // back the 200 MB the run before it wrote.
+  const auto [add, pack] = bench::AlternatingMedians(
       5, [&] { return ok &= Run(kelpaRun + L" add " + Quoted(ours) + L" " + Quoted(tree)) == 0; },
-      [&] { return ok &= Run(ildsRun + L" pack " + Quoted(theirs) + L" " + Quoted(tree)) == 0; });
+      [&] { return ok &= Run(ildsRun + L" pack " + Quoted(theirs) + L" " + Quoted(tree)) == 0; }, true);
   bench::Report("bench_kelpa AddFiles of 200 MB against ilds_tool pack (target 1.05)", add, pack);
-  const auto [restore, unpack] = SwappedMedians(
+  const auto [restore, unpack] = bench::AlternatingMedians(
       5, [&] { return ok &= Run(kelpaRun + L" restore " + Quoted(ours) + L" " + Quoted(work + L"\\out")) == 0; },
-      [&] { return ok &= Run(ildsRun + L" unpack " + Quoted(theirs) + L" " + Quoted(work + L"\\base")) == 0; });
+      [&] { return ok &= Run(ildsRun + L" unpack " + Quoted(theirs) + L" " + Quoted(work + L"\\base")) == 0; }, true);
   bench::Report("bench_kelpa RestoreFiles of 200 MB against ilds_tool unpack (target 1.05)", restore, unpack);
   DeleteTree(work);
   if (!ok) std::fprintf(stderr, "bench_kelpa: a pack or restore failed\n");

@@ -14,7 +14,6 @@
 #include <oleauto.h>
 #include <psapi.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -105,11 +104,6 @@ long long SendByThread(const std::string& file) {
   return Since(start);
 }
 
-long long Median(std::vector<long long> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
 std::size_t WorkingSet(bool peak) {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
@@ -156,12 +150,12 @@ int main() {
       plain0.push_back(SendPlain(""));
     }
   }
-  bench::Report("mailer_50MB", Median(ours), Median(plain));
-  bench::Report("mailer_50MB_vs_thread", Median(ours), Median(threaded));
+  bench::Report("mailer_50MB", bench::Median(ours), bench::Median(plain));
+  bench::Report("mailer_50MB_vs_thread", bench::Median(ours), bench::Median(threaded));
   const auto perMB = [](const std::vector<long long>& one, const std::vector<long long>& fifty,
                         const std::vector<long long>& none, const char* name) {
-    const long long fixed = Median(none);
-    bench::Report(name, Median(one) - fixed, (Median(fifty) - fixed) / 50);
+    const long long fixed = bench::Median(none);
+    bench::Report(name, bench::Median(one) - fixed, (bench::Median(fifty) - fixed) / 50);
   };
   perMB(ours1, ours, ours0, "mailer_per_MB_1MB_vs_50MB");
   perMB(plain1, plain, plain0, "plain_per_MB_1MB_vs_50MB");

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/bench_files.h"
 #include "bench/harness.h"
 #include "core/platform/Files.h"
 #include "core/platform/LockTable.h"
@@ -84,9 +85,7 @@ void Report(const char* name, long long ours, long long tool, long long start) {
 
 int main(int argc, char** argv) {
   const std::string tool = argc > 1 ? argv[1] : std::string("Z:") + ILDS_TOOL_PATH;
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string root = std::string(temp) + "vmbench-maint-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string root = bench::TempBenchFolder("maint");
   const std::string config = root + "config\\", ours = root + "ours.ilds", theirs = root + "tool.ilds";
   // Without its last "\": before a closing quote it would escape the quote.
   const std::string folderArgument = "\"" + config.substr(0, config.size() - 1) + "\"";

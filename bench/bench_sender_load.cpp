@@ -20,19 +20,6 @@ namespace {
 
 constexpr std::uint32_t DomainCount = 1000;
 
-void SetInstallDir(const std::string& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, sender::SendingInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return;
-  if (value.empty())
-    RegDeleteValueA(key, sender::InstallDirValue);
-  else
-    RegSetValueExA(key, sender::InstallDirValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
-
 std::string OwnFolder() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -60,13 +47,12 @@ int main() {
     domains += records::DomainEntry("domain" + std::to_string(d) + ".example");
   core::WriteFileAtomic(config + "settings.cfg", settingsBytes.data(), settingsBytes.size());
   core::WriteFileAtomic(config + "domains.cfg", domains.data(), domains.size());
-  SetInstallDir(root);
+  const bench::MachineText installDir(sender::SendingInstallKey, sender::InstallDirValue, root);
   if (!sender::LoadSendingConfig() || init(root.c_str()) != 0) return 1;
 
   const auto [ours, theirs] = bench::AlternatingMedians(
       21, [] { return sender::LoadSendingConfig() ? 1 : 0; }, [&] { return init(root.c_str()); });
   bench::Report("sender_load_1000_domains", ours, theirs);
-  SetInstallDir("");
   core::DeleteDirectory(root, "*.*", true);
   return 0;
 }

@@ -23,37 +23,6 @@ namespace {
 constexpr std::uint32_t Accounts = 100000;
 constexpr int WarmKeys = 1000;
 
-// Records are a multiple of 16 bytes, so the key repeats every 16 bytes of
-// the file: XOR two 64-bit words at a time.
-std::uint64_t ReadAndXor(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  std::uint64_t key[2];
-  std::memcpy(key, records::Key, 16);
-  std::vector<std::uint64_t> block((4 << 20) / 8);
-  std::uint64_t sum = 0;
-  DWORD got = 0;
-  while (ReadFile(file, block.data(), static_cast<DWORD>(block.size() * 8), &got, nullptr) && got > 0) {
-    for (std::size_t i = 0; i + 1 < got / 8; i += 2)
-      sum += (block[i] ^ key[0]) + (block[i + 1] ^ key[1]);
-  }
-  CloseHandle(file);
-  return sum;
-}
-
-void SetInstallDir(const std::string& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, sender::SendingInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return;
-  if (value.empty())
-    RegDeleteValueA(key, sender::InstallDirValue);
-  else
-    RegSetValueExA(key, sender::InstallDirValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
-
 }  // namespace
 
 int main() {
@@ -73,14 +42,14 @@ int main() {
   bench::WriteAccountFile(users, Accounts, [](std::uint32_t i, std::uint8_t* r) {
     bench::PutText(r, records::user::Aliases, "user" + std::to_string(i));
   });
-  SetInstallDir(root);
+  const bench::MachineText installDir(sender::SendingInstallKey, sender::InstallDirValue, root);
   if (!sender::LoadSendingConfig()) return 1;
 
-  ReadAndXor(users);  // warm the system's cache
+  bench::ReadAndUnscrambleSum(users);  // warm the system's cache
   core::AccountRecordBytes record{};
   const auto [cold, raw] = bench::AlternatingMedians(
       5, [&] { return sender::FindAccountByAddress("user99999@a.test", record, false) ? 1 : 0; },
-      [&] { return ReadAndXor(users); });
+      [&] { return bench::ReadAndUnscrambleSum(users); });
   bench::Report("sender_lookup_last_of_100000", cold, raw);
 
   // The first 1,000 accounts, stored in the cache once.
@@ -112,7 +81,6 @@ int main() {
         return found;
       });
   bench::Report("sender_lookup_1000_cached", warm, hashed);
-  SetInstallDir("");
   core::DeleteDirectory(root, "*.*", true);
   return 0;
 }

@@ -14,6 +14,12 @@ namespace bench {
 // Keeps results alive so the optimiser cannot drop the measured work.
 inline volatile std::uint64_t g_sink = 0;
 
+// The middle sample (of an even count, the upper of the two middle ones).
+inline long long Median(std::vector<long long> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
 template <class Body>
 long long MedianNanoseconds(int repetitions, Body&& body) {
   std::vector<long long> samples;
@@ -24,22 +30,24 @@ long long MedianNanoseconds(int repetitions, Body&& body) {
     const auto stop = std::chrono::steady_clock::now();
     samples.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(stop - start).count());
   }
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
+  return Median(std::move(samples));
 }
 
 // Medians of ours and of the baseline measured in turn, round by round, so
-// a change in the machine's load touches both alike.
+// a change in the machine's load touches both alike. With swapOrder the
+// side that runs first changes every round (ours in even rounds), for work
+// that pays for what the run before it left behind.
 template <class Ours, class Baseline>
-std::pair<long long, long long> AlternatingMedians(int rounds, Ours&& ours, Baseline&& baseline) {
+std::pair<long long, long long> AlternatingMedians(int rounds, Ours&& ours, Baseline&& baseline,
+                                                   bool swapOrder = false) {
   std::vector<long long> a, b;
   for (int r = 0; r < rounds; ++r) {
-    a.push_back(MedianNanoseconds(1, ours));
+    const bool oursFirst = !swapOrder || r % 2 == 0;
+    if (oursFirst) a.push_back(MedianNanoseconds(1, ours));
     b.push_back(MedianNanoseconds(1, baseline));
+    if (!oursFirst) a.push_back(MedianNanoseconds(1, ours));
   }
-  std::sort(a.begin(), a.end());
-  std::sort(b.begin(), b.end());
-  return {a[a.size() / 2], b[b.size() / 2]};
+  return {Median(std::move(a)), Median(std::move(b))};
 }
 
 inline void Report(const char* name, long long ours, long long baseline) {

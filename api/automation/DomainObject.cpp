@@ -10,7 +10,6 @@
 #include "api/automation/Objects.h"
 #include "core/platform/TextConversion.h"
 #include "core/util/NameText.h"
-#include "core/util/Text.h"
 
 namespace api::automation {
 namespace {
@@ -18,7 +17,6 @@ namespace {
 constexpr std::int32_t RecordSize = API_DOMAIN_RECORD_SIZE;
 constexpr std::int32_t AdministratorAliasId = 4;
 constexpr std::string_view AdministratorAliases = "postmaster;admin;administrator;supervisor;hostmaster;webmaster";
-constexpr std::size_t BindingLength = 255;
 
 // The domain's IP binding text, however long "bind.dat" made it.
 std::string BindingOf(std::int32_t index) {
@@ -124,7 +122,7 @@ HRESULT STDMETHODCALLTYPE DomainObject::Save(VARIANT_BOOL* Result) {
         } else {
           lastErr_ = SaveDomain(index_, record_.data(), RecordSize);
         }
-        if (lastErr_ >= 0) WriteDomainBinding(index_, core::CutTo(ipAddress_, BindingLength));
+        if (lastErr_ >= 0) WriteDomainBinding(index_, ipAddress_);
         *Result = BoolAnswer(lastErr_ >= 0);
         SaveConfig();
         return S_OK;
@@ -224,26 +222,21 @@ HRESULT STDMETHODCALLTYPE DomainObject::SetProperty(VARIANT Command, VARIANT Val
       Result);
 }
 
+// The child account of "alias@domain", the domain being this one's when the
+// address names none.
+HRESULT DomainObject::AccountChild(bool open, BSTR Email, VARIANT* Result) {
+  const AccountAddress address = SplitAccountAddress(TextArgument(Email), name_);
+  core::UniqueBstr full = core::AnsiToBstr(address.alias + "@" + address.domain);
+  if (!full) throw std::bad_alloc();
+  return MakeChild<AccountObject, IAccountObject>(IID_IAccountObject, open, full.get(), Result, lastErr_);
+}
+
 HRESULT STDMETHODCALLTYPE DomainObject::OpenAccount(BSTR Email, VARIANT* Result) {
-  return Serialised(
-      [&] {
-        const AccountAddress address = SplitAccountAddress(TextArgument(Email), name_);
-        core::UniqueBstr full = core::AnsiToBstr(address.alias + "@" + address.domain);
-        if (!full) throw std::bad_alloc();
-        return MakeChild<AccountObject, IAccountObject>(IID_IAccountObject, true, full.get(), Result, lastErr_);
-      },
-      Result);
+  return Serialised([&] { return AccountChild(true, Email, Result); }, Result);
 }
 
 HRESULT STDMETHODCALLTYPE DomainObject::NewAccount(BSTR Email, VARIANT* Result) {
-  return Serialised(
-      [&] {
-        const AccountAddress address = SplitAccountAddress(TextArgument(Email), name_);
-        core::UniqueBstr full = core::AnsiToBstr(address.alias + "@" + address.domain);
-        if (!full) throw std::bad_alloc();
-        return MakeChild<AccountObject, IAccountObject>(IID_IAccountObject, false, full.get(), Result, lastErr_);
-      },
-      Result);
+  return Serialised([&] { return AccountChild(false, Email, Result); }, Result);
 }
 
 HRESULT STDMETHODCALLTYPE DomainObject::GetAccountIndexByAlias(BSTR Email, LONG* Result) {

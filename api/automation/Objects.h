@@ -78,6 +78,7 @@ class DomainObject final : public core::DispatchObject<DomainObject, IDomainObje
 
  private:
   void Reset();
+  HRESULT AccountChild(bool open, BSTR Email, VARIANT* Result);
 
   std::int32_t lastErr_ = 0;
   std::string name_;

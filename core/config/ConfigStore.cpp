@@ -84,15 +84,25 @@ constexpr FolderField RecordFolders[] = {{cfg::TempFolder, "temp\\"},
                                          {cfg::LogsFolder, "logs\\"},
                                          {cfg::ArchiveFolder, "archive\\"}};
 
+// One folder of the record, normalised: an empty one becomes its default
+// under root; with relativeToo a relative one moves under root too, and one
+// with a drive or a leading separator is left exactly as it is.
+void PlaceFolder(SettingsRecord& record, const FolderField& f, const std::string& root, bool relativeToo) {
+  std::string folder = GetText(record, f.field);
+  if (folder.empty()) {
+    folder = root + f.name;
+  } else if (relativeToo) {
+    if (folder.find(':') != std::string::npos || folder[0] == '\\' || folder[0] == '/') return;
+    folder = root + folder;
+  }
+  PutText(record, f.field, CutTo(NormalizePath(folder, true, false), f.field.width));
+}
+
 // The load's rules on a freshly read copy, before it is published.
 void NormalizeLoadedSettings(SettingsRecord& record) {
-  // Empty folders default under the installation folder.
   const std::string root = RootFolder();
-  for (const FolderField& f : RecordFolders) {
-    std::string folder = GetText(record, f.field);
-    if (folder.empty()) folder = root + f.name;
-    PutText(record, f.field, CutTo(NormalizePath(folder, true, false), f.field.width));
-  }
+  for (const FolderField& f : RecordFolders)
+    PlaceFolder(record, f, root, false);
 
   const std::string prefixPart = CutTo(Trim(GetText(record, cfg::MessagePrefixPart)), 2);
   PutText(record, cfg::MessagePrefixPart, prefixPart);
@@ -264,14 +274,8 @@ SettingsFileRead ReadSettingsFile(std::size_t length) {
 void PlaceFoldersUnderRoot() {
   const std::string root = RootFolder();
   SettingsRecord& record = Settings();
-  for (const FolderField& f : RecordFolders) {
-    const std::string folder = GetText(record, f.field);
-    const bool placed =
-        folder.find(':') != std::string::npos || (!folder.empty() && (folder[0] == '\\' || folder[0] == '/'));
-    if (placed) continue;
-    PutText(record, f.field,
-            CutTo(NormalizePath(root + (folder.empty() ? std::string(f.name) : folder), true, false), f.field.width));
-  }
+  for (const FolderField& f : RecordFolders)
+    PlaceFolder(record, f, root, true);
 }
 
 bool WriteSettingsFile() {

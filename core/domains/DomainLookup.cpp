@@ -1,6 +1,5 @@
 // Lookup of a domain by a name from outside: exact name, punycode labels,
 // address literals and the aliases of "subdomains.dat".
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -97,28 +96,6 @@ const SubdomainLine* MatchingLine(const SubdomainList& list, const std::string& 
     if (candidate == list.lines[at].pattern) return &list.lines[at];
   }
   return before < list.lines.size() ? &list.lines[before] : nullptr;
-}
-
-// ASCII lower case of from into to (from.size() bytes), eight bytes at a
-// time: each byte from 'A' to 'Z' gains 0x20, every other byte (those from
-// 0x80 too) stays.
-void LowerCaseInto(std::string_view from, char* to) {
-  constexpr std::uint64_t Ones = 0x0101010101010101u;
-  constexpr std::uint64_t High = 0x8080808080808080u;
-  std::size_t i = 0;
-  for (; i + 8 <= from.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, from.data() + i, 8);
-    const std::uint64_t low = word & ~High;
-    // High bit of each byte: at least 'A', and above 'Z', for the low 7 bits.
-    const std::uint64_t fromA = low + (0x80 - 'A') * Ones;
-    const std::uint64_t pastZ = low + (0x80 - 'Z' - 1) * Ones;
-    const std::uint64_t upper = fromA & ~pastZ & ~word & High;
-    word |= upper >> 2;
-    std::memcpy(to + i, &word, 8);
-  }
-  for (; i < from.size(); ++i)
-    to[i] = from[i] >= 'A' && from[i] <= 'Z' ? static_cast<char>(from[i] - 'A' + 'a') : from[i];
 }
 
 // "subdomains.dat" as one lookup sees it, asked for at most once however

@@ -1,6 +1,8 @@
 #include "core/util/Text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace core {
 
@@ -40,10 +42,29 @@ std::string UpperCase(std::string_view text) {
   return result;
 }
 
+// Eight bytes at a time: every name a lookup asks for passes here.
+void LowerCaseInto(std::string_view from, char* to) {
+  constexpr std::uint64_t Ones = 0x0101010101010101u;
+  constexpr std::uint64_t High = 0x8080808080808080u;
+  std::size_t i = 0;
+  for (; i + 8 <= from.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, from.data() + i, 8);
+    const std::uint64_t low = word & ~High;
+    // High bit of each byte: at least 'A', and above 'Z', for the low 7 bits.
+    const std::uint64_t fromA = low + (0x80 - 'A') * Ones;
+    const std::uint64_t pastZ = low + (0x80 - 'Z' - 1) * Ones;
+    const std::uint64_t upper = fromA & ~pastZ & ~word & High;
+    word |= upper >> 2;
+    std::memcpy(to + i, &word, 8);
+  }
+  for (; i < from.size(); ++i)
+    to[i] = AsciiLower(from[i]);
+}
+
 std::string LowerCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result)
-    c = AsciiLower(c);
+  std::string result(text.size(), '\0');
+  LowerCaseInto(text, result.data());
   return result;
 }
 

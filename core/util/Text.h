@@ -18,6 +18,9 @@ std::string_view TrimView(std::string_view text);
 
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
+// ASCII lower case of from into to (from.size() bytes): each byte from 'A'
+// to 'Z' gains 0x20, every other byte (those from 0x80 too) stays.
+void LowerCaseInto(std::string_view from, char* to);
 bool SameText(std::string_view a, std::string_view b);
 
 // True when some character's code is 128 or above (texts that need escaping

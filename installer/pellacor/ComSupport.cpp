@@ -17,11 +17,10 @@ std::string SystemText(HRESULT hr) {
 
 }  // namespace
 
-ComException::ComException(const char* message, HRESULT hr)
-    : hr_(hr), message_(std::string(message).substr(0, MaxMessage)), systemText_(SystemText(hr)) {
+ComException::ComException(const char* message, HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "%lX", static_cast<unsigned long>(hr));
-  text_ = message_ + "\n" + code + " - " + systemText_;
+  text_ = std::string(message).substr(0, MaxMessage) + "\n" + code + " - " + SystemText(hr);
 }
 
 ComApartment::ComApartment() {

@@ -12,20 +12,14 @@
 
 namespace pellacor {
 
-// A COM failure: the HRESULT, the caller's message, the system's text for
-// the HRESULT and both combined as "message\nHRESULT - text" (what()).
+// A COM failure: the caller's message and the system's text for the
+// HRESULT, combined as "message\nHRESULT - text" (what()).
 class ComException : public std::exception {
  public:
   ComException(const char* message, HRESULT hr);
   const char* what() const noexcept override { return text_.c_str(); }
-  HRESULT hr() const noexcept { return hr_; }
-  const std::string& message() const noexcept { return message_; }
-  const std::string& systemText() const noexcept { return systemText_; }
 
  private:
-  HRESULT hr_;
-  std::string message_;
-  std::string systemText_;
   std::string text_;
 };
 

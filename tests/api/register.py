@@ -6,20 +6,15 @@ it first runs a script in a prefix.
 """
 import os
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from wine_com import run, win, wine_env  # noqa: E402
+from wine_com import run, warm_script_host, win, wine_env  # noqa: E402
 
 
 def main(way, dll):
     env = wine_env(dll)
     if way == "in":
-        with tempfile.TemporaryDirectory() as folder:
-            script = os.path.join(folder, "warm.js")
-            with open(script, "w") as f:
-                f.write('new ActiveXObject("Scripting.Dictionary"); WScript.Echo("ready");\n')
-            run(env, "cscript", "//nologo", win(script))
+        warm_script_host(env)
         code, text = run(env, "regsvr32", "/s", win(dll))
     else:
         code, text = run(env, "regsvr32", "/u", "/s", win(dll))

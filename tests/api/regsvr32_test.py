@@ -9,7 +9,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from wine_com import export_classes, parse_export, run, server_keys, warm_script_host, win, wine_env  # noqa: E402
+from wine_com import cycle, run, server_keys, warm_script_host, win, wine_env  # noqa: E402
 
 DLL = os.path.abspath(sys.argv.pop(1))
 ENV = wine_env(DLL)
@@ -27,7 +27,6 @@ CLASSES = {
     "RemoteAccountObject": ("{D4DF879B-9CF2-444A-80F0-ECB4BB7EDE1E}", "Remote Account Object",
                             "IRemoteAccountObject", "{70B07934-1228-4FDA-AFCE-77CAD4C47773}"),
 }
-ROOT = "HKEY_CLASSES_ROOT\\"
 
 
 def expected_keys(path):
@@ -46,19 +45,7 @@ class Regsvr32(unittest.TestCase):
         run(ENV, "regsvr32", "/u", "/s", win(DLL))
 
     def test_in_and_out(self):
-        before = export_classes(ENV)
-        self.assertNotIn(LIBRARY, before)
-        for _ in range(2):
-            code, text = run(ENV, "regsvr32", "/s", win(DLL))
-            self.assertEqual(code, 0, text)
-        written = parse_export(export_classes(ENV))
-        for key, values in expected_keys(win(DLL)).items():
-            for name, value in values.items():
-                self.assertEqual(written.get((ROOT + key).upper(), {}).get(name), value, key + " " + name)
-        for _ in range(2):
-            code, text = run(ENV, "regsvr32", "/u", "/s", win(DLL))
-            self.assertEqual(code, 0, text)
-        self.assertEqual(export_classes(ENV), before)
+        cycle(ENV, DLL, expected_keys(win(DLL)), LIBRARY)
 
 
 if __name__ == "__main__":

@@ -81,6 +81,56 @@ def server_keys(path, library, bits, classes, interfaces, library_text=None):
     return keys
 
 
+def _check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def cycle(env, dll, keys, marker, while_registered=None):
+    """regsvr32 of dll twice in and twice out, each answering 0: every string
+    value of keys (server_keys of dll's path) reads back while registered,
+    and HKEY_CLASSES_ROOT, which must not name marker before, exports the
+    same before and after. while_registered() runs between. AssertionError
+    on the first difference."""
+    before = export_classes(env)
+    _check(marker not in before, marker + " registered before the test")
+    for _ in range(2):
+        code, text = run(env, "regsvr32", "/s", win(dll))
+        _check(code == 0, "regsvr32 in: %d %s" % (code, text))
+    written = parse_export(export_classes(env))
+    for key, values in keys.items():
+        for name, value in values.items():
+            got = written.get(("HKEY_CLASSES_ROOT\\" + key).upper(), {}).get(name)
+            _check(got == value, "%s %s: %r, not %r" % (key, name, got, value))
+    if while_registered is not None:
+        while_registered()
+    for _ in range(2):
+        code, text = run(env, "regsvr32", "/u", "/s", win(dll))
+        _check(code == 0, "regsvr32 out: %d %s" % (code, text))
+    _check(export_classes(env) == before, "HKEY_CLASSES_ROOT differs after unregistering")
+
+
+def script_verdict(code, text, checks=None):
+    """Prints cscript's output; 0 when it closed with "N passed, 0 failed"
+    and the script quit with 0, N being checks or, without checks, the
+    "plan N" of its first line; else 1. (An uncaught script error ends
+    cscript with exit status 0 and no word.)"""
+    print(text)
+    lines = [line.strip() for line in text.strip().splitlines()]
+    if checks is None:
+        plan = re.fullmatch(r"plan (\d+)", lines[0]) if lines else None
+        checks = int(plan.group(1)) if plan else None
+    closing = re.fullmatch(r"(\d+) passed, (\d+) failed", lines[-1]) if lines else None
+    if checks is None or closing is None:
+        print("no plan or no closing line: the script ended early")
+        return 1
+    passed, failed = int(closing.group(1)), int(closing.group(2))
+    if failed != 0 or code != failed or passed != checks:
+        print("exit status %d; %d checks expected, all to pass" % (code, checks))
+        return 1
+    return 0
+
+
 def warm_script_host(env):
     """The script host registers its own type library when it first runs a
     script in a prefix: let it do so before any export is compared."""

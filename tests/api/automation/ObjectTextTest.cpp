@@ -1,5 +1,5 @@
 // The automation classes' texts: address splits, list answers and their
-// buffer sizes, LastErr as read, each against values written out here.
+// buffer sizes, each against values written out here.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -49,10 +49,6 @@ TEST(ObjectText, ListAnswersKeepOnlyTheLastZero) {
   EXPECT_EQ(api::automation::AccountListBufferSize(0), 1u);
   EXPECT_EQ(api::automation::AccountListBufferSize(2), 513u);
   EXPECT_EQ(api::automation::AccountListBufferSize(-1), 1u);
-
-  EXPECT_EQ(api::automation::LastErrAnswer(913), 0);
-  EXPECT_EQ(api::automation::LastErrAnswer(0), 0);
-  EXPECT_EQ(api::automation::LastErrAnswer(-3), -3);
 }
 
 }  // namespace

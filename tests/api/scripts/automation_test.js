@@ -2,11 +2,13 @@
 // installation folder (the argument, holding APIConst.inc only). Every call
 // runs inside check(), which catches what the call raises, so that a failing
 // call is counted instead of ending the script silently. Prints "plan N"
-// first, "N passed, M failed" last, and quits with M. Wine's JScript reads
-// no date values (VT_DATE) and has no getVarDate: dates go in as day
-// numbers and are not read back here.
+// first, "N passed, M failed" last, and quits with M. Only JScript's own
+// kinds of values are checked here; the objects' behaviour is the
+// walkthrough's and the in-process tests'. Wine's JScript reads no date
+// values (VT_DATE) and has no getVarDate: dates go in as day numbers and are
+// not read back here.
 var passed = 0, failed = 0;
-WScript.Echo("plan 25");
+WScript.Echo("plan 14");
 
 function check(what, test) {
   var ok = false;
@@ -37,7 +39,7 @@ function raised(call) {
 
 var root = WScript.Arguments(0);
 var api = new ActiveXObject("TolumCOM.APIObject");
-var d, a, w, ra;
+var d, ra;
 check("fresh folder, saved, loaded", function () {
   return api.Init(root) === false && api.LastErr === -4 && api.Save() === true && api.Init(root) === true;
 });
@@ -80,47 +82,11 @@ check("GetDomainList ends with ; and one zero character", function () {
 check("OpenDomain of a domain not served is empty", function () {
   return api.OpenDomain("none.test") === undefined && api.LastErr === -3;
 });
-d = api.OpenDomain("one.test");
-check("OpenDomain", function () { return d.LastErr === 0 && d.Name === "one.test"; });
 
-// Accounts.
-a = d.NewAccount("ann");
-check("NewAccount and Save", function () {
-  return a.SetProperty("account_password", "Secret12") === true && a.Save() === true && d.GetAccountCount() === 1;
-});
-check("OpenAccount of no account is empty", function () {
-  return d.OpenAccount("nobody") === undefined && d.LastErr === -1;
-});
-a = new ActiveXObject("TolumCOM.AccountObject");
-check("AuthenticateUser", function () {
-  return a.AuthenticateUser("ann", "Secret12", "127.0.0.1") === true && a.Domain === "one.test";
-});
-check("Save after AuthenticateUser writes that account", function () {
-  return a.SetProperty("account_max_message_size", 1000) === true && a.Save() === true && d.GetAccountCount() === 1;
-});
-w = new ActiveXObject("TolumCOM.AccountObject");
-check("FindInit", function () { return w.FindInit("one.test") === true && w.LastErr === -1; });
-check("FindNext and FindDone", function () {
-  var walked = w.FindNext() === true && w.GetProperty("account_max_message_size") === 1000 && w.FindNext() === false &&
-               w.LastErr === 0;
-  w.FindDone();
-  return walked;
-});
-
-// Remote accounts.
+// A record address is a number.
 ra = new ActiveXObject("TolumCOM.RemoteAccountObject");
-check("a remote account", function () {
-  return ra.New() === true && ra.SetProperty("remote_text224", "r0") === true && ra.Save() === true &&
-         ra.Count() === 1;
-});
-check("its Data", function () { return typeof ra.Data === "number"; });
-check("DeleteIndex", function () { return ra.DeleteIndex(0) === true && ra.Count() === 0; });
-
-check("DeleteAccount", function () { return d.DeleteAccount("ann") === true && d.GetAccountCount() === 0; });
-check("Done", function () {
-  api.Done();
-  return api.LastErr === 0;
-});
+check("a Data property", function () { return typeof ra.Data === "number"; });
+api.Done();
 
 WScript.Echo(passed + " passed, " + failed + " failed");
 WScript.Quit(failed);

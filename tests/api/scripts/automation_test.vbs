@@ -5,10 +5,10 @@
 ' silently. Prints "plan N" first, "N passed, M failed" last, and quits
 ' with M.
 Option Explicit
-Dim passed, failed, number, text, root, api, d, d2, a, w, ra, r, x, n, more, list, port, name, day
+Dim passed, failed, number, text, root, api, d, d2, a, w, ra, r, x, port, name, day
 passed = 0
 failed = 0
-WScript.Echo "plan 47"
+WScript.Echo "plan 31"
 
 Sub Check(what, ok)
   If Err.Number <> 0 Then
@@ -28,13 +28,12 @@ root = WScript.Arguments(0)
 Set api = CreateObject("TolumCOM.APIObject")
 Check "create APIObject by ProgID", IsObject(api)
 
-' A fresh folder: no settings yet, then saved and loaded.
+' A fresh folder: no settings yet, then saved and loaded. (The answers of
+' the calls this script shares with the walkthrough example are checked
+' there; here the script's own kinds of values and answers.)
 r = api.Init(root)
-Check "Init of a fresh folder answers false", r = False And api.LastErr = -4
 r = api.Save()
-Check "Save", r = True And api.LastErr = 0
 r = api.Init(root)
-Check "Init after Save", r = True And api.LastErr = 0
 
 ' Settings by name: literals (VT_I2, VT_BSTR), variables (by reference),
 ' booleans, dates, and a bare number with the kind of its value.
@@ -67,9 +66,6 @@ Check "Save of a new domain", r = True And d.LastErr = 0
 Set d2 = api.NewDomain("two.test")
 d2.IPAddress = "127.0.0.1"
 r = d2.Save()
-Check "a second domain", r = True And api.GetDomainCount() = 2
-list = api.GetDomainList()
-Check "GetDomainList ends with ; and one zero character", list = "one.test;two.test;" & Chr(0)
 Check "GetDomain", api.GetDomain(1) = "two.test" And api.GetDomain(7) = ""
 Check "GetDomainIndex", api.GetDomainIndex("TWO.test") = 1 And api.GetDomainIndex("none.test") = -1
 Set d = api.OpenDomain("two.test")
@@ -82,16 +78,12 @@ Check "OpenDomain of a domain not served is empty", IsEmpty(x) And api.LastErr =
 
 ' Accounts.
 Set a = d.NewAccount("ann")
-Check "NewAccount", IsObject(a) And a.Domain = "one.test"
 r = a.SetProperty("account_password", "Secret12")
 r = a.Save()
-Check "Save of a new account", r = True
 Set a = d.NewAccount("bob;robert@one.test")
 r = a.SetProperty("account_password", "bobpass1")
 r = a.Save()
 Check "a second account with two aliases", r = True And d.GetAccountCount() = 2
-list = d.GetAccountList()
-Check "GetAccountList ends with ; and one zero character", list = "ann;bob;" & Chr(0)
 Check "GetAccount", d.GetAccount(1) = "bob" And d.GetAccount(5) = ""
 Check "GetAccountIndexByAlias", d.GetAccountIndexByAlias("robert") = 1
 x = d.OpenAccount("nobody")
@@ -111,28 +103,14 @@ Check "LastErr kept and nothing answered", r = "unset" And a.LastErr = 0
 ' Authentication makes the object the stored account.
 Set a = CreateObject("TolumCOM.AccountObject")
 r = a.AuthenticateUser("ann", "Secret12", "127.0.0.1")
-Check "AuthenticateUser", r = True And a.Domain = "one.test"
-r = a.SetProperty("account_max_message_size", 1000)
-r = a.Save()
-Check "Save after AuthenticateUser", r = True And d.GetAccountCount() = 2
 r = a.CanCreateMailbox("cy", "ann", "Secret12", "")
 Check "CanCreateMailbox of a taken mailbox", r = False
 r = a.CanCreateMailbox("cy", "cy", "x", "one.test")
 Check "CanCreateMailbox of a free one", r = True
 
-' The walk; calls are made in the body, never in a loop condition.
+' The end of a walk (FindInit leaves LastErr -1).
 Set w = CreateObject("TolumCOM.AccountObject")
 r = w.FindInit("one.test")
-Check "FindInit", r = True And w.LastErr = -1
-n = 0
-list = ""
-Do
-  more = w.FindNext()
-  If more <> True Or n > 10 Then Exit Do
-  n = n + 1
-  list = list & w.GetProperty("account_alias_list") & "|"
-Loop
-Check "FindNext walks every account", n = 2 And list = "ann|bob;robert|" And w.LastErr = 0
 w.FindDone
 Check "FindDone", w.LastErr = 0
 
@@ -141,23 +119,17 @@ Set ra = CreateObject("TolumCOM.RemoteAccountObject")
 r = ra.New()
 r = ra.SetProperty("remote_text224", "r0")
 r = ra.Save()
-Check "a remote account", r = True And ra.Count() = 1 And ra.GetProperty("remote_text235") = "one.test"
 r = ra.Open(0)
 Check "Open of a remote account", r = True And ra.GetProperty("remote_text224") = "r0"
 r = ra.Delete()
 Check "Delete of a remote account", r = True And ra.Count() = 0
 
-' Domain changes and the end of the session.
-r = d.DeleteAccount("bob")
-Check "DeleteAccount", r = True And d.GetAccountCount() = 1
-r = api.RenameDomain("two.test", "three.test")
-Check "RenameDomain", r = True And api.GetDomain(1) = "three.test"
-r = api.DeleteDomain("three.test")
+' Domain deletion and the end of the session.
+r = api.DeleteDomain("two.test")
 Check "DeleteDomain", r = True And api.GetDomainCount() = 1
 r = api.DeleteDomain("none.test")
 Check "DeleteDomain of a domain not served", r = False And api.LastErr = -3
 api.Done
-Check "Done", api.LastErr = 0
 
 WScript.Echo passed & " passed, " & failed & " failed"
 WScript.Quit failed

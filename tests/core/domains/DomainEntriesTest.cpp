@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/records.h"
@@ -219,38 +217,6 @@ TEST(LastLookup, RememberedOnlyWhileNothingChangedSinceTheLook) {
   EXPECT_FALSE(last.Recall(std::string(256, 'q')).matched);
   EXPECT_TRUE(last.RememberUnlessForgotten(last.Forgets(), "", 0));
   EXPECT_EQ(last.Recall("").index, 0);
-}
-
-// Writers remember pairs whose index is the name's length: a reader never
-// sees a name with another pair's index.
-TEST(LastLookup, ReadersNeverSeeHalfAPair) {
-  LastLookup last;
-  std::atomic<bool> stop{false};
-  std::atomic<long> bad{0}, matched{0};
-  std::vector<std::thread> threads;
-  for (int w = 0; w < 2; ++w) {
-    threads.emplace_back([&, w] {
-      for (int i = 0; i < 200000 && !stop.load(); ++i) {
-        const std::string name((i + w) % 40 + 1, static_cast<char>('a' + w));
-        last.TryRemember(last.Recall(name).version, name, static_cast<int>(name.size()));
-        if (i % 1000 == 0) last.Forget();
-      }
-    });
-  }
-  for (int r = 0; r < 2; ++r) {
-    threads.emplace_back([&, r] {
-      for (int i = 0; i < 200000 && !stop.load(); ++i) {
-        const std::string name(i % 40 + 1, static_cast<char>('a' + r));
-        const LastLookup::Seen seen = last.Recall(name);
-        if (!seen.matched) continue;
-        ++matched;
-        if (seen.index != static_cast<int>(name.size())) ++bad;
-      }
-    });
-  }
-  for (auto& t : threads)
-    t.join();
-  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

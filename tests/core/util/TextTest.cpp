@@ -37,6 +37,7 @@ TEST(Text, TrimCasePositionsAndSeparators) {
   EXPECT_EQ(Trim("\t\r\n a b \x01"), "a b");
   EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");  // high codes are not blanks
   EXPECT_EQ(UpperCase("abc-\xE4z"), "ABC-\xE4Z");
+  EXPECT_EQ(LowerCase("@AZ[\xC1\xDAz`Mail.EXAMPLE"), "@az[\xC1\xDAz`mail.example");  // word and tail
   EXPECT_TRUE(SameText("Mail.Example", "mail.EXAMPLE"));
   EXPECT_FALSE(SameText("\xE4", "\xC4"));
   EXPECT_EQ(LastCharPos('a', "banana"), 6);

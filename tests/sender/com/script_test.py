@@ -7,14 +7,13 @@ quit with M, and have run exactly the given number of checks.
     script_test.py path/to/VelmoraCOM.dll script.vbs|script.js CHECKS
 """
 import os
-import re
 import shutil
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 import ilds  # noqa: E402
-from wine_com import run, win, wine_env  # noqa: E402
+from wine_com import run, script_verdict, win, wine_env  # noqa: E402
 
 
 def run_script(env, dll, script, argument, checks):
@@ -29,17 +28,7 @@ def run_script(env, dll, script, argument, checks):
         code, text = run(env, "cscript", "//nologo", win(script), argument)
     finally:
         run(env, "regsvr32", "/u", "/s", win(dll))
-    print(text)
-    lines = text.strip().splitlines()
-    closing = re.fullmatch(r"(\d+) passed, (\d+) failed", lines[-1].strip()) if lines else None
-    if closing is None:
-        print("no closing line: the script ended early")
-        return 1
-    passed, failed = int(closing.group(1)), int(closing.group(2))
-    if failed != 0 or code != failed or passed != checks:
-        print("exit status %d; expected %d checks, all passing" % (code, checks))
-        return 1
-    return 0
+    return script_verdict(code, text, checks)
 
 
 def main(dll, script, checks):
